@@ -1,0 +1,13 @@
+// Steps of the jog engine that other subsystems share.
+#pragma once
+
+namespace km4r {
+
+class PendantWindow;
+
+// Stop request of the current axis's jog record, then "ENDJOG".
+void StopAxis(PendantWindow& w);
+// Clears jogStarted; presses 205 if 204 was pressed at the jog's start.
+void ReleaseStartButton(PendantWindow& w);
+
+}  // namespace km4r

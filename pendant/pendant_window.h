@@ -1,0 +1,130 @@
+// PendantWindow: the hidden child window that owns the pendant link and all
+// pendant-side state. Its fields are plain data shared by the link (pendant/),
+// the jog engine (jog/) and the display (display/); each of those folders
+// implements its own member operations.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/hid_device.h"
+#include "platform/window.h"
+
+namespace km4r {
+
+inline constexpr uint16_t PendantVendorId = 0x04D8;
+inline constexpr uint16_t PendantProductId = 0xFCE7;
+inline constexpr uint32_t kCycleTimerId = 1;
+inline constexpr uint32_t kCyclePeriodMs = 25;
+inline constexpr uint32_t kReadWaitMs = 5;
+inline constexpr std::size_t kInputReportSize = 8;
+inline constexpr std::size_t kOutputReportSize = 21;
+
+// Values of jogMode.
+enum JogMode : int32_t {
+  Idle = 1,
+  VelocityJog = 2,
+  RateJog = 3,
+  JogRateAdjust = 4,
+  FeedOverrideAdjust = 5,
+  SpindleOverrideAdjust = 6,
+  StepJog = 10,
+  StepSizeSelect = 11,
+  AxisZero = 12,
+  ScreenSelect = 13,
+};
+
+class PendantWindow : public platform::ChildWindow {
+ public:
+  PendantWindow() = default;
+  // Releases every device handle and the notification registration; the base
+  // class then destroys the window, which ends the timer.
+  ~PendantWindow() override;
+
+  // Link (pendant/).
+  bool OpenPendant();
+  void RegisterNotification();
+  intptr_t ProcessDeviceEvent(uintptr_t eventType, const void* eventData);
+  bool IsPendantPath(const void* eventData) const;
+  void RunReportCycle(uintptr_t timerId);
+  void DecodeInput();
+  // Jog and control engine (jog/).
+  void RunJogEngine(int direction, int count);
+  // Display (display/).
+  void ComposeDisplay();
+
+  // --- Connection ---
+  platform::Guid hidClassGuid{};
+  std::string devicePath;
+  platform::Handle probeHandle = platform::kInvalidHandle;
+  platform::Handle readHandle = platform::kInvalidHandle;
+  platform::Handle writeHandle = platform::kInvalidHandle;
+  platform::Handle readEvent = platform::kInvalidHandle;
+  bool readOutstanding = false;
+  uintptr_t notificationHandle = 0;
+  uint8_t connected = 0;
+  // The next report read only sets the handwheel baseline (see DecodeInput).
+  bool wheelBaselinePending = true;
+
+  // --- Report exchange ---
+  uint8_t inputReport[kInputReportSize] = {};
+  uint32_t savedWord0 = 0;
+  uint32_t savedWord1 = 0;
+  uint32_t inputWord0 = 0;
+  uint32_t inputWord1 = 0;
+  uint8_t outputReport[kOutputReportSize] = {};
+  int32_t displayCycle = 0;
+  int32_t jogTickCountdown = 0;
+  uint8_t restoreAbsolute = 1;
+
+  // --- Decoded pendant state ---
+  int32_t mode1Active = 0;
+  int32_t mode2Active = 0;
+  int32_t mode3Active = 0;
+  int32_t axisSelector = 0;
+  int32_t stepSelector = 0;
+  int32_t prevAxisSelector = 1;
+  int32_t jogMode = Idle;
+  int32_t prevJogMode = 0;
+  int32_t axisIndex = 0;
+  int32_t enableHeld = 0;
+  int32_t estopLatched = 0;
+  int32_t wheelSpeed = 0;
+  uint8_t wheelTurning = 0;
+  uint8_t wheelWasTurning = 0;
+  int32_t screenSlot = 1;
+  int32_t screenCode1 = 1;
+  int32_t screenCode2 = 1;
+  int32_t screenCode3 = 1;
+  int32_t lastWheelCount = 0;
+  int32_t wheelSteps = 0;
+  int32_t wheelDirection = 0;
+  double savedDro818 = 0.0;
+  double savedDro821 = 0.0;
+  uint8_t droRestorePending = 0;
+  int32_t jogCountAccumulator = 0;
+
+  // --- Jog engine ---
+  bool autoVelocityUsed = false;
+  bool autoVelocityActive = false;
+  bool jogStarted = false;
+  bool altJogPressed = false;
+  int32_t lastJogDirection = 0;
+  double deltaRing[2] = {};
+  int32_t deltaRingIndex = 0;
+  double speedHistory[10] = {};
+  double velocityFraction = 0.0;
+  int32_t rateJogCount = 0;
+  int32_t stepSizeSlot = 1;
+  double stepSizeValue1 = 0.001;
+  double stepSizeValue2 = 0.001;
+  double stepSizeValue3 = 0.001;
+
+ protected:
+  void OnTimer(uintptr_t timerId) override { RunReportCycle(timerId); }
+  intptr_t OnDeviceChange(uintptr_t eventType, const void* eventData) override {
+    return ProcessDeviceEvent(eventType, eventData);
+  }
+};
+
+}  // namespace km4r

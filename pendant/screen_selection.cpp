@@ -1,0 +1,37 @@
+#include "pendant/screen_selection.h"
+
+#include "pendant/pendant_window.h"
+#include "plugin/host_calls.h"
+
+namespace km4r {
+
+int ScreenCodeForSetting(int setting) {
+  static constexpr int kCodes[] = {0, 1, 2, 3, 7, 6, 5};
+  return setting >= 0 && setting <= 6 ? kCodes[setting] : -1;
+}
+
+void SelectNextScreen(PendantWindow& w) {
+  const PendantSettings& s = Module().settings;
+  const int settings[3] = {s.ScreenSel1, s.ScreenSel2, s.ScreenSel3};
+  int32_t* codes[3] = {&w.screenCode1, &w.screenCode2, &w.screenCode3};
+  for (int i = 0; i < 3; ++i) {
+    const int code = ScreenCodeForSetting(settings[i]);
+    if (code >= 0) *codes[i] = code;
+  }
+  if (w.screenSlot < 1 || w.screenSlot > 3) {
+    w.screenSlot = 1;
+    return;
+  }
+  // Candidates after slot n are n+1 then n+2, wrapping within 1..3.
+  for (int step = 1; step <= 2; ++step) {
+    const int slot = (w.screenSlot - 1 + step) % 3 + 1;
+    if (settings[slot - 1] == 0) continue;
+    w.screenSlot = slot;
+    const int code = static_cast<int16_t>(*codes[slot - 1]);
+    host::DoButton(code);
+    Module().currentScreenCode = code;
+    return;
+  }
+}
+
+}  // namespace km4r

@@ -1,0 +1,121 @@
+// The exported entry points. Each one runs on the host's UI thread; none lets
+// an exception escape into the host, and none crashes when the host calls out
+// of order.
+#include <new>
+
+#include "pendant/pendant_window.h"
+#include "platform/module_info.h"
+#include "plugin/exports.h"
+#include "plugin/module_state.h"
+#include "settings/config_dialog.h"
+#include "settings/profile_store.h"
+
+using km4r::Module;
+
+namespace {
+
+constexpr const char* kNameSuffix = " Pendant --Harbrook Ver 3.3.0";
+
+template <typename F>
+void Guarded(F&& f) noexcept {
+  try {
+    f();
+  } catch (...) {
+    // Nothing may unwind into the host; the call simply has no effect.
+  }
+}
+
+}  // namespace
+
+extern "C" {
+
+const char* SetProName(km4r::platform::HostString profileName) {
+  Guarded([&] {
+    auto& m = Module();
+    m.profilePath = profileName.c_str();
+    km4r::ProfileStore store;  // loads, and saves when it goes out of scope
+    m.pluginName = km4r::platform::ModuleFileTitle() + kNameSuffix;
+  });
+  return Module().pluginName.c_str();
+}
+
+bool InitControl(void* blockA, void* blockB, void* blockC, void* blockD) {
+  Guarded([&] {
+    auto& m = Module();
+    m.blocks = km4r::host::Blocks{blockA, blockB, blockC, blockD};
+    // A second InitControl replaces the window rather than leaking it.
+    delete m.window;
+    m.window = nullptr;
+    m.window = new km4r::PendantWindow();
+    m.window->Create(static_cast<km4r::platform::HostWindow*>(blockD), 0, 0, 10, 10, 1);
+  });
+  return true;
+}
+
+void PostInitControl() {
+  Guarded([] {
+    auto& m = Module();
+    km4r::ProfileStore store;
+    if (m.window != nullptr) m.window->OpenPendant();
+    km4r::LoadPendantSettings(store, m.settings);
+  });
+}
+
+void Config() {
+  Guarded([] {
+    auto& m = Module();
+    km4r::ProfileStore store;
+    km4r::LoadPendantSettings(store, m.settings);
+    km4r::RunConfigDialog(m.settings);
+    km4r::SavePendantSettings(store, m.settings);
+  });
+}
+
+void Update() { Module().ticks.Advance(); }
+
+void StopPlug() {
+  Guarded([] {
+    auto& m = Module();
+    km4r::PendantWindow* window = m.window;
+    // Cleared first so a second StopPlug, or a late timer message, finds nothing.
+    m.window = nullptr;
+    delete window;
+  });
+}
+
+void DoDwell() {}
+void Reset() {}
+void JogOn() {}
+void JogOff() {}
+void Purge() {}
+void Probe() {}
+void Home() {}
+
+void SetDoButton(km4r::host::DoButtonFn fn) { Module().callbacks.doButton = fn; }
+void SetSetDRO(km4r::host::SetDroFn fn) { Module().callbacks.setDro = fn; }
+void SetGetDRO(km4r::host::GetDroFn fn) { Module().callbacks.getDro = fn; }
+void SetGetLED(km4r::host::GetLedFn fn) { Module().callbacks.getLed = fn; }
+void SetSetLED(km4r::host::SetLedFn fn) { Module().callbacks.setLed = fn; }
+void SetCode(km4r::host::CodeFn fn) { Module().callbacks.code = fn; }
+
+int32_t DllRegisterServer() {
+  int32_t result = static_cast<int32_t>(0x80040200u);
+  Guarded([&] { result = km4r::platform::RegisterServer(); });
+  return result;
+}
+
+int32_t DllUnregisterServer() {
+  int32_t result = static_cast<int32_t>(0x80040200u);
+  Guarded([&] { result = km4r::platform::UnregisterServer(); });
+  return result;
+}
+
+int32_t DllGetClassObject(const void* clsid, const void* iid, void** out) {
+  int32_t result = static_cast<int32_t>(0x80040111u);
+  Guarded([&] { result = km4r::platform::GetClassObject(clsid, iid, out); });
+  return result;
+}
+
+int32_t DllCanUnloadNow() { return km4r::platform::CanUnloadNow(); }
+
+}  // extern "C"

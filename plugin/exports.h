@@ -1,0 +1,56 @@
+// The plug-in's exported entry points, under their plain C names. The host
+// finds them by name; the bench and the tests use these declarations for the
+// function-pointer types.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/host_string.h"
+#include "plugin/host_interface.h"
+
+#if defined(_WIN32)
+#define KM4R_EXPORT
+#else
+#define KM4R_EXPORT __attribute__((visibility("default")))
+#endif
+
+extern "C" {
+KM4R_EXPORT const char* SetProName(km4r::platform::HostString profileName);
+KM4R_EXPORT bool InitControl(void* blockA, void* blockB, void* blockC, void* blockD);
+KM4R_EXPORT void PostInitControl();
+KM4R_EXPORT void Config();
+KM4R_EXPORT void Update();
+KM4R_EXPORT void StopPlug();
+
+KM4R_EXPORT void DoDwell();
+KM4R_EXPORT void Reset();
+KM4R_EXPORT void JogOn();
+KM4R_EXPORT void JogOff();
+KM4R_EXPORT void Purge();
+KM4R_EXPORT void Probe();
+KM4R_EXPORT void Home();
+
+KM4R_EXPORT void SetDoButton(km4r::host::DoButtonFn fn);
+KM4R_EXPORT void SetSetDRO(km4r::host::SetDroFn fn);
+KM4R_EXPORT void SetGetDRO(km4r::host::GetDroFn fn);
+KM4R_EXPORT void SetGetLED(km4r::host::GetLedFn fn);
+KM4R_EXPORT void SetSetLED(km4r::host::SetLedFn fn);
+KM4R_EXPORT void SetCode(km4r::host::CodeFn fn);
+
+KM4R_EXPORT int32_t DllRegisterServer();
+KM4R_EXPORT int32_t DllUnregisterServer();
+KM4R_EXPORT int32_t DllGetClassObject(const void* clsid, const void* iid, void** out);
+KM4R_EXPORT int32_t DllCanUnloadNow();
+}
+
+namespace km4r {
+// Every exported name, for export-table checks.
+inline constexpr const char* kExportedNames[] = {
+    "SetProName",  "InitControl", "PostInitControl",   "Config",
+    "Update",      "StopPlug",    "DoDwell",           "Reset",
+    "JogOn",       "JogOff",      "Purge",             "Probe",
+    "Home",        "SetDoButton", "SetSetDRO",         "SetGetDRO",
+    "SetGetLED",   "SetSetLED",   "SetCode",           "DllRegisterServer",
+    "DllUnregisterServer",        "DllGetClassObject", "DllCanUnloadNow",
+};
+}  // namespace km4r

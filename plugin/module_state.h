@@ -1,0 +1,48 @@
+// Module-level state: one plug-in instance per process, so everything the
+// entry points and the pendant logic share lives here.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "plugin/host_interface.h"
+#include "settings/pendant_settings.h"
+
+namespace km4r {
+
+class PendantWindow;
+
+// Advanced once per host Update call, in this order.
+struct TickCounters {
+  int16_t UpdateSequence = 1;
+  int32_t DisplayPhase = 100;
+  int32_t DirectionChangeTicks = 100;
+  int32_t WheelActiveTicks = 0;
+  int32_t DroRestoreTicks = 0;
+
+  void Advance();
+};
+
+struct ModuleState {
+  host::Callbacks callbacks;
+  host::Blocks blocks;
+  std::string profilePath;
+  std::string pluginName;
+  PendantWindow* window = nullptr;
+  PendantSettings settings;
+  TickCounters ticks;
+  // Shared by the decoder, the screen selection and the display.
+  int32_t currentScreenCode = 1;
+  bool selectorChangeBusy = false;
+  // Display working values kept between cycles.
+  double shownAxisValue = 0.0;
+  char positionText[32] = {};
+};
+
+ModuleState& Module();
+
+// Back to the state at module load (tests run many plug-in lifetimes in one
+// process). Deletes a window that is still alive.
+void ResetModuleState();
+
+}  // namespace km4r

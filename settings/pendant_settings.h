@@ -1,0 +1,34 @@
+// The thirteen pendant settings as one module-level record; each field bears
+// the name of its profile key.
+#pragma once
+
+#include <cstdint>
+
+namespace km4r {
+
+class ProfileStore;
+
+struct PendantSettings {
+  int16_t StepSize1 = 0;
+  int16_t StepSize2 = 0;
+  int16_t StepSize3 = 0;
+  int16_t ScreenSel1 = 0;
+  int16_t ScreenSel2 = 0;
+  int16_t ScreenSel3 = 0;
+  int32_t StepJogRate = 0;
+  int32_t DelaySteps = 0;
+  uint8_t DisplyRPM = 0;
+  int16_t AutoChangeSens = 0;
+  int16_t VelocityInAuto = 0;
+  int16_t Decidigit = 0;
+  uint8_t CAmode = 0;
+};
+
+inline constexpr const char* kPendantSection = "Quorvix_KM4R_Pendant";
+
+// Fills the record from the profile (missing keys take their defaults).
+void LoadPendantSettings(ProfileStore& store, PendantSettings& settings);
+// Writes all thirteen fields to the profile.
+void SavePendantSettings(ProfileStore& store, const PendantSettings& settings);
+
+}  // namespace km4r

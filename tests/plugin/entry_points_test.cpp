@@ -1,0 +1,217 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "pendant/pendant_window.h"
+#include "platform/module_info.h"
+#include "plugin/exports.h"
+#include "plugin/module_state.h"
+#include "tests/support/fake_host.h"
+#include "tests/support/test_host_window.h"
+
+namespace km4r {
+namespace {
+
+const std::string kSuffix = " Pendant --Harbrook Ver 3.3.0";
+
+TEST(ModuleFileTitle, StripsDirectoryAndExtension) {
+  const struct {
+    const char* path;
+    const char* title;
+  } rows[] = {
+      {"/opt/host/plugins/KM4R.so", "KM4R"},
+      {"C:\\Host\\PlugIns\\KM4R.dll", "KM4R"},
+      {"Foo.dll", "Foo"},
+      {"/dir.with.dots/Foo", "Foo"},
+      {"/a/b/Foo.bar.dll", "Foo.bar"},
+  };
+  for (const auto& row : rows) EXPECT_EQ(platform::FileTitleFromPath(row.path), row.title) << row.path;
+}
+
+TEST(SetProName, ReturnsModuleTitleWithVersionText) {
+  test::FakeHost host;
+  const char* name = ::SetProName(platform::HostString("/nonexistent/dir/profile.xml"));
+  ASSERT_NE(name, nullptr);
+  EXPECT_EQ(std::string(name), platform::ModuleFileTitle() + kSuffix);
+  EXPECT_EQ(Module().profilePath, "/nonexistent/dir/profile.xml");
+}
+
+TEST(SetProName, SecondCallReplacesPathAndReturnsSameName) {
+  test::FakeHost host;
+  const std::string first = ::SetProName(platform::HostString("/tmp/one.xml"));
+  const char* second = ::SetProName(platform::HostString("/tmp/two.xml"));
+  EXPECT_EQ(first, std::string(second));
+  EXPECT_EQ(Module().profilePath, "/tmp/two.xml");
+}
+
+TEST(SetProName, ArgumentIsReleasedByTheCall) {
+  test::FakeHost host;
+  platform::HostString arg("/tmp/x.xml");
+  ::SetProName(arg);  // the by-value copy is gone when the call returns
+  EXPECT_EQ(arg.RefCount(), 1);
+}
+
+TEST(Setters, StoreEachCallbackInItsSlot) {
+  test::FakeHost host;
+  ResetModuleState();
+  auto doButton = +[](short) {};
+  auto setDro = +[](short, double) {};
+  auto getDro = +[](short) { return 1.0; };
+  auto getLed = +[](short) { return true; };
+  auto setLed = +[](short, bool) {};
+  auto code = +[](const char*) {};
+  ::SetDoButton(doButton);
+  ::SetSetDRO(setDro);
+  ::SetGetDRO(getDro);
+  ::SetGetLED(getLed);
+  ::SetSetLED(setLed);
+  ::SetCode(code);
+  const host::Callbacks& c = Module().callbacks;
+  EXPECT_EQ(c.doButton, doButton);
+  EXPECT_EQ(c.setDro, setDro);
+  EXPECT_EQ(c.getDro, getDro);
+  EXPECT_EQ(c.getLed, getLed);
+  EXPECT_EQ(c.setLed, setLed);
+  EXPECT_EQ(c.code, code);
+}
+
+TEST(NoOps, TouchNoState) {
+  test::FakeHost host;
+  test::TestHostWindow window;
+  host.window = window.Handle();
+  ASSERT_TRUE(::InitControl(host.blockA.data(), host.blockB.data(), host.blockC.data(),
+                            host.window));
+  const std::vector<unsigned char> a = host.blockA, b = host.blockB, c = host.blockC;
+  const TickCounters ticks = Module().ticks;
+  PendantWindow* w = Module().window;
+  const int jogMode = w->jogMode;
+  for (void (*noop)() : {&::DoDwell, &::Reset, &::JogOn, &::JogOff, &::Purge, &::Probe, &::Home})
+    noop();
+  EXPECT_EQ(host.TotalCallbacks(), 0);
+  EXPECT_EQ(host.blockA, a);
+  EXPECT_EQ(host.blockB, b);
+  EXPECT_EQ(host.blockC, c);
+  EXPECT_EQ(std::memcmp(&Module().ticks, &ticks, sizeof ticks), 0);
+  EXPECT_EQ(Module().window, w);
+  EXPECT_EQ(w->jogMode, jogMode);
+  ::StopPlug();
+}
+
+TEST(Lifecycle, InitControlCreatesChildWindowAndStopPlugDestroysIt) {
+  test::FakeHost host;
+  test::TestHostWindow window;
+  ::SetProName(platform::HostString(""));
+  EXPECT_TRUE(::InitControl(host.blockA.data(), host.blockB.data(), host.blockC.data(),
+                            window.Handle()));
+  ASSERT_NE(Module().window, nullptr);
+  EXPECT_TRUE(Module().window->IsCreated());
+  EXPECT_EQ(window.ChildCount(), 1u);
+  EXPECT_EQ(Module().blocks.a, host.blockA.data());
+  EXPECT_EQ(Module().blocks.d, window.Handle());
+
+  ::PostInitControl();
+  EXPECT_EQ(window.TimerCount(), 1u);  // the cycle timer runs even without a pendant
+  window.Advance(1000);
+  EXPECT_EQ(window.TimerMessages(), 40u);
+
+  ::StopPlug();
+  EXPECT_EQ(Module().window, nullptr);
+  EXPECT_EQ(window.ChildCount(), 0u);
+  EXPECT_EQ(window.TimerCount(), 0u);
+  window.Advance(100);
+  EXPECT_EQ(window.TimerMessages(), 40u);
+}
+
+TEST(Lifecycle, SettingsAreLoadedByPostInitControl) {
+  test::FakeHost host;
+  test::TestHostWindow window;
+  ::SetProName(platform::HostString(""));
+  ::InitControl(host.blockA.data(), host.blockB.data(), host.blockC.data(), window.Handle());
+  EXPECT_EQ(Module().settings.StepJogRate, 0);
+  ::PostInitControl();
+  EXPECT_EQ(Module().settings.StepJogRate, 100);
+  EXPECT_EQ(Module().settings.VelocityInAuto, 5);
+  ::StopPlug();
+}
+
+// Calls the host should not make, in orders it should not make them: none may
+// crash, and each leaves the plug-in usable.
+TEST(OutOfOrder, CallsNeverCrash) {
+  struct Case {
+    const char* name;
+    void (*run)(test::FakeHost&, test::TestHostWindow&);
+  };
+  const Case cases[] = {
+      {"PostInitControl without InitControl", [](test::FakeHost&, test::TestHostWindow&) {
+         ::PostInitControl();
+         EXPECT_EQ(Module().window, nullptr);
+       }},
+      {"StopPlug twice", [](test::FakeHost& h, test::TestHostWindow& w) {
+         ::InitControl(h.blockA.data(), h.blockB.data(), h.blockC.data(), w.Handle());
+         ::PostInitControl();
+         ::StopPlug();
+         ::StopPlug();
+         EXPECT_EQ(Module().window, nullptr);
+       }},
+      {"StopPlug before anything", [](test::FakeHost&, test::TestHostWindow&) { ::StopPlug(); }},
+      {"Config before anything", [](test::FakeHost&, test::TestHostWindow&) {
+         ::Config();
+         EXPECT_EQ(Module().settings.StepSize1, 2);
+       }},
+      {"Update before anything", [](test::FakeHost&, test::TestHostWindow&) {
+         ::Update();
+         EXPECT_EQ(Module().ticks.UpdateSequence, 2);
+       }},
+      {"Update and timers after StopPlug", [](test::FakeHost& h, test::TestHostWindow& w) {
+         ::InitControl(h.blockA.data(), h.blockB.data(), h.blockC.data(), w.Handle());
+         ::PostInitControl();
+         ::StopPlug();
+         ::Update();
+         w.Advance(100);
+         ::Config();
+       }},
+      {"InitControl with null blocks and no window", [](test::FakeHost&, test::TestHostWindow&) {
+         EXPECT_TRUE(::InitControl(nullptr, nullptr, nullptr, nullptr));
+         ::PostInitControl();
+         ::StopPlug();
+       }},
+      {"InitControl twice", [](test::FakeHost& h, test::TestHostWindow& w) {
+         ::InitControl(h.blockA.data(), h.blockB.data(), h.blockC.data(), w.Handle());
+         ::InitControl(h.blockA.data(), h.blockB.data(), h.blockC.data(), w.Handle());
+         EXPECT_EQ(w.ChildCount(), 1u);
+         ::StopPlug();
+         EXPECT_EQ(w.ChildCount(), 0u);
+       }},
+      {"PostInitControl twice", [](test::FakeHost& h, test::TestHostWindow& w) {
+         ::InitControl(h.blockA.data(), h.blockB.data(), h.blockC.data(), w.Handle());
+         ::PostInitControl();
+         ::PostInitControl();
+         EXPECT_EQ(w.TimerCount(), 1u);
+         ::StopPlug();
+       }},
+      {"no callbacks set", [](test::FakeHost& h, test::TestHostWindow& w) {
+         Module().callbacks = host::Callbacks{};
+         ::InitControl(h.blockA.data(), h.blockB.data(), h.blockC.data(), w.Handle());
+         ::PostInitControl();
+         w.Advance(250);
+         ::StopPlug();
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    test::FakeHost host;
+    test::TestHostWindow window;
+    c.run(host, window);
+  }
+}
+
+TEST(SelfRegistration, AnswersForAnEmptyClassList) {
+  void* out = reinterpret_cast<void*>(1);
+  EXPECT_NE(::DllGetClassObject(nullptr, nullptr, &out), 0);
+  EXPECT_EQ(out, nullptr);
+  EXPECT_EQ(::DllCanUnloadNow(), 0);
+}
+
+}  // namespace
+}  // namespace km4r
