@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Builds and runs every test: the Linux suite, the same suite under the
+# address and undefined-behaviour sanitizers, bounded fuzz runs, and the
+# Windows build under Wine.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh all
+
+step() { printf '\n==== %s\n' "$*"; }
+
+step "Linux build and tests"
+cmake --preset dev >/dev/null
+cmake --build --preset dev -j2
+ctest --preset dev
+
+step "Sanitizers (address, undefined behaviour)"
+cmake --preset asan >/dev/null
+cmake --build --preset asan -j2
+ctest --preset asan
+
+if [[ -x scripts/fuzz.sh ]]; then
+  step "Fuzzing (bounded)"
+  scripts/fuzz.sh
+fi
+
+if [[ -x scripts/windows-tests.sh ]]; then
+  step "Windows build under Wine"
+  scripts/windows-tests.sh
+fi
+step "all tests passed"
