@@ -1,0 +1,67 @@
+// The configuration dialog's window, one implementation per platform (win32:
+// dialog template 4013; posix: a text form on the terminal). The portable
+// model (settings/config_dialog.h) drives it by control id and never sees
+// the platform's controls.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace km4r::platform {
+
+// Control ids of dialog template 4013.
+namespace dialog_id {
+inline constexpr int kTemplate = 4013;
+inline constexpr int kOk = 1;
+inline constexpr int kStepSize1 = 4032;
+inline constexpr int kStepSize2 = 4033;
+inline constexpr int kStepSize3 = 4034;
+inline constexpr int kStepJogRate = 4170;
+inline constexpr int kDelaySteps = 4174;
+inline constexpr int kAutoChangeSens = 4021;
+inline constexpr int kVelocityInAuto = 4022;
+inline constexpr int kDecidigit = 4023;
+inline constexpr int kScreenSel1 = 4024;
+inline constexpr int kScreenSel2 = 4025;
+inline constexpr int kScreenSel3 = 4026;
+inline constexpr int kDisplyRPM = 4172;
+inline constexpr int kCAmode = 4173;
+}  // namespace dialog_id
+
+enum class DialogResult { Ok, Cancel };
+
+class DialogView {
+ public:
+  virtual ~DialogView() = default;
+
+  // Drop-down lists. A selection of -1 means none.
+  virtual void ClearList(int id) = 0;
+  virtual void AddListItem(int id, const char* text) = 0;
+  virtual void SetListSelection(int id, int index) = 0;
+  virtual int ListSelection(int id) = 0;
+
+  // Single-line number fields (any typed text is accepted).
+  virtual void SetFieldText(int id, const char* text) = 0;
+  virtual std::string FieldText(int id) = 0;
+
+  virtual void SetChecked(int id, bool checked) = 0;
+  virtual bool Checked(int id) = 0;
+
+  // A modal message box over the dialog.
+  virtual void ShowMessage(const char* text) = 0;
+  virtual void SetFocus(int id) = 0;
+
+  // Shows the dialog and blocks until it closes. onInit runs once the
+  // controls exist; onOk runs each time the user confirms and closes the
+  // dialog with Ok only when it returns true. Cancel (Escape, closing, end
+  // of input) calls neither and closes with Cancel.
+  virtual DialogResult RunModal(const std::function<void()>& onInit,
+                                const std::function<bool()>& onOk) = 0;
+};
+
+// The platform's dialog window; nullptr when none can be made (the dialog then
+// counts as cancelled).
+std::unique_ptr<DialogView> CreateDialogView();
+
+}  // namespace km4r::platform
