@@ -1,18 +1,138 @@
+// The pendant link: discovery by vendor and product id, the report handles,
+// and hot-plug through the device-change messages of the HID class.
 #include "pendant/pendant_window.h"
+
+#include <cstring>
+
+#include "jog/jog_steps.h"
 
 namespace km4r {
 
-// TODO(link): release the device handles.
-PendantWindow::~PendantWindow() = default;
+using platform::Hid;
+using platform::kInvalidHandle;
 
-bool PendantWindow::OpenPendant() {
-  StartTimer(kCycleTimerId, kCyclePeriodMs);
+namespace {
+
+void CloseIfValid(platform::Handle& h) {
+  if (h != kInvalidHandle) Hid().Close(h);
+  h = kInvalidHandle;
+}
+
+// Closing the read handle ends an outstanding read unseen.
+void CloseReportHandles(PendantWindow& w) {
+  CloseIfValid(w.readHandle);
+  CloseIfValid(w.writeHandle);
+  w.readOutstanding = false;
+}
+
+void OpenReportHandles(PendantWindow& w) {
+  w.readHandle = Hid().Open(w.devicePath.c_str(), platform::OpenMode::OverlappedRead);
+  w.writeHandle = Hid().Open(w.devicePath.c_str(), platform::OpenMode::SyncWrite);
+  w.readOutstanding = false;
+  // The counter of a (re)opened pendant may stand anywhere; its first report
+  // must not be taken for a turn of the wheel.
+  w.wheelBaselinePending = true;
+}
+
+bool AnyReportHandle(const PendantWindow& w) {
+  return w.readHandle != kInvalidHandle || w.writeHandle != kInvalidHandle;
+}
+
+// Searches the HID interfaces for the pendant and opens the first one found.
+// The matched device's query handle stays open for the window's lifetime.
+bool DiscoverPendant(PendantWindow& w) {
+  auto& hid = Hid();
+  CloseIfValid(w.probeHandle);
+  w.hidClassGuid = hid.HidClassGuid();
+  for (const std::string& path : hid.EnumerateInterfaces()) {
+    w.probeHandle = hid.Open(path.c_str(), platform::OpenMode::Query);
+    platform::HidAttributes attributes;
+    const bool match =
+        w.probeHandle != kInvalidHandle && hid.GetAttributes(w.probeHandle, &attributes) &&
+        attributes.vendorId == PendantVendorId && attributes.productId == PendantProductId;
+    if (match) {
+      w.devicePath = path;
+      w.RegisterNotification();
+      if (w.readEvent == kInvalidHandle) w.readEvent = hid.CreateReadEvent();
+      OpenReportHandles(w);
+      // A pendant that can be neither read nor written is no link at all.
+      w.connected = AnyReportHandle(w) ? 1 : 0;
+      return w.connected != 0;
+    }
+    CloseIfValid(w.probeHandle);
+  }
   return false;
 }
-void PendantWindow::RegisterNotification() {}
-intptr_t PendantWindow::ProcessDeviceEvent(uintptr_t, const void*) { return 1; }
-bool PendantWindow::IsPendantPath(const void*) const { return false; }
-void PendantWindow::RunReportCycle(uintptr_t) {}
-void PendantWindow::DecodeInput() {}
+
+char AsciiLower(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+}  // namespace
+
+PendantWindow::~PendantWindow() {
+  CloseIfValid(probeHandle);
+  CloseReportHandles(*this);
+  CloseIfValid(readEvent);
+  if (notificationHandle != 0) Hid().UnregisterNotification(notificationHandle);
+  notificationHandle = 0;
+}
+
+bool PendantWindow::OpenPendant() {
+  DiscoverPendant(*this);
+  // Registered even without a pendant, so that one plugged in later is found.
+  RegisterNotification();
+  StartTimer(kCycleTimerId, kCyclePeriodMs);
+  return connected != 0;
+}
+
+void PendantWindow::RegisterNotification() {
+  if (notificationHandle != 0) return;
+  notificationHandle = Hid().RegisterNotification(this, hidClassGuid);
+}
+
+intptr_t PendantWindow::ProcessDeviceEvent(uintptr_t eventType, const void* eventData) {
+  if (eventType == platform::kDeviceArrival) {
+    // Any HID arrival counts: the pendant's own may carry the path of a
+    // sibling interface, so the known path is simply tried again.
+    CloseReportHandles(*this);
+    if (!devicePath.empty()) OpenReportHandles(*this);
+    if (readHandle != kInvalidHandle && writeHandle != kInvalidHandle) {
+      connected = 1;
+    } else {
+      CloseReportHandles(*this);
+      if (!DiscoverPendant(*this)) connected = 0;
+    }
+  } else if (eventType == platform::kDeviceRemoveComplete && IsPendantPath(eventData)) {
+    CloseReportHandles(*this);
+    connected = 0;
+    // A continuous jog started from the wheel would otherwise run on with
+    // nobody left to stop it.
+    if (jogStarted || autoVelocityActive) StopAxis(*this);
+    autoVelocityActive = false;
+    if (jogStarted || altJogPressed) ReleaseStartButton(*this);
+  }
+  return 1;
+}
+
+bool PendantWindow::IsPendantPath(const void* eventData) const {
+  if (eventData == nullptr || devicePath.empty()) return false;
+  const auto* record = static_cast<const unsigned char*>(eventData);
+  uint32_t size = 0;
+  uint32_t deviceType = 0;
+  std::memcpy(&size, record, sizeof size);
+  std::memcpy(&deviceType, record + platform::kBroadcastDeviceTypeOffset, sizeof deviceType);
+  if (deviceType != platform::kDevTypeDeviceInterface) return false;
+  if (size <= platform::kBroadcastNameOffset) return false;
+  // The record's own size bounds the name, so a name without its NUL cannot
+  // lead the comparison past the record.
+  const std::size_t room = size - platform::kBroadcastNameOffset;
+  const auto* name = reinterpret_cast<const char*>(record + platform::kBroadcastNameOffset);
+  std::size_t i = 0;
+  for (; i < room && name[i] != '\0'; ++i) {
+    if (i >= devicePath.size() || AsciiLower(name[i]) != AsciiLower(devicePath[i])) return false;
+  }
+  return i == devicePath.size();
+}
 
 }  // namespace km4r

@@ -44,8 +44,23 @@ class VirtualBus {
   virtual std::size_t ReadsStarted(int id) const = 0;
   // Handles of the device currently open.
   virtual std::size_t OpenHandles(int id) const = 0;
+
+  // Adds a device as AddDevice does and, with notify, sends an arrival
+  // message for it (a device plugged in while the host runs).
+  virtual int ArriveDevice(const char* path, uint16_t vendorId, uint16_t productId,
+                           bool notify) = 0;
+  // Notification registrations currently held.
+  virtual std::size_t Registrations() const = 0;
 };
 
 }  // namespace km4r::platform
 
-extern "C" km4r::platform::VirtualBus* KM4R_VirtualBus();
+#if defined(_WIN32)
+#define KM4R_VIRTUAL_EXPORT
+#else
+#define KM4R_VIRTUAL_EXPORT __attribute__((visibility("default")))
+#endif
+
+// The process's one bus. Tests linked statically with the virtual device
+// layer call it directly; the bench resolves it in the loaded module.
+extern "C" KM4R_VIRTUAL_EXPORT km4r::platform::VirtualBus* KM4R_VirtualBus();

@@ -1,0 +1,162 @@
+// Turns the input report into pendant state and host actions. Every action is
+// driven by a change against the previous decode, so decoding the same report
+// again does nothing, except the E-stop press, which repeats until the host
+// shows it took effect.
+#include "pendant/input_words.h"
+#include "pendant/pendant_window.h"
+#include "pendant/screen_selection.h"
+#include "plugin/host_calls.h"
+
+namespace km4r {
+
+namespace {
+
+void UpdateModeFlags(PendantWindow& w) {
+  const int m = ModeField(w.inputWord0);
+  if (m == 0) return;  // the pendant reports no mode between positions
+  w.mode1Active = m == 1 ? 1 : 0;
+  w.mode2Active = m == 2 ? 1 : 0;
+  w.mode3Active = m == 3 ? 1 : 0;
+}
+
+void HandleEstop(PendantWindow& w) {
+  const bool pressed = EstopBit(w.inputWord0) != 0;
+  if (pressed) {
+    if (w.estopLatched == 0) {
+      host::DoButton(host::code::kButtonEstop);
+      w.estopLatched = 1;
+    } else if (!host::GetLED(host::code::kLedReset)) {
+      host::DoButton(host::code::kButtonEstop);
+    }
+  } else if (w.estopLatched != 0) {
+    host::DoButton(host::code::kButtonEstop);
+    w.estopLatched = 0;
+  }
+}
+
+// The jog mode the selectors ask for, or 0 when no rule names this position.
+int32_t SelectJogMode(const PendantWindow& w, bool caMode) {
+  const int axis = w.axisSelector;
+  const int step = w.stepSelector;
+  if (w.mode3Active != 0) {
+    if (step == 6) return ScreenSelect;
+    if (axis == 6) return JogRateAdjust;
+    if (axis == 4) return FeedOverrideAdjust;
+    if (axis == 5) return SpindleOverrideAdjust;
+  } else if (w.mode2Active != 0) {
+    if (axis == 6 && !caMode) return JogRateAdjust;
+    if (axis == 4) return FeedOverrideAdjust;
+    if (axis == 5) return SpindleOverrideAdjust;
+  } else {
+    const bool m1 = w.mode1Active != 0;
+    if (step == 4) return JogRateAdjust;
+    if (step == 5) return FeedOverrideAdjust;
+    if (step == 6) return SpindleOverrideAdjust;
+    if ((step == 2 && !m1) || (axis == 5 && m1)) return StepSizeSelect;
+    if (step == 1) return StepJog;
+    if (step == 2 && m1) return VelocityJog;
+    if (step == 3) return RateJog;
+    return 0;
+  }
+  switch (step) {
+    case 1:
+      return StepJog;
+    case 2:
+      return VelocityJog;
+    case 3:
+      return RateJog;
+    case 4:
+      return StepSizeSelect;
+    case 5:
+      return AxisZero;
+    default:
+      return 0;
+  }
+}
+
+// The axis the selector names, or -1 to keep the current one.
+int32_t SelectAxis(const PendantWindow& w, int s, bool caMode) {
+  if (s == 1) return 0;
+  if (s == 2) return 1;
+  if (s == 3) return 2;
+  if (s == 4 && w.mode2Active == 0) return 3;
+  if (s == 6 && w.mode2Active != 0 && caMode) return 3;
+  if (s == 5 && w.mode1Active == 0 && w.mode2Active == 0) return 4;
+  if (s == 7 && w.mode3Active != 0) return 3;
+  return -1;
+}
+
+// A new axis selection ends whatever jog the old one had running.
+void StopJogsForSelectorChange(PendantWindow& w) {
+  const host::Blocks& b = host::HostBlocks();
+  w.jogCountAccumulator = 0;
+  if (host::MotionQueueOut(b) != host::MotionQueueIn(b)) Module().selectorChangeBusy = true;
+  for (int axis = 0; axis < 4; ++axis) host::SetJogStopRequest(b, axis, 1);
+  host::Code("ENDJOG");
+}
+
+}  // namespace
+
+void PendantWindow::DecodeInput() {
+  ModuleState& m = Module();
+  const PendantSettings& settings = m.settings;
+  const bool caMode = settings.CAmode != 0;
+
+  // Words and mode.
+  inputWord0 = ReportWord(inputReport, 0);
+  inputWord1 = ReportWord(inputReport, 4);
+  UpdateModeFlags(*this);
+
+  HandleEstop(*this);
+
+  // Jog mode; the button names the axis as it stood before this report.
+  axisSelector = AxisSelectorBits(inputWord0);
+  stepSelector = StepSelectorBits(inputWord1);
+  if (const int32_t mode = SelectJogMode(*this, caMode); mode != 0) jogMode = mode;
+  if (jogMode != prevJogMode) host::DoButton(host::code::kButtonJogModeBase + axisIndex);
+  prevJogMode = jogMode;
+
+  // Axis.
+  const int s = AxisSelectorBits(inputWord0);
+  if (const int32_t axis = SelectAxis(*this, s, caMode); axis >= 0) axisIndex = axis;
+  if (s != prevAxisSelector) StopJogsForSelectorChange(*this);
+  {
+    const host::Blocks& b = host::HostBlocks();
+    if (m.selectorChangeBusy && host::MotionQueueOut(b) == host::MotionQueueIn(b))
+      m.selectorChangeBusy = false;
+  }
+  prevAxisSelector = s;
+
+  // Handwheel.
+  const int count = WheelCountByte(inputWord0);
+  const WheelMotion motion = WheelDifference(count, lastWheelCount, wheelDirection);
+  wheelSteps = motion.steps;
+  wheelDirection = motion.direction;
+  lastWheelCount = count;
+  RunJogEngine(wheelDirection, wheelSteps);
+  if (droRestorePending != 0 && m.ticks.DroRestoreTicks == 0) {
+    host::SetDRO(host::code::kDroFeedRate, savedDro818);
+    if (settings.StepJogRate != 0) host::SetDRO(host::code::kDroFeedOverride, savedDro821);
+    droRestorePending = 0;
+  }
+
+  // Switch and wheel start.
+  enableHeld = EnableBit(inputWord0);
+  const bool screenPosition = (mode2Active != 0 && enableHeld != 0 && s > 3) ||
+                              (mode1Active != 0 && enableHeld != 0 && stepSelector > 3);
+  if (!screenPosition) return;
+  wheelSpeed = WheelSpeedByte(inputWord0);
+  wheelTurning = wheelSpeed != 0 ? 1 : 0;
+  if (wheelSpeed != 0) m.ticks.WheelActiveTicks = 3;
+  if (m.ticks.WheelActiveTicks == 0 || host::ResetIndicator(host::HostBlocks()) != 0) return;
+  if (wheelTurning != 0 && wheelWasTurning == 0) {
+    if (wheelDirection == 1) {
+      host::DoButton(host::code::kButtonBackScreen);
+    } else {
+      SelectNextScreen(*this);
+    }
+  }
+  wheelWasTurning = wheelTurning;
+}
+
+}  // namespace km4r
