@@ -1,0 +1,68 @@
+// A host of our own: owns the host blocks, the six callbacks, the host
+// window (a message loop on the given clock) and the loaded plug-in module,
+// and plays the host's call order. Every host action the plug-in makes is
+// handed to the event sink as one trace line, then to the simulated machine.
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "bench/host_state.h"
+#include "bench/plugin_module.h"
+#include "bench/sim_machine.h"
+#include "platform/clock.h"
+#include "platform/posix/message_loop.h"
+
+namespace km4r::bench {
+
+class BenchHost {
+ public:
+  using Sink = std::function<void(const std::string&)>;
+
+  // One host at a time: the callbacks reach the live one.
+  BenchHost(platform::Clock& clock, Sink sink);
+  ~BenchHost();
+  BenchHost(const BenchHost&) = delete;
+  BenchHost& operator=(const BenchHost&) = delete;
+
+  bool Load(const std::string& modulePath, std::string* error);
+  // Null unless the module is the bench build with the virtual pendant.
+  platform::VirtualBus* Bus() const;
+
+  // The six setters and SetProName; returns the name.
+  std::string Name(const std::string& profilePath);
+  // Name, then InitControl and PostInitControl; returns the name.
+  std::string Start(const std::string& profilePath);
+  // Config with the dialog seeing end of input (= Cancel) and its output
+  // discarded, so that a scenario's trace stays the trace.
+  void ConfigCancelled();
+  // Config on the terminal as it is (the interactive `config` command).
+  void ConfigInteractive();
+  void Stop();
+  void Update(int64_t times);
+  // One 25 ms cycle of virtual time: timer messages, then machine motion.
+  void Cycle();
+
+  bool running() const { return running_; }
+  HostState& state() { return state_; }
+  SimMachine& machine() { return machine_; }
+  platform::MessageLoop& loop() { return loop_; }
+
+ private:
+  friend struct Callbacks;
+  void Emit(const std::string& line) {
+    if (sink_) sink_(line);
+  }
+
+  platform::Clock& clock_;
+  Sink sink_;
+  HostState state_;
+  SimMachine machine_{state_};
+  // The module is closed before the loop goes: a window it left behind still
+  // points at the loop.
+  platform::MessageLoop loop_;
+  PluginModule module_;
+  bool running_ = false;
+};
+
+}  // namespace km4r::bench

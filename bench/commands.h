@@ -1,0 +1,37 @@
+// The bench's commands other than `run`.
+#pragma once
+
+#include <iosfwd>
+#include <string>
+
+#include "bench/host_state.h"
+#include "bench/sim_machine.h"
+
+namespace km4r::bench {
+
+// The host and machine the demo and live mode start from: jogging enabled,
+// a step size of 0.001 as the host's step increment, feed 1500, overrides at
+// 100 %, jog rate 50 %, and every axis allowed 600 units per minute.
+void SetUpDemoMachine(HostState& host, SimMachine& machine);
+
+// Plays the built-in session on the virtual pendant in virtual time;
+// paceMs > 0 sleeps that long between frames.
+int RunDemo(const std::string& modulePath, int paceMs, std::ostream& out, std::ostream& err);
+
+// Looks for a pendant under sysfsRoot (normally /sys/class/hidraw) and, when
+// one is there and can be opened, runs the real module until SIGINT.
+int RunLive(const std::string& modulePath, const std::string& sysfsRoot, std::ostream& out,
+            std::ostream& err);
+
+// $XDG_CONFIG_HOME/km4r-pendant/profile.xml, or ~/.config/... without it.
+std::string DefaultProfilePath();
+
+// Opens the configuration dialog on the profile.
+int RunConfig(const std::string& modulePath, const std::string& profilePath, std::ostream& out,
+              std::ostream& err);
+
+// The device node of the first hidraw device under sysfsRoot whose uevent
+// names the pendant ("" when none). Exposed for tests.
+std::string FindPendantNode(const std::string& sysfsRoot);
+
+}  // namespace km4r::bench

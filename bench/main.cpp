@@ -1,0 +1,212 @@
+// pendant-bench: a host of our own for the pendant plug-in.
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "bench/commands.h"
+#include "bench/scenario_runner.h"
+
+namespace fs = std::filesystem;
+using namespace km4r::bench;
+
+namespace {
+
+const char kUsage[] =
+    "usage: pendant-bench COMMAND [OPTIONS]\n"
+    "\n"
+    "commands:\n"
+    "  run [--plugin PATH] SCENARIO...   run scenario files, print their traces\n"
+    "  demo [--plugin PATH] [--pace]     play a built-in session on the virtual pendant\n"
+    "  live [--plugin PATH]              drive the plug-in with a real pendant\n"
+    "  config [--plugin PATH] [--profile FILE]\n"
+    "                                    edit the pendant settings in the dialog\n"
+    "\n"
+    "'pendant-bench COMMAND --help' describes a command.\n";
+
+const char kRunHelp[] =
+    "usage: pendant-bench run [--plugin PATH] SCENARIO...\n"
+    "\n"
+    "Runs each scenario file in a fresh host (fresh host blocks, a fresh profile in a\n"
+    "fresh temporary directory, a freshly loaded module, the virtual pendant attached)\n"
+    "and prints its trace to standard output. Every file is parsed completely before\n"
+    "any of it runs. With more than one file each trace is preceded by '# FILE'.\n"
+    "\n"
+    "Exit status: 0 when every file ran; 2 when a line could not be parsed\n"
+    "('FILE:LINE: message' on standard error; nothing of that file runs); 1 when the\n"
+    "module could not be loaded or the host failed.\n"
+    "\n"
+    "  --plugin PATH   the module to load (default: the bench build next to this\n"
+    "                  program, virtual/KM4R.so)\n"
+    "\n"
+    "Scenario language: one command a line, '#' starts a comment.\n"
+    "  profile KEY VALUE     set KEY in the pendant's profile section (\"\" = empty)\n"
+    "  start                 setters, SetProName, InitControl, PostInitControl\n"
+    "  config                Config, dialog cancelled\n"
+    "  stop                  StopPlug\n"
+    "  pendant absent        (before start) no pendant is attached\n"
+    "  unplug | plug         the pendant leaves | comes back, with a device message\n"
+    "  plug-other            an unrelated HID device arrives\n"
+    "  report B0 .. B7       queue one input report (two-digit hex bytes)\n"
+    "  latency MS            delay from a read's start to its completion\n"
+    "  led CODE on|off       dro CODE VALUE       field NAME VALUE\n"
+    "  cycle [N]             N pendant cycles of 25 ms virtual time\n"
+    "  update [N]            N host Update calls\n"
+    "  machine on|off        the simulated machine follows the plug-in's actions\n"
+    "  show display|report|status|profile, show jog AXIS, show dro CODE\n"
+    "\n"
+    "Fields: motionQueueIn motionQueueOut resetIndicator distanceMode rotationAngle\n"
+    "bufferQueueIn bufferQueueOut axisVelocityLimit[i] axisJogParam[i] stepIncrement\n"
+    "busyIndicator (i 0 to 5).\n"
+    "\n"
+    "The simulated machine applies incremental moves, runs continuous jogs at the\n"
+    "jog record's speed (units per minute) from DOJOG to ENDJOG, zeroes X, Y, Z, A\n"
+    "on buttons 1008-1011 and toggles LED 800 on button 1021; DROs 800-805 are its\n"
+    "positions.\n";
+
+const char kDemoHelp[] =
+    "usage: pendant-bench demo [--plugin PATH] [--pace]\n"
+    "\n"
+    "Starts the plug-in with the virtual pendant and a simulated machine and plays a\n"
+    "built-in session: step jogging on X and Y, a step-size change, a continuous jog,\n"
+    "a feed-override change, an axis zero and the E-stop. After each step it shows\n"
+    "the pendant's display, the host actions and the machine's positions. Time is\n"
+    "virtual, so the session takes a moment.\n"
+    "\n"
+    "  --plugin PATH   the module to load (default: virtual/KM4R.so next to this program)\n"
+    "  --pace          pause briefly between steps so they can be followed\n";
+
+const char kLiveHelp[] =
+    "usage: pendant-bench live [--plugin PATH]\n"
+    "\n"
+    "Runs the plug-in with a real pendant (USB vendor 04d8, product fce7) through the\n"
+    "hidraw device layer, with the simulated machine and real time, until Ctrl-C. It\n"
+    "prints the host actions as they happen and the machine's positions; the display\n"
+    "shows on the pendant itself. Settings come from the same profile as 'config'.\n"
+    "\n"
+    "If the pendant is attached but cannot be opened, install the udev rule\n"
+    "bench/udev/60-km4r-pendant.rules (see README).\n"
+    "\n"
+    "  --plugin PATH   the module to load (default: ../plugin/KM4R.so from this program)\n"
+    "  --sysfs DIR     where to look for hidraw devices (default /sys/class/hidraw)\n";
+
+const char kConfigHelp[] =
+    "usage: pendant-bench config [--plugin PATH] [--profile FILE]\n"
+    "\n"
+    "Opens the plug-in's configuration dialog on a profile, so that the pendant\n"
+    "settings can be edited without touching the XML. OK saves the edited settings;\n"
+    "Cancel saves them as they were loaded.\n"
+    "\n"
+    "  --plugin PATH    the module to load (default: ../plugin/KM4R.so from this program)\n"
+    "  --profile FILE   the profile (default: $XDG_CONFIG_HOME/km4r-pendant/profile.xml,\n"
+    "                   or ~/.config/km4r-pendant/profile.xml; created if missing)\n";
+
+fs::path ExecutableDir() {
+  std::error_code ec;
+  const fs::path self = fs::read_symlink("/proc/self/exe", ec);
+  return ec ? fs::current_path() : self.parent_path();
+}
+
+std::string VirtualModule() {
+  return (ExecutableDir() / "virtual" / "KM4R.so").string();
+}
+std::string RealModule() {
+  return (ExecutableDir().parent_path() / "plugin" / "KM4R.so").lexically_normal().string();
+}
+
+struct Options {
+  std::string plugin;
+  std::string profile;
+  std::string sysfs = "/sys/class/hidraw";
+  bool pace = false;
+  bool help = false;
+  std::vector<std::string> files;
+};
+
+// Parses the options a command accepts; false (with a message) otherwise.
+bool ParseOptions(const std::vector<std::string>& args, const std::vector<std::string>& allowed,
+                  bool takesFiles, Options* o) {
+  auto allows = [&allowed](const std::string& a) {
+    for (const auto& x : allowed)
+      if (x == a) return true;
+    return false;
+  };
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (a == "--help" || a == "-h") {
+      o->help = true;
+    } else if (allows(a) && (a == "--plugin" || a == "--profile" || a == "--sysfs")) {
+      if (i + 1 >= args.size()) {
+        std::cerr << "pendant-bench: " << a << " needs a value\n";
+        return false;
+      }
+      const std::string& v = args[++i];
+      (a == "--plugin" ? o->plugin : a == "--profile" ? o->profile : o->sysfs) = v;
+    } else if (allows(a) && a == "--pace") {
+      o->pace = true;
+    } else if (takesFiles && (a.empty() || a[0] != '-')) {
+      o->files.push_back(a);
+    } else {
+      std::cerr << "pendant-bench: unknown option '" << a << "'\n";
+      return false;
+    }
+  }
+  return true;
+}
+
+int Run(const Options& o) {
+  if (o.files.empty()) {
+    std::cerr << "pendant-bench run: no scenario file given\n" << kRunHelp;
+    return 2;
+  }
+  const std::string module = o.plugin.empty() ? VirtualModule() : o.plugin;
+  int worst = kRunOk;
+  for (const std::string& file : o.files) {
+    if (o.files.size() > 1) std::cout << "# " << file << '\n';
+    const int rc = RunScenarioFile(file, module, std::cout, std::cerr);
+    std::cout.flush();
+    if (rc == kRunParseError || (rc == kRunFailed && worst == kRunOk)) worst = rc;
+  }
+  return worst;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  if (args.empty() || args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
+    std::cout << kUsage;
+    return args.empty() ? 2 : 0;
+  }
+  const std::string command = args[0];
+  args.erase(args.begin());
+  Options o;
+  if (command == "run") {
+    if (!ParseOptions(args, {"--plugin"}, true, &o)) return 2;
+    if (o.help) return std::cout << kRunHelp, 0;
+    return Run(o);
+  }
+  if (command == "demo") {
+    if (!ParseOptions(args, {"--plugin", "--pace"}, false, &o)) return 2;
+    if (o.help) return std::cout << kDemoHelp, 0;
+    return RunDemo(o.plugin.empty() ? VirtualModule() : o.plugin, o.pace ? 700 : 0, std::cout,
+                   std::cerr);
+  }
+  if (command == "live") {
+    if (!ParseOptions(args, {"--plugin", "--sysfs"}, false, &o)) return 2;
+    if (o.help) return std::cout << kLiveHelp, 0;
+    return RunLive(o.plugin.empty() ? RealModule() : o.plugin, o.sysfs, std::cout, std::cerr);
+  }
+  if (command == "config") {
+    if (!ParseOptions(args, {"--plugin", "--profile"}, false, &o)) return 2;
+    if (o.help) return std::cout << kConfigHelp, 0;
+    return RunConfig(o.plugin.empty() ? RealModule() : o.plugin,
+                     o.profile.empty() ? DefaultProfilePath() : o.profile, std::cout, std::cerr);
+  }
+  std::cerr << "pendant-bench: unknown command '" << command << "'\n" << kUsage;
+  return 2;
+}

@@ -1,0 +1,44 @@
+// The plug-in module as the host sees it: loaded by path with dlopen and
+// reached only through its exported names.
+#pragma once
+
+#include <string>
+
+#include "platform/virtual/virtual_bus.h"
+#include "plugin/exports.h"
+
+namespace km4r::bench {
+
+class PluginModule {
+ public:
+  PluginModule() = default;
+  ~PluginModule() { Close(); }
+  PluginModule(const PluginModule&) = delete;
+  PluginModule& operator=(const PluginModule&) = delete;
+
+  // Loads the module privately (RTLD_LOCAL) and resolves every entry point;
+  // fails, closing it again, when one is missing.
+  bool Open(const std::string& path, std::string* error);
+  void Close();
+  bool IsOpen() const { return handle_ != nullptr; }
+
+  decltype(&::SetProName) SetProName = nullptr;
+  decltype(&::InitControl) InitControl = nullptr;
+  decltype(&::PostInitControl) PostInitControl = nullptr;
+  decltype(&::Config) Config = nullptr;
+  decltype(&::Update) Update = nullptr;
+  decltype(&::StopPlug) StopPlug = nullptr;
+  decltype(&::SetDoButton) SetDoButton = nullptr;
+  decltype(&::SetSetDRO) SetSetDRO = nullptr;
+  decltype(&::SetGetDRO) SetGetDRO = nullptr;
+  decltype(&::SetGetLED) SetGetLED = nullptr;
+  decltype(&::SetSetLED) SetSetLED = nullptr;
+  decltype(&::SetCode) SetCode = nullptr;
+  // Only the bench build of the module has it.
+  decltype(&::KM4R_VirtualBus) VirtualBus = nullptr;
+
+ private:
+  void* handle_ = nullptr;
+};
+
+}  // namespace km4r::bench
