@@ -1,7 +1,250 @@
+#include <cmath>
+#include <cstring>
+
+#include "display/display_fields.h"
 #include "pendant/pendant_window.h"
+#include "plugin/host_calls.h"
+#include "plugin/module_state.h"
 
 namespace km4r {
 
-void PendantWindow::ComposeDisplay() {}
+namespace {
+
+using display::kLine1;
+using display::kLine2;
+using display::kLineWidth;
+using display::PutNumber;
+using display::PutSpaces;
+using display::PutText;
+
+constexpr int kLedReset = 800;
+constexpr int kLedRunning = 804;
+constexpr int kLedPaused = 805;
+constexpr int kDroAxisBase = 800;
+constexpr int kDroStepSize = 828;
+constexpr int kDroFeed = 818;
+constexpr int kDroJogRate = 3;
+constexpr int kDroFeedOverride = 821;
+constexpr int kDroFeedShown = 55;
+constexpr int kDroSpindleOverride = 74;
+constexpr int kDroSpindleRpm = 39;
+constexpr int kDroSpindleShown = 202;
+constexpr int kDroSpindleDigit = 56;
+
+constexpr uint32_t kEstopBit = 1u << 29;
+
+// Position reads below this magnitude count as zero on the Zero screen.
+constexpr double kZeroTolerance = 0.00001;
+
+struct Composer {
+  PendantWindow& w;
+  ModuleState& m;
+  uint8_t* line1;
+  uint8_t* line2;
+  bool firstHalf;
+
+  void BlinkBoth(const char* text) {
+    if (firstHalf) {
+      PutText(line1, text);
+      PutText(line2, text);
+    } else {
+      PutSpaces(line1, 2 * kLineWidth);
+    }
+  }
+
+  void ShowPosition() {
+    display::FormatPositionText(m.positionText, sizeof m.positionText, m.shownAxisValue,
+                                m.settings.Decidigit);
+    std::memcpy(line2, m.positionText, kLineWidth);
+  }
+
+  void FetchAxis(int32_t axisIndex) { m.shownAxisValue = host::GetDRO(kDroAxisBase + axisIndex); }
+
+  void RunAnimation() {
+    const int32_t phase = m.ticks.DisplayPhase;
+    const char* arrow = "      ";
+    if (phase > 20) {
+      arrow = "  >   ";
+    } else if (phase > 15) {
+      arrow = "  >>  ";
+    } else if (phase > 10) {
+      arrow = "  >>> ";
+    } else if (phase > 5) {
+      arrow = "  >>>>";
+    }
+    PutText(line1 + 2, arrow);
+  }
+
+  void StepSizeOrFeed() {
+    if (w.displayCycle > 80) {
+      const double step = host::GetDRO(kDroStepSize);
+      line1[1] = ' ';
+      PutNumber(line1 + 2, 6, "%6.4f", step);
+      if (step < 1.0) line1[2] = ' ';
+      return;
+    }
+    const int32_t rate = m.settings.StepJogRate;
+    const double feed = rate != 0 ? static_cast<double>(rate) : host::GetDRO(kDroFeed);
+    PutNumber(line1 + 1, 5, feed >= 100.0 ? "%5.0f" : "%5.1f", feed);
+    PutText(line1 + 6, "/M");
+  }
+
+  void AxisScreen() {
+    PutSpaces(line1, kLineWidth);
+    const char letter = display::AxisLetter(w.axisIndex);
+    if (letter != '\0') {
+      FetchAxis(w.axisIndex);
+      line1[0] = static_cast<uint8_t>(letter);
+    }
+    if (firstHalf) line1[0] = ' ';
+    ShowPosition();
+
+    if (host::GetLED(kLedRunning)) {
+      RunAnimation();
+    } else if (host::GetLED(kLedPaused)) {
+      PutSpaces(line1 + 2, 4);
+      PutText(line1 + 6, firstHalf ? "  " : "||");
+    } else if (w.jogMode == StepJog) {
+      StepSizeOrFeed();
+    } else if (w.jogMode == VelocityJog) {
+      PutText(line1 + 1, "    Vel");
+    } else {
+      line1[1] = ' ';
+      PutNumber(line1 + 2, 5, "%5.1f", host::GetDRO(kDroJogRate));
+      line1[7] = '%';
+    }
+  }
+
+  void SpindleLine() {
+    line2[5] = ' ';
+    line2[6] = 'P';
+    line2[7] = ' ';
+    if (m.settings.DisplyRPM != 0) {
+      PutNumber(line2, 4, "%4.0f", host::GetDRO(kDroSpindleRpm));
+      PutText(line2 + 4, " RPM");
+    } else {
+      PutNumber(line2, 5, "%5.0f", host::GetDRO(kDroSpindleShown));
+      line2[5] = ' ';
+      line2[6] = 'P';
+      PutNumber(line2 + 7, 1, "%1.0f", host::GetDRO(kDroSpindleDigit));
+    }
+  }
+
+  void ZeroScreen() {
+    PutText(line1, "Zero    ");
+    const int32_t axis = w.axisIndex;
+    if (axis >= 0 && axis <= 3) {
+      FetchAxis(axis);
+      line1[6] = static_cast<uint8_t>(display::AxisLetter(axis));
+      const bool nonZero = std::fabs(m.shownAxisValue) >= kZeroTolerance;
+      line1[7] = nonZero && firstHalf ? '?' : ' ';
+    }
+    ShowPosition();
+  }
+
+  void JogModeScreen() {
+    switch (w.jogMode) {
+      case VelocityJog:
+      case RateJog:
+      case StepJog:
+        AxisScreen();
+        break;
+      case JogRateAdjust:
+        PutSpaces(line1, 2 * kLineWidth);
+        PutText(line1, "CON'T");
+        PutNumber(line2 + 1, 6, "%6.1f", host::GetDRO(kDroJogRate));
+        line2[7] = '%';
+        break;
+      case FeedOverrideAdjust:
+        PutSpaces(line1, 2 * kLineWidth);
+        PutText(line1, "FRO ");
+        PutNumber(line1 + 4, 3, "%3.0f", host::GetDRO(kDroFeedOverride));
+        line1[7] = '%';
+        PutNumber(line2, 8, "%8.2f", host::GetDRO(kDroFeedShown));
+        break;
+      case SpindleOverrideAdjust:
+        PutSpaces(line1, 2 * kLineWidth);
+        PutText(line1, "Sov ");
+        PutNumber(line1 + 4, 3, "%3.0f", host::GetDRO(kDroSpindleOverride));
+        line1[7] = '%';
+        SpindleLine();
+        break;
+      case StepSizeSelect:
+        PutText(line1, "Stepsize");
+        PutSpaces(line2, 2);
+        PutNumber(line2 + 2, 6, "%.4f", host::GetDRO(kDroStepSize));
+        break;
+      case AxisZero:
+        ZeroScreen();
+        break;
+      default:
+        // Idle, ScreenSelect and unknown modes leave the text as it was.
+        break;
+    }
+  }
+
+  bool ScreenSelectionWanted() const {
+    const uint32_t axisSelector = (w.inputWord0 >> 24) & 0x0Fu;
+    const uint32_t stepSelector = w.inputWord1 & 0x7Fu;
+    const bool enable = w.enableHeld != 0;
+    return (w.mode2Active != 0 && enable && axisSelector > 3) ||
+           (w.mode1Active != 0 && enable && stepSelector > 3) || (w.mode3Active != 0 && !enable);
+  }
+
+  void ScreenPage() {
+    if (!ScreenSelectionWanted()) {
+      PutText(line1, "MPG     ");
+      PutText(line2, "Offline ");
+      return;
+    }
+    PutText(line1, "Screen  ");
+    const char* name = nullptr;
+    switch (m.currentScreenCode) {
+      case 1:
+        name = "Prog Run";
+        break;
+      case 2:
+        name = "MDI     ";
+        break;
+      case 3:
+        name = "ToolPath";
+        break;
+      case 5:
+        name = "Diagnost";
+        break;
+      case 6:
+        name = "Settings";
+        break;
+      case 7:
+        name = "OffSets ";
+        break;
+      default:
+        break;
+    }
+    if (name != nullptr) PutText(line2, name);
+  }
+};
+
+}  // namespace
+
+void PendantWindow::ComposeDisplay() {
+  ModuleState& m = Module();
+  outputReport[display::kReportIdByte] = 0;
+  outputReport[display::kSequenceByte] = static_cast<uint8_t>(m.ticks.UpdateSequence & 0xFF);
+  outputReport[display::kResetByte] = host::GetLED(kLedReset) ? 1 : 0;
+
+  Composer c{*this, m, outputReport + kLine1, outputReport + kLine2,
+             display::FirstBlinkHalf(displayCycle)};
+  if ((inputWord0 & kEstopBit) != 0) {
+    c.BlinkBoth(" E-STOP ");
+    return;
+  }
+  if (host::GetLED(kLedReset)) {
+    c.BlinkBoth("  Reset ");
+    return;
+  }
+  c.JogModeScreen();
+  if (enableHeld != 0 || jogMode == ScreenSelect) c.ScreenPage();
+}
 
 }  // namespace km4r
