@@ -64,6 +64,7 @@ ReadOutcome ReadReport(int fd, ReportIds ids, uint8_t* report, std::size_t len) 
 
 ReadOutcome WaitReport(int fd, uint32_t timeoutMs, ReportIds ids, uint8_t* report,
                        std::size_t len) {
+  if (fd < 0) return ReadOutcome::Failed;  // poll would skip it and just time out
   pollfd p{fd, POLLIN, 0};
   const int ready = ::poll(&p, 1, static_cast<int>(timeoutMs));
   if (ready == 0) return ReadOutcome::NotYet;

@@ -1,0 +1,279 @@
+// Discovery, hot-plug and the removal test of the pendant link.
+#include <cstring>
+
+#include "jog/jog_steps.h"
+#include "plugin/exports.h"
+#include "tests/pendant/link_fixture.h"
+#include "tests/support/test_host_window.h"
+
+namespace km4r::test {
+namespace {
+
+using platform::kInvalidHandle;
+
+struct Dev {
+  const char* path;
+  uint16_t vid;
+  uint16_t pid;
+};
+
+struct DiscoveryCase {
+  const char* name;
+  std::vector<Dev> devices;
+  int expected;  // index of the device that becomes the pendant, -1 none
+};
+
+TEST_F(LinkTest, DiscoveryOpensFirstMatchingDeviceOnly) {
+  const std::vector<DiscoveryCase> cases = {
+      {"nothing attached", {}, -1},
+      {"two pendants: first in order",
+       {{"/dev/p-b", 0x04D8, 0xFCE7}, {"/dev/p-a", 0x04D8, 0xFCE7}},
+       0},
+      {"same vendor, other product skipped",
+       {{"/dev/x0", 0x04D8, 0x0001}, {"/dev/p", 0x04D8, 0xFCE7}},
+       1},
+      {"other vendor, same product skipped",
+       {{"/dev/x0", 0x1234, 0xFCE7}, {"/dev/p", 0x04D8, 0xFCE7}},
+       1},
+      {"only strangers", {{"/dev/m", 0x046D, 0xC077}, {"/dev/k", 0x04D8, 0x0002}}, -1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    bus->Reset();
+    bus->SetClock(&clock);
+    std::vector<int> ids;
+    for (const Dev& d : c.devices) ids.push_back(bus->AddDevice(d.path, d.vid, d.pid));
+    PendantWindow& w = Open();
+    EXPECT_EQ(w.connected, c.expected >= 0 ? 1 : 0);
+    EXPECT_EQ(w.devicePath, c.expected >= 0 ? c.devices[c.expected].path : "");
+    for (std::size_t i = 0; i < ids.size(); ++i) {
+      // The pendant keeps its query, read and write handles; every other
+      // device probed is closed again.
+      EXPECT_EQ(bus->OpenHandles(ids[i]), static_cast<int>(i) == c.expected ? 3u : 0u) << i;
+    }
+    // Registered whether or not a pendant was found.
+    EXPECT_EQ(bus->Registrations(), 1u);
+    window.reset();
+    EXPECT_EQ(bus->Registrations(), 0u);
+    for (int id : ids) EXPECT_EQ(bus->OpenHandles(id), 0u);
+  }
+}
+
+std::vector<unsigned char> Record(const char* path, uint32_t deviceType = 5) {
+  std::vector<unsigned char> r;
+  platform::MakeInterfaceBroadcast(platform::Guid{}, path, &r);
+  std::memcpy(r.data() + platform::kBroadcastDeviceTypeOffset, &deviceType, 4);
+  return r;
+}
+
+TEST_F(LinkTest, IsPendantPathComparesNameIgnoringCase) {
+  AddPendant("/dev/Virtual/HID-Pendant0");
+  PendantWindow& w = Open();
+  struct Case {
+    const char* name;
+    std::vector<unsigned char> record;
+    bool expected;
+  };
+  std::vector<Case> cases = {
+      {"same path", Record("/dev/Virtual/HID-Pendant0"), true},
+      {"differs only in case", Record("/DEV/virtual/hid-pendant0"), true},
+      {"other path", Record("/dev/Virtual/HID-Pendant1"), false},
+      {"prefix of the path", Record("/dev/Virtual/HID-Pendant"), false},
+      {"path with more after it", Record("/dev/Virtual/HID-Pendant0x"), false},
+      {"volume record", Record("/dev/Virtual/HID-Pendant0", 2), false},
+  };
+  // A record whose size ends before the name's NUL: only the bytes inside
+  // the record count.
+  auto cut = Record("/dev/Virtual/HID-Pendant0zzz");
+  const uint32_t shortSize = static_cast<uint32_t>(platform::kBroadcastNameOffset + 25);
+  std::memcpy(cut.data(), &shortSize, 4);
+  cases.push_back({"name bounded by record size", cut, true});
+  for (const auto& c : cases) EXPECT_EQ(w.IsPendantPath(c.record.data()), c.expected) << c.name;
+  EXPECT_FALSE(w.IsPendantPath(nullptr));
+}
+
+TEST_F(LinkTest, RemovalEventsDisconnectOnlyForThePendant) {
+  struct Case {
+    const char* name;
+    uintptr_t type;
+    std::vector<unsigned char> record;
+    uint8_t connectedAfter;
+  };
+  const std::vector<Case> cases = {
+      {"pendant removed, path in other case", platform::kDeviceRemoveComplete,
+       Record("/DEV/VIRTUAL/HID-PENDANT0"), 0},
+      {"other HID device removed", platform::kDeviceRemoveComplete, Record("/dev/hidraw9"), 1},
+      {"volume removed", platform::kDeviceRemoveComplete, Record(kPendantPath, 2), 1},
+      {"other event type", 0x8001, Record(kPendantPath), 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    bus->Reset();
+    const int id = AddPendant();
+    PendantWindow& w = Open();
+    ASSERT_EQ(w.connected, 1);
+    EXPECT_EQ(w.ProcessDeviceEvent(c.type, c.record.data()), 1);
+    EXPECT_EQ(w.connected, c.connectedAfter);
+    EXPECT_EQ(w.readHandle != kInvalidHandle, c.connectedAfter == 1);
+    EXPECT_EQ(w.writeHandle != kInvalidHandle, c.connectedAfter == 1);
+    // Only the query handle outlives a removal.
+    EXPECT_EQ(bus->OpenHandles(id), c.connectedAfter == 1 ? 3u : 1u);
+  }
+}
+
+TEST_F(LinkTest, UnrelatedArrivalReopensThePendant) {
+  const int id = AddPendant();
+  PendantWindow& w = Open();
+  const auto oldRead = w.readHandle;
+  const auto oldWrite = w.writeHandle;
+  bus->ArriveDevice("/dev/mouse", 0x046D, 0xC077, true);
+  EXPECT_EQ(w.connected, 1);
+  EXPECT_NE(w.readHandle, kInvalidHandle);
+  EXPECT_NE(w.writeHandle, kInvalidHandle);
+  EXPECT_NE(w.readHandle, oldRead);
+  EXPECT_NE(w.writeHandle, oldWrite);
+  EXPECT_EQ(bus->OpenHandles(id), 3u);  // the old pair was closed
+}
+
+TEST_F(LinkTest, UnplugAndReplugThroughTheBus) {
+  const int id = AddPendant();
+  PendantWindow& w = Open();
+  Queue(id, {.counter = 7});
+  Cycle();
+  bus->Unplug(id, true);
+  EXPECT_EQ(w.connected, 0);
+  const std::size_t written = bus->OutputCount(id);
+  Cycle(3);
+  EXPECT_EQ(bus->OutputCount(id), written);
+  bus->Plug(id, true);
+  EXPECT_EQ(w.connected, 1);
+  Cycle();
+  EXPECT_EQ(bus->OutputCount(id), written + 1);
+}
+
+// A pendant plugged in only after start-up is found by the arrival.
+TEST_F(LinkTest, PendantArrivingAfterStartIsDiscovered) {
+  PendantWindow& w = Open();
+  EXPECT_EQ(w.connected, 0);
+  // Something else arrives first: still nothing to connect to, and no
+  // pretence of a connection without handles.
+  bus->ArriveDevice("/dev/keyboard", 0x046D, 0x0001, true);
+  EXPECT_EQ(w.connected, 0);
+  EXPECT_EQ(w.readHandle, kInvalidHandle);
+  EXPECT_EQ(w.writeHandle, kInvalidHandle);
+  const int id = bus->ArriveDevice(kPendantPath, PendantVendorId, PendantProductId, true);
+  EXPECT_EQ(w.connected, 1);
+  EXPECT_EQ(w.devicePath, kPendantPath);
+  EXPECT_EQ(bus->OpenHandles(id), 3u);
+  EXPECT_EQ(bus->Registrations(), 1u);
+  Queue(id, {.counter = 1});
+  Cycle();
+  EXPECT_EQ(bus->OutputCount(id), 1u);
+}
+
+// The pendant comes back under another path: the known path fails, so the
+// search by ids runs again and finds it.
+TEST_F(LinkTest, PendantReturningUnderNewPathIsFoundAgain) {
+  const int first = AddPendant("/dev/p-old");
+  PendantWindow& w = Open();
+  bus->Unplug(first, true);
+  ASSERT_EQ(w.connected, 0);
+  const int second = bus->ArriveDevice("/dev/p-new", PendantVendorId, PendantProductId, true);
+  EXPECT_EQ(w.connected, 1);
+  EXPECT_EQ(w.devicePath, "/dev/p-new");
+  EXPECT_EQ(bus->OpenHandles(first), 0u);  // the old query handle went too
+  EXPECT_EQ(bus->OpenHandles(second), 3u);
+}
+
+TEST_F(LinkTest, ArrivalWithPendantGoneStaysDisconnected) {
+  const int id = AddPendant();
+  PendantWindow& w = Open();
+  bus->Unplug(id, false);  // gone without its removal message
+  bus->ArriveDevice("/dev/mouse", 0x046D, 0xC077, true);
+  EXPECT_EQ(w.connected, 0);
+  EXPECT_EQ(w.readHandle, kInvalidHandle);
+  EXPECT_EQ(w.writeHandle, kInvalidHandle);
+  host.Clear();
+  Cycle(2);
+  EXPECT_TRUE(host.calls.empty());
+}
+
+TEST_F(LinkTest, RemovalStopsARunningJog) {
+  struct Case {
+    const char* name;
+    bool jogStarted;
+    bool autoVelocityActive;
+    bool altJogPressed;
+    int endjogs;
+    int releases;
+  };
+  const std::vector<Case> cases = {
+      {"no jog", false, false, false, 0, 0},
+      {"continuous jog", true, false, false, 1, 0},
+      {"continuous jog owing 205", true, false, true, 1, 1},
+      {"automatic jog", false, true, false, 1, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    bus->Reset();
+    const int id = AddPendant();
+    PendantWindow& w = Open();
+    w.axisIndex = 2;
+    w.jogStarted = c.jogStarted;
+    w.autoVelocityActive = c.autoVelocityActive;
+    w.altJogPressed = c.altJogPressed;
+    host.Clear();
+    host.Set<uint8_t>(host.blockA, host::JogRecordField(2, host::offset::kJogStopRequest), 0);
+    bus->Unplug(id, true);
+    EXPECT_EQ(CountOf(host.calls, "Code ENDJOG"), c.endjogs);
+    EXPECT_EQ(CountOf(host.calls, "DoButton 205"), c.releases);
+    EXPECT_EQ(
+        host.Get<uint8_t>(host.blockA, host::JogRecordField(2, host::offset::kJogStopRequest)),
+        c.endjogs);
+    EXPECT_FALSE(w.jogStarted);
+    EXPECT_FALSE(w.autoVelocityActive);
+    EXPECT_FALSE(w.altJogPressed);
+  }
+}
+
+TEST_F(LinkTest, RemovalOfAnotherDeviceLeavesTheJogRunning) {
+  AddPendant();
+  const int other = bus->AddDevice("/dev/mouse", 0x046D, 0xC077);
+  PendantWindow& w = Open();
+  w.jogStarted = true;
+  host.Clear();
+  bus->Unplug(other, true);
+  EXPECT_TRUE(w.jogStarted);
+  EXPECT_EQ(CountOf(host.calls, "Code ENDJOG"), 0);
+}
+
+// Through the entry points and the host window's timer: one exchange per
+// 25 ms, one timer however many arrivals, everything released at the stop.
+TEST(LinkLifetime, EntryPointsDriveTheCycle) {
+  FakeHost host;
+  TestHostWindow hostWindow;
+  auto* bus = KM4R_VirtualBus();
+  bus->Reset();
+  const int id = bus->AddDevice(kPendantPath, PendantVendorId, PendantProductId);
+  host.window = hostWindow.Handle();
+  auto b = host.Blocks();
+  ASSERT_TRUE(InitControl(b.a, b.b, b.c, b.d));
+  PostInitControl();
+  EXPECT_EQ(hostWindow.TimerCount(), 1u);
+  hostWindow.Advance(100);
+  EXPECT_EQ(bus->OutputCount(id), 4u);
+  bus->ArriveDevice("/dev/mouse", 0x046D, 0xC077, true);
+  bus->Unplug(id, true);
+  bus->Plug(id, true);
+  EXPECT_EQ(hostWindow.TimerCount(), 1u);
+  hostWindow.Advance(50);
+  EXPECT_EQ(bus->OutputCount(id), 6u);
+  StopPlug();
+  EXPECT_EQ(hostWindow.TimerCount(), 0u);
+  EXPECT_EQ(bus->OpenHandles(id), 0u);
+  EXPECT_EQ(bus->Registrations(), 0u);
+  bus->Reset();
+}
+
+}  // namespace
+}  // namespace km4r::test
