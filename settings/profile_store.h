@@ -4,7 +4,10 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
+
+#include "platform/xml_document.h"
 
 namespace km4r {
 
@@ -21,7 +24,19 @@ class ProfileStore {
   void SetInt(const char* section, const char* key, int32_t value);
 
  private:
+  platform::XmlElement FindKey(const char* section, const char* key);
+  platform::XmlElement FindOrCreateKey(const char* section, const char* key);
+
   std::string path_;
+  std::unique_ptr<platform::XmlDocument> document_;
+  // Off when the file exists but could not be read or parsed: the host's
+  // profile is worth more than our settings, so it is left alone.
+  bool saveAllowed_ = false;
 };
+
+// Reads a decimal integer the way the profile has always been read: leading
+// white space skipped, an optional sign, digits up to the first non-digit;
+// 0 without digits. Values beyond 32 bits saturate.
+int32_t ParseProfileInt(const char* text);
 
 }  // namespace km4r

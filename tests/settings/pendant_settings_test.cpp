@@ -1,0 +1,194 @@
+#include "settings/pendant_settings.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+#include "platform/host_string.h"
+#include "plugin/exports.h"
+#include "settings/choice_tables.h"
+#include "settings/profile_store.h"
+#include "tests/settings/test_files.h"
+#include "tests/support/fake_host.h"
+
+namespace km4r {
+namespace {
+
+using test::ReadFile;
+using test::ScratchDir;
+using test::UseProfile;
+using test::WriteFile;
+
+constexpr const char* kKeyOrder[] = {"StepSize1",  "StepSize2",      "StepSize3",      "ScreenSel1",
+                                     "ScreenSel2", "ScreenSel3",     "StepJogRate",    "DelaySteps",
+                                     "DisplyRPM",  "AutoChangeSens", "VelocityInAuto", "Decidigit",
+                                     "CAmode"};
+constexpr int32_t kDefaults[] = {2, 1, 3, 1, 2, 3, 100, 25, 0, 0, 5, 2, 0};
+
+int32_t Field(const PendantSettings& s, int i) {
+  const int32_t v[] = {s.StepSize1,  s.StepSize2,      s.StepSize3,      s.ScreenSel1,
+                       s.ScreenSel2, s.ScreenSel3,     s.StepJogRate,    s.DelaySteps,
+                       s.DisplyRPM,  s.AutoChangeSens, s.VelocityInAuto, s.Decidigit,
+                       s.CAmode};
+  return v[i];
+}
+
+std::string Profile(const std::string& keys) {
+  return "<profile><Quorvix_KM4R_Pendant>" + keys + "</Quorvix_KM4R_Pendant></profile>";
+}
+
+class PendantSettingsTest : public ::testing::Test {
+ protected:
+  PendantSettingsTest() : path_(dir_.Path("profile.xml")) { UseProfile(path_); }
+  ~PendantSettingsTest() override { UseProfile(""); }
+  PendantSettings Load() {
+    PendantSettings s;
+    ProfileStore store;
+    LoadPendantSettings(store, s);
+    return s;
+  }
+  ScratchDir dir_;
+  std::string path_;
+};
+
+TEST_F(PendantSettingsTest, EmptyProfileLoadsDefaults) {
+  for (const char* content : {"", "<profile/>", "<profile><Quorvix_KM4R_Pendant/></profile>"}) {
+    if (*content != '\0') WriteFile(path_, content);
+    PendantSettings s = Load();
+    for (int i = 0; i < 13; ++i) EXPECT_EQ(Field(s, i), kDefaults[i]) << kKeyOrder[i];
+  }
+}
+
+struct StoredCase {
+  const char* key;
+  const char* text;
+  int field;
+  int32_t expected;
+};
+
+class StoredValueTest : public PendantSettingsTest,
+                        public ::testing::WithParamInterface<StoredCase> {};
+
+TEST_P(StoredValueTest, LoadsAs) {
+  const StoredCase& c = GetParam();
+  WriteFile(path_, Profile(std::string("<") + c.key + ">" + c.text + "</" + c.key + ">"));
+  PendantSettings s = Load();
+  EXPECT_EQ(Field(s, c.field), c.expected) << c.key << "=" << c.text;
+  // The other twelve keep their defaults.
+  for (int i = 0; i < 13; ++i)
+    if (i != c.field) {
+      EXPECT_EQ(Field(s, i), kDefaults[i]) << kKeyOrder[i];
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Values, StoredValueTest,
+    ::testing::Values(StoredCase{"StepSize1", "70000", 0, 4464},  // low 16 bits
+                      StoredCase{"StepSize2", "-1", 1, -1},       // not corrected on load
+                      StoredCase{"ScreenSel3", "65542", 5, 6},    // 0x10006
+                      StoredCase{"StepJogRate", "-20", 6, -20},
+                      StoredCase{"StepJogRate", "70000", 6, 70000},  // int32 keeps all bits
+                      StoredCase{"DelaySteps", "", 7, 25},           // empty element: default
+                      StoredCase{"DisplyRPM", "7", 8, 1},
+                      StoredCase{"DisplyRPM", "256", 8, 1},  // not truncated to a byte first
+                      StoredCase{"CAmode", "-1", 12, 1}, StoredCase{"CAmode", "0", 12, 0},
+                      StoredCase{"AutoChangeSens", "9", 9, 9},
+                      StoredCase{"AutoChangeSens", "10", 9, 0},  // outside its table: default
+                      StoredCase{"AutoChangeSens", "-1", 9, 0},
+                      StoredCase{"VelocityInAuto", "0", 10, 0},
+                      StoredCase{"VelocityInAuto", "10", 10, 5},
+                      StoredCase{"VelocityInAuto", "-3", 10, 5},
+                      StoredCase{"VelocityInAuto", "65545", 10, 9},  // low 16 bits are in the table
+                      StoredCase{"Decidigit", "7", 11, 7}));
+
+TEST_F(PendantSettingsTest, SaveWritesAllKeysInOrderWithFlagsAsZeroOrOne) {
+  PendantSettings s;
+  s.StepSize1 = -2;
+  s.StepJogRate = -20;
+  s.DisplyRPM = 7;
+  s.CAmode = 1;
+  {
+    ProfileStore store;
+    SavePendantSettings(store, s);
+  }
+  std::string saved = ReadFile(path_);
+  std::size_t last = 0;
+  for (const char* key : kKeyOrder) {
+    std::size_t at = saved.find(std::string("<") + key + ">");
+    ASSERT_NE(at, std::string::npos) << key;
+    EXPECT_GT(at, last) << key;
+    last = at;
+  }
+  ProfileStore store;
+  EXPECT_EQ(store.GetInt(kPendantSection, "StepSize1", 0), -2);
+  EXPECT_EQ(store.GetInt(kPendantSection, "StepJogRate", 0), -20);
+  EXPECT_EQ(store.GetInt(kPendantSection, "DisplyRPM", 0), 1);
+  EXPECT_EQ(store.GetInt(kPendantSection, "CAmode", 0), 1);
+}
+
+// Config with the terminal form reading an empty input: the dialog cancels.
+class ConfigEntryTest : public PendantSettingsTest {
+ protected:
+  void RunConfigCancelled() {
+    ASSERT_NE(std::freopen("/dev/null", "r", stdin), nullptr);
+    ::Config();
+  }
+  test::FakeHost host_;
+};
+
+TEST_F(ConfigEntryTest, CancelledOnEmptyProfileWritesAllDefaults) {
+  UseProfile(path_);
+  RunConfigCancelled();
+  ProfileStore store;
+  for (int i = 0; i < 13; ++i)
+    EXPECT_EQ(store.GetInt(kPendantSection, kKeyOrder[i], -999), kDefaults[i]) << kKeyOrder[i];
+  EXPECT_TRUE(host_.calls.empty());
+}
+
+TEST_F(ConfigEntryTest, CancelledRewritesFlagAsOneAndKeepsOtherValues) {
+  WriteFile(path_, Profile("<DisplyRPM>7</DisplyRPM><StepSize2>4</StepSize2>"));
+  UseProfile(path_);
+  RunConfigCancelled();
+  std::string saved = ReadFile(path_);
+  EXPECT_NE(saved.find("<DisplyRPM>1</DisplyRPM>"), std::string::npos) << saved;
+  EXPECT_NE(saved.find("<StepSize2>4</StepSize2>"), std::string::npos) << saved;
+  EXPECT_EQ(Module().settings.DisplyRPM, 1);
+  EXPECT_EQ(Module().settings.StepSize2, 4);
+}
+
+TEST(ChoiceTables, TextsAndNumbers) {
+  struct Case {
+    std::string_view entry, shown;
+    int32_t number;
+  } cases[] = {
+      {kStepSizeTable[0], "NONE", 1},
+      {kStepSizeTable[1], "0.0001", 2},
+      {kStepSizeTable[4], "0.1", 5},
+      {kScreenTable[0], " NONE", 0},
+      {kScreenTable[3], " screen 4 (Toolpath screen)    ", 3},
+      {kVelocityTable[9], "10", 25},
+      {kSensitivityTable[7], "7", 7},
+      {kDigitsTable[2], "4", 4},
+      {"no comma", "no comma", 0},
+      {"12,a,b", "a,b", 12},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(ShownText(c.entry), c.shown) << c.entry;
+    EXPECT_EQ(LeadingNumber(c.entry), c.number) << c.entry;
+  }
+}
+
+TEST(ChoiceTables, VelocityDivisorAndThreshold) {
+  const int32_t divisors[] = {3, 4, 5, 6, 7, 9, 11, 15, 20, 25};
+  for (int i = 0; i < 10; ++i) {
+    EXPECT_EQ(VelocityDivisor(i), divisors[i]) << i;
+    EXPECT_EQ(AutoChangeThreshold(i), i);
+  }
+  for (int i : {-1, 10, 32767}) {
+    EXPECT_EQ(VelocityDivisor(i), 9) << i;
+    EXPECT_EQ(AutoChangeThreshold(i), 0) << i;
+  }
+}
+
+}  // namespace
+}  // namespace km4r
