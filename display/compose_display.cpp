@@ -33,6 +33,13 @@ constexpr int kDroSpindleDigit = 56;
 
 constexpr uint32_t kEstopBit = 1u << 29;
 
+struct ScreenName {
+  int32_t code;
+  const char* text;
+};
+constexpr ScreenName kScreenNames[] = {{1, "Prog Run"}, {2, "MDI     "}, {3, "ToolPath"},
+                                       {5, "Diagnost"}, {6, "Settings"}, {7, "OffSets "}};
+
 // Position reads below this magnitude count as zero on the Zero screen.
 constexpr double kZeroTolerance = 0.00001;
 
@@ -198,30 +205,10 @@ struct Composer {
       return;
     }
     PutText(line1, "Screen  ");
-    const char* name = nullptr;
-    switch (m.currentScreenCode) {
-      case 1:
-        name = "Prog Run";
-        break;
-      case 2:
-        name = "MDI     ";
-        break;
-      case 3:
-        name = "ToolPath";
-        break;
-      case 5:
-        name = "Diagnost";
-        break;
-      case 6:
-        name = "Settings";
-        break;
-      case 7:
-        name = "OffSets ";
-        break;
-      default:
-        break;
+    // A code without a name keeps whatever line 2 held.
+    for (const ScreenName& s : kScreenNames) {
+      if (s.code == m.currentScreenCode) PutText(line2, s.text);
     }
-    if (name != nullptr) PutText(line2, name);
   }
 };
 
