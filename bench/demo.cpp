@@ -124,6 +124,8 @@ class Demo {
     Show("Zero X");
 
     Hold(1, 1, 2, kEstop);
+    // The E-STOP text blinks; wait for its visible half.
+    for (int i = 0; i < 40 && DisplayBlank(); ++i) Hold(1, 1, 1, kEstop);
     Show("E-stop pressed");
     Hold(1, 1, 4);
     Show("E-stop released");
@@ -148,6 +150,14 @@ class Demo {
     bus_->QueueInput(pendant_, report, sizeof report);
     host_.Cycle();
     host_.Update(1);
+  }
+
+  bool DisplayBlank() const {
+    uint8_t report[kOutputReportBytes] = {};
+    if (bus_->OutputCount(pendant_) > 0) bus_->LastOutput(pendant_, report, sizeof report);
+    for (std::size_t i = 2; i < 18; ++i)
+      if (report[i] != ' ') return false;
+    return true;
   }
 
   void Show(const std::string& title) {
