@@ -1,10 +1,162 @@
-#include "jog/jog_steps.h"
+#include <cmath>
+#include <limits>
+
+#include "jog/jog_internal.h"
 #include "pendant/pendant_window.h"
+#include "platform/host_string.h"
+#include "plugin/host_calls.h"
 
 namespace km4r {
 
-void StopAxis(PendantWindow&) {}
-void ReleaseStartButton(PendantWindow&) {}
-void PendantWindow::RunJogEngine(int, int) {}
+namespace jog {
+
+namespace {
+// Leading numbers of the velocity choices "3,1" .. "25,10".
+// TODO(settings): take these from the settings' choice tables once they exist.
+constexpr int kVelocityDivisors[10] = {3, 4, 5, 6, 7, 9, 11, 15, 20, 25};
+}  // namespace
+
+const char* AxisLetter(int axis) {
+  static constexpr const char* kLetters[host::kAxisCount] = {"X", "Y", "Z", "A", "B", "C"};
+  return IsValidAxis(axis) ? kLetters[axis] : "";
+}
+
+bool IsValidAxis(int axis) {
+  return axis >= 0 && axis < host::kAxisCount;
+}
+
+int ReportSpeedByte(const PendantWindow& w) {
+  return static_cast<int>((w.inputWord0 >> 16) & 0xFF);
+}
+
+int TableIndex(int setting) {
+  return setting < 0 ? 0 : (setting > 9 ? 9 : setting);
+}
+
+// The sensitivity choices are "0,0" .. "9,9": the number is the index.
+int AutoChangeThreshold() {
+  return TableIndex(Module().settings.AutoChangeSens);
+}
+
+int VelocityDivisor() {
+  return kVelocityDivisors[TableIndex(Module().settings.VelocityInAuto)];
+}
+
+void SendMove(const PendantWindow& w, const char* text) {
+  if (!Module().selectorChangeBusy) host::Code(text);
+  if (w.restoreAbsolute != 0) host::Code("G90");
+}
+
+bool JogAllowed() {
+  if (!host::GetLED(host::code::kLedRun) && !host::GetLED(host::code::kLedPause)) return true;
+  return host::GetLED(host::code::kLedRunOverride);
+}
+
+bool JogSwitchedOff() {
+  return !host::GetLED(host::code::kLedJogEnabled);
+}
+
+void StartOrContinueJog(PendantWindow& w, int direction, double speed) {
+  if (!w.jogStarted) {
+    w.altJogPressed = host::GetLED(host::code::kLedAltJog);
+    if (w.altJogPressed) host::DoButton(host::code::kButtonAltJogPress);
+    w.jogStarted = true;
+  }
+  const host::Blocks& b = host::HostBlocks();
+  const int axis = w.axisIndex;
+  host::SetJogDirection(b, axis, direction);
+  host::SetJogSpeed(b, axis, TruncateToInt32(speed));
+  host::SetJogParam(b, axis, host::AxisJogParam(b, axis));
+  host::SetJogVelocityLimit(b, axis, host::AxisVelocityLimit(b, axis));
+  host::SetJogStopRequest(b, axis, 0);
+  host::SetJogStartRequest(b, axis, 1);
+  host::Code("DOJOG");
+}
+
+bool WheelStopped(PendantWindow& w, int count) {
+  w.deltaRingIndex = w.deltaRingIndex == 0 ? 1 : 0;
+  w.deltaRing[w.deltaRingIndex] = count;
+  if (w.deltaRing[0] + w.deltaRing[1] != 0.0) return false;
+  StopAxis(w);
+  return true;
+}
+
+int32_t TruncateToInt32(double v) {
+  if (std::isnan(v)) return 0;
+  if (v >= 2147483647.0) return std::numeric_limits<int32_t>::max();
+  if (v <= -2147483648.0) return std::numeric_limits<int32_t>::min();
+  return static_cast<int32_t>(v);
+}
+
+int32_t SaturatingAdd(int32_t a, int64_t b) {
+  const int64_t sum = static_cast<int64_t>(a) + b;
+  if (sum > std::numeric_limits<int32_t>::max()) return std::numeric_limits<int32_t>::max();
+  // Symmetric, so the result always has a magnitude.
+  if (sum < -std::numeric_limits<int32_t>::max()) return -std::numeric_limits<int32_t>::max();
+  return static_cast<int32_t>(sum);
+}
+
+}  // namespace jog
+
+void StopAxis(PendantWindow& w) {
+  // An axis outside the record table has no stop byte to set; the host still
+  // gets its "ENDJOG".
+  if (jog::IsValidAxis(w.axisIndex)) host::SetJogStopRequest(host::HostBlocks(), w.axisIndex, 1);
+  host::Code("ENDJOG");
+}
+
+void ReleaseStartButton(PendantWindow& w) {
+  w.jogStarted = false;
+  if (w.altJogPressed) {
+    host::DoButton(host::code::kButtonAltJogRelease);
+    w.altJogPressed = false;
+  }
+}
+
+void SetHostStatus(const char* text) {
+  platform::HostString::AssignAt(host::StatusTextSlot(host::HostBlocks()), text);
+}
+
+void PendantWindow::RunJogEngine(int direction, int count) {
+  // enableHeld is the previous report's switch: the decoder refreshes it after
+  // this call.
+  if (enableHeld != 0) return;
+  if (host::ResetIndicator(host::HostBlocks()) != 0) {
+    jogCountAccumulator = 0;
+    jogStarted = false;
+    if (altJogPressed) {
+      host::DoButton(host::code::kButtonAltJogRelease);
+      altJogPressed = false;
+    }
+    return;
+  }
+  switch (jogMode) {
+    case VelocityJog:
+      if (jog::IsValidAxis(axisIndex)) jog::VelocityJogMode(*this, direction, count);
+      break;
+    case RateJog:
+      if (jog::IsValidAxis(axisIndex)) jog::RateJogMode(*this, direction, count);
+      break;
+    case JogRateAdjust:
+    case FeedOverrideAdjust:
+    case SpindleOverrideAdjust:
+      jog::AdjustValue(jogMode, direction, count);
+      break;
+    case StepJog:
+      if (jog::IsValidAxis(axisIndex)) jog::StepJogMode(*this, direction, count);
+      break;
+    case StepSizeSelect:
+      jog::StepSizeSelectMode(*this, direction, count);
+      break;
+    case AxisZero:
+      jog::AxisZeroMode(*this, count);
+      break;
+    case ScreenSelect:
+      jog::ScreenSelectMode(*this, direction);
+      break;
+    default:
+      break;
+  }
+}
 
 }  // namespace km4r

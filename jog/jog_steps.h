@@ -9,5 +9,7 @@ class PendantWindow;
 void StopAxis(PendantWindow& w);
 // Clears jogStarted; presses 205 if 204 was pressed at the jog's start.
 void ReleaseStartButton(PendantWindow& w);
+// Replaces the host's status-line text with a copy of `text`.
+void SetHostStatus(const char* text);
 
 }  // namespace km4r

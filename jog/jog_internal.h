@@ -1,0 +1,61 @@
+// Working parts of the jog engine, shared by its mode files only.
+#pragma once
+
+#include <cstdint>
+
+#include "jog/jog_steps.h"
+
+namespace km4r {
+
+class PendantWindow;
+
+namespace jog {
+
+inline constexpr const char* kJogOffText = " Jog OFF. ";
+// Moves are held or dropped while host DRO 22 is at or above this.
+inline constexpr double kMoveLimit = 20.0;
+
+// Letter of an axis index 0..5 ("X" .. "C"); "" for anything else.
+const char* AxisLetter(int axis);
+bool IsValidAxis(int axis);
+
+// Report byte 2 of the current report.
+int ReportSpeedByte(const PendantWindow& w);
+
+// Index into one of the ten-entry sensitivity tables, forced into 0..9 so a
+// hand-edited profile can never reach past a table.
+int TableIndex(int setting);
+// Count per report at which step jogging turns into a continuous jog (0: never).
+int AutoChangeThreshold();
+// Divisor of the velocity smoothing.
+int VelocityDivisor();
+
+// Code(text) unless a selector change is still settling, then "G90" when the
+// host is to be put back into absolute mode.
+void SendMove(const PendantWindow& w, const char* text);
+// False while the host runs or pauses a program without the override lit.
+bool JogAllowed();
+// LED 83 off: the host refuses to jog.
+bool JogSwitchedOff();
+// Fills the jog record and sends "DOJOG"; presses 204 at a jog's first start
+// when the host's alternate-jog indicator is lit.
+void StartOrContinueJog(PendantWindow& w, int direction, double speed);
+// True (after stopping the axis) when neither this call nor the previous one
+// brought counts.
+bool WheelStopped(PendantWindow& w, int count);
+// Double to int32 truncated toward zero, saturating; NaN gives 0.
+int32_t TruncateToInt32(double v);
+// a + b kept within -INT32_MAX .. INT32_MAX.
+int32_t SaturatingAdd(int32_t a, int64_t b);
+
+void StepJogMode(PendantWindow& w, int direction, int count);
+void AutoContinuousJog(PendantWindow& w, int direction, int count);
+void VelocityJogMode(PendantWindow& w, int direction, int count);
+void RateJogMode(PendantWindow& w, int direction, int count);
+void AdjustValue(int jogMode, int direction, int count);
+void StepSizeSelectMode(PendantWindow& w, int direction, int count);
+void AxisZeroMode(PendantWindow& w, int count);
+void ScreenSelectMode(PendantWindow& w, int direction);
+
+}  // namespace jog
+}  // namespace km4r

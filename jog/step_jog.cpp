@@ -1,0 +1,126 @@
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+#include "jog/jog_internal.h"
+#include "pendant/pendant_window.h"
+#include "plugin/host_calls.h"
+
+namespace km4r::jog {
+
+namespace {
+
+// Held counts leave in moves of at most this many.
+constexpr int kReleaseChunk = 5;
+constexpr double kDegreesToRadians = 0.017453293;
+// "%.4f" of the largest double needs some 320 characters.
+constexpr std::size_t kMoveTextSize = 512;
+
+bool BelowMoveLimit() {
+  return host::GetDRO(host::code::kDroMoveLimit) < kMoveLimit;
+}
+
+void SendReleaseMove(const PendantWindow& w, double distance) {
+  char text[kMoveTextSize];
+  const int rate = Module().settings.StepJogRate;
+  const char* letter = AxisLetter(w.axisIndex);
+  if (rate != 0) {
+    std::snprintf(text, sizeof text, "G91G1 F%d %s %.4f", rate, letter, distance);
+  } else {
+    std::snprintf(text, sizeof text, "G91G1 %s %.4f", letter, distance);
+  }
+  SendMove(w, text);
+}
+
+void ReleaseHeldCounts(PendantWindow& w) {
+  const double inc = host::StepIncrement(host::HostBlocks());
+  if (std::abs(w.jogCountAccumulator) >= kReleaseChunk && BelowMoveLimit()) {
+    const int chunk = w.jogCountAccumulator < 0 ? -kReleaseChunk : kReleaseChunk;
+    SendReleaseMove(w, chunk * inc);
+    w.jogCountAccumulator -= chunk;
+  }
+  // A chunk that emptied the accumulator leaves nothing to send: no zero-length
+  // move.
+  if (w.jogCountAccumulator != 0 && std::abs(w.jogCountAccumulator) < kReleaseChunk &&
+      BelowMoveLimit()) {
+    SendReleaseMove(w, w.jogCountAccumulator * inc);
+    w.jogCountAccumulator = 0;
+  }
+}
+
+void PlainMove(PendantWindow& w, int direction, int count) {
+  const PendantSettings& settings = Module().settings;
+  if (w.droRestorePending == 0) {
+    w.savedDro818 = host::GetDRO(host::code::kDroFeedRate);
+    w.savedDro821 = host::GetDRO(host::code::kDroFeedOverride);
+    w.droRestorePending = 1;
+  }
+  Module().ticks.DroRestoreTicks = 3;
+  if (settings.StepJogRate != 0) host::SetDRO(host::code::kDroFeedOverride, 100.0);
+
+  const int signedCount = direction == 0 ? count : -count;
+  if (!BelowMoveLimit()) {
+    w.jogCountAccumulator = SaturatingAdd(w.jogCountAccumulator, signedCount);
+    return;
+  }
+  const double distance = signedCount * host::StepIncrement(host::HostBlocks());
+  const char* letter = AxisLetter(w.axisIndex);
+  char text[kMoveTextSize];
+  if (settings.StepJogRate != 0) {
+    std::snprintf(text, sizeof text, "G91G1 F%d %s %.4f", settings.StepJogRate, letter, distance);
+  } else {
+    std::snprintf(text, sizeof text, "G91G1 F%.4f %s %.4f", host::GetDRO(host::code::kDroFeedRate),
+                  letter, distance);
+  }
+  SendMove(w, text);
+}
+
+// X/Y moves in a rotated coordinate system carry both axes; they are never
+// held, so they need neither the saved feed nor the restore timer.
+void RotatedMove(PendantWindow& w, int direction, int count, double angle) {
+  const double theta = angle * kDegreesToRadians;
+  double u = count * host::StepIncrement(host::HostBlocks());
+  if (direction != 0) u = -u;
+  const double dx = w.axisIndex == 0 ? u : 0.0;
+  const double dy = w.axisIndex == 1 ? u : 0.0;
+  const double x = std::cos(theta) * dx - std::sin(-theta) * dy;
+  const double y = std::cos(theta) * dy + std::sin(-theta) * dx;
+  if (!BelowMoveLimit()) return;
+  char text[kMoveTextSize];
+  std::snprintf(text, sizeof text, "G91G1 X%.4f Y%.4f ", x, y);
+  SendMove(w, text);
+}
+
+}  // namespace
+
+void StepJogMode(PendantWindow& w, int direction, int count) {
+  const int threshold = AutoChangeThreshold();
+  if (threshold != 0 && (count >= threshold || w.autoVelocityActive)) {
+    AutoContinuousJog(w, direction, count);
+    return;
+  }
+  // After an automatic jog the axis is stopped on every cycle until the
+  // report cycle has counted jogTickCountdown down.
+  if (w.autoVelocityUsed) {
+    StopAxis(w);
+    if (w.jogTickCountdown != 0) return;
+    w.autoVelocityUsed = false;
+  }
+  if (count == 0) {
+    if (w.jogCountAccumulator != 0) ReleaseHeldCounts(w);
+    return;
+  }
+  if (!JogAllowed()) return;
+  if (JogSwitchedOff()) {
+    SetHostStatus(kJogOffText);
+    return;
+  }
+  const double angle = host::RotationAngle(host::HostBlocks());
+  if (angle == 0.0 || w.axisIndex > 1) {
+    PlainMove(w, direction, count);
+  } else {
+    RotatedMove(w, direction, count, angle);
+  }
+}
+
+}  // namespace km4r::jog

@@ -1,0 +1,175 @@
+#include "tests/jog/jog_bench.h"
+
+namespace km4r::test {
+namespace {
+
+struct ContinuousBench : JogBench {
+  explicit ContinuousBench(int mode, int axis = 0, int32_t limit = 1000, int32_t param = 0) {
+    w.jogMode = mode;
+    w.axisIndex = axis;
+    Settings().VelocityInAuto = 5;
+    Settings().DelaySteps = 25;
+    host.Set(host.blockC, host::offset::kAxisVelocityLimit + 4 * axis, limit);
+    host.Set(host.blockC, host::offset::kAxisJogParam + 4 * axis, param);
+  }
+};
+
+TEST(VelocityJog, SpeedFollowsSmoothedByte) {
+  struct Case {
+    int16_t velocitySetting;
+    int speedByte, calls;
+    double fraction;
+  };
+  const Case cases[] = {
+      {5, 100, 1, 182.0 / 400.0 * 3.0 / 9.0},  // first call after a clear: ramp starts
+      {5, 100, 10, 0.075 * 100 / 9},
+      {5, 120, 10, 1.0},  // full limit reached
+      {5, 255, 12, 1.0},
+      {9, 100, 10, 0.3},
+      {0, 20, 10, 0.5},
+      {-4, 20, 10, 0.5},   // clamped to the first divisor, 3
+      {99, 100, 10, 0.3},  // clamped to the last divisor, 25
+  };
+  for (const Case& c : cases) {
+    ContinuousBench b(VelocityJog);
+    b.Settings().VelocityInAuto = c.velocitySetting;
+    b.SpeedByte(c.speedByte);
+    for (int i = 0; i < c.calls; ++i) EXPECT_EQ(b.Run(0, 1), Calls{"Code DOJOG"});
+    EXPECT_NEAR(b.w.velocityFraction, c.fraction, 1e-9) << c.velocitySetting << "/" << c.speedByte;
+    EXPECT_EQ(b.Record<int32_t>(0, 0), static_cast<int32_t>(1000 * b.w.velocityFraction));
+  }
+}
+
+TEST(ContinuousJog, RecordWrittenForSelectedAxisOnly) {
+  ContinuousBench b(RateJog, 2, 800, 77);
+  b.host.dro[3] = 50.0;
+  b.Settings().DelaySteps = 0;
+  b.SpeedByte(10);
+  b.host.Set<uint8_t>(b.host.blockA, 163940 + 96 * 2 + 14, 1);
+  EXPECT_EQ(b.Run(1, 4), Calls{"Code DOJOG"});
+  EXPECT_EQ(b.Record<int32_t>(2, 0), 400);
+  EXPECT_EQ(b.Record<int32_t>(2, 4), 800);
+  EXPECT_EQ(b.Record<int32_t>(2, 8), 77);
+  EXPECT_EQ(b.Record<uint8_t>(2, 14), 0);
+  EXPECT_EQ(b.Record<uint8_t>(2, 16), 1);
+  EXPECT_EQ(b.Record<int32_t>(2, 20), 1);
+  for (int axis : {1, 3}) {
+    for (std::size_t at = 0; at < 96; at += 4) EXPECT_EQ(b.Record<int32_t>(axis, at), 0);
+  }
+  b.SpeedByte(0);
+  EXPECT_EQ(b.Run(1, 2), Calls{"Code ENDJOG"});
+  EXPECT_EQ(b.Record<uint8_t>(2, 14), 1);
+}
+
+TEST(RateJog, StartsOnceDelayStepsGathered) {
+  ContinuousBench b(RateJog);
+  b.host.dro[3] = 100.0;
+  b.SpeedByte(30);
+  EXPECT_EQ(b.Run(0, 10), Calls{});
+  EXPECT_EQ(b.Run(0, 10), Calls{});
+  EXPECT_EQ(b.Run(0, 10), Calls{"Code DOJOG"});
+  b.w.rateJogCount = 30000;
+  b.Run(0, 1);
+  EXPECT_EQ(b.w.rateJogCount, 400);
+}
+
+TEST(RateJog, SpeedFromJogRate) {
+  struct Case {
+    double rate;
+    int32_t speed;
+  };
+  const Case cases[] = {{50.0, 500}, {33.3, 333}, {1e12, 2147483647}, {-1e12, -2147483647 - 1}};
+  for (const Case& c : cases) {
+    ContinuousBench b(RateJog);
+    b.Settings().DelaySteps = 0;
+    b.host.dro[3] = c.rate;
+    b.SpeedByte(5);
+    b.Run(0, 1);
+    EXPECT_EQ(b.Record<int32_t>(0, 0), c.speed) << c.rate;
+  }
+}
+
+TEST(ContinuousJog, AltJogPressedAtStartReleasedAtEnd) {
+  for (int mode : {VelocityJog, RateJog}) {
+    for (bool lit : {true, false}) {
+      ContinuousBench b(mode);
+      b.Settings().DelaySteps = 0;
+      b.host.dro[3] = 10.0;
+      b.host.led[15] = lit;
+      b.SpeedByte(40);
+      Calls first{"Code DOJOG"};
+      if (lit) first.insert(first.begin(), "DoButton 204");
+      EXPECT_EQ(b.Run(0, 2), first);
+      EXPECT_EQ(b.Run(0, 2), Calls{"Code DOJOG"});
+      b.SpeedByte(0);
+      b.Ticks().WheelActiveTicks = 0;
+      EXPECT_EQ(b.Run(0, 0), lit ? Calls{"DoButton 205"} : Calls{}) << mode;
+      EXPECT_FALSE(b.w.jogStarted);
+    }
+  }
+}
+
+TEST(ContinuousJog, StopsWhenWheelIdleOrByteDrops) {
+  for (int mode : {VelocityJog, RateJog}) {
+    ContinuousBench b(mode);
+    b.Settings().DelaySteps = 0;
+    b.SpeedByte(40);
+    b.Run(0, 2);
+    // One call without counts keeps the jog going; the second stops it.
+    EXPECT_EQ(b.Run(0, 0), Calls{"Code DOJOG"}) << mode;
+    EXPECT_EQ(b.Run(0, 0), Calls{"Code ENDJOG"}) << mode;
+    // Counts but the speed byte back at 0 while the wheel is still active.
+    b.SpeedByte(0);
+    EXPECT_EQ(b.Run(0, 3), Calls{"Code ENDJOG"}) << mode;
+  }
+}
+
+TEST(ContinuousJog, ReversalPausesThreeUpdates) {
+  for (int mode : {VelocityJog, RateJog}) {
+    ContinuousBench b(mode);
+    b.Settings().DelaySteps = 0;
+    b.SpeedByte(40);
+    b.Run(0, 2);
+    EXPECT_EQ(b.Run(1, 2), Calls{"Code ENDJOG"});
+    EXPECT_EQ(b.Ticks().DirectionChangeTicks, 0);
+    if (mode == VelocityJog) {
+      for (double h : b.w.speedHistory) EXPECT_EQ(h, 0.0);
+    }
+    b.Ticks().DirectionChangeTicks = 2;
+    EXPECT_EQ(b.Run(1, 2), Calls{});
+    b.Ticks().DirectionChangeTicks = 3;
+    EXPECT_EQ(b.Run(1, 2), Calls{"Code DOJOG"});
+    EXPECT_EQ(b.Record<int32_t>(0, 20), 1);
+  }
+}
+
+TEST(ContinuousJog, IdleWheelTakesNewDirectionAtOnce) {
+  ContinuousBench b(VelocityJog);
+  b.w.lastJogDirection = 0;
+  b.SpeedByte(40);
+  EXPECT_EQ(b.Run(1, 2), Calls{"Code DOJOG"});
+  EXPECT_EQ(b.Record<int32_t>(0, 20), 1);
+}
+
+TEST(ContinuousJog, SwitchedOffOrRefused) {
+  struct Case {
+    bool led83, led804;
+    const char* status;
+  };
+  const Case cases[] = {{false, false, " Jog OFF. "}, {true, true, ""}};
+  for (int mode : {VelocityJog, RateJog}) {
+    for (const Case& c : cases) {
+      ContinuousBench b(mode);
+      b.Settings().DelaySteps = 0;
+      b.host.led[83] = c.led83;
+      b.host.led[804] = c.led804;
+      b.SpeedByte(40);
+      EXPECT_EQ(b.Run(0, 5), Calls{});
+      EXPECT_EQ(b.host.StatusText(), c.status);
+      EXPECT_EQ(b.Record<uint8_t>(0, 16), 0);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace km4r::test
