@@ -5,16 +5,11 @@
 #include "pendant/pendant_window.h"
 #include "platform/host_string.h"
 #include "plugin/host_calls.h"
+#include "settings/choice_tables.h"
 
 namespace km4r {
 
 namespace jog {
-
-namespace {
-// Leading numbers of the velocity choices "3,1" .. "25,10".
-// TODO(settings): take these from the settings' choice tables once they exist.
-constexpr int kVelocityDivisors[10] = {3, 4, 5, 6, 7, 9, 11, 15, 20, 25};
-}  // namespace
 
 const char* AxisLetter(int axis) {
   static constexpr const char* kLetters[host::kAxisCount] = {"X", "Y", "Z", "A", "B", "C"};
@@ -30,16 +25,16 @@ int ReportSpeedByte(const PendantWindow& w) {
 }
 
 int TableIndex(int setting) {
+  static_assert(kVelocityTable.size() == 10 && kSensitivityTable.size() == 10);
   return setting < 0 ? 0 : (setting > 9 ? 9 : setting);
 }
 
-// The sensitivity choices are "0,0" .. "9,9": the number is the index.
 int AutoChangeThreshold() {
-  return TableIndex(Module().settings.AutoChangeSens);
+  return LeadingNumber(kSensitivityTable[TableIndex(Module().settings.AutoChangeSens)]);
 }
 
 int VelocityDivisor() {
-  return kVelocityDivisors[TableIndex(Module().settings.VelocityInAuto)];
+  return LeadingNumber(kVelocityTable[TableIndex(Module().settings.VelocityInAuto)]);
 }
 
 void SendMove(const PendantWindow& w, const char* text) {
