@@ -5,12 +5,18 @@
 set -euo pipefail
 form=$1
 work=$(mktemp -d)
-socket="km4r_form_$$"
+base="km4r_form_$$"
+socket=""
+sockets=()
 profile="$work/profile.xml"
 session=form
 
 cleanup() {
-  tmux -L "$socket" kill-server >/dev/null 2>&1 || true
+  local s
+  for s in "${sockets[@]}"; do
+    tmux -L "$s" kill-server >/dev/null 2>&1 || true
+    rm -f "${TMUX_TMPDIR:-/tmp}/tmux-$(id -u)/$s"
+  done
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -36,10 +42,14 @@ wait_for() {
   fail "timed out waiting for: $1"
 }
 
+# Each run gets a server of its own: reusing a socket races with the old
+# server's exit.
 start_form() {
-  tmux -L "$socket" kill-server >/dev/null 2>&1 || true
+  [[ -n "$socket" ]] && tmux -L "$socket" kill-server >/dev/null 2>&1 || true
+  socket="${base}_$1"
+  sockets+=("$socket")
   tmux -L "$socket" -f /dev/null new-session -d -s "$session" -x 160 -y 50 \
-    "'$form' '$profile'; echo form-exited; sleep 30"
+    "'$form' '$profile'; echo form-exited; sleep 30" || fail "tmux did not start"
   wait_for "Control number to change"
 }
 
@@ -54,7 +64,7 @@ key_value() {
 
 # Run 1: the form shows its texts and defaults; pick step size 2 = NONE and
 # feed 250, confirm.
-start_form
+start_form 1
 wait_for "Quorvix KM4-R Pendant Configuration"
 wait_for "Step Size Selection. Set NONE to Skip."
 wait_for "[ Screen 1 (Program Run screen) ]"
@@ -73,7 +83,7 @@ wait_for "config closed"
 [[ "$(key_value StepSize1)" == 2 ]] || fail "StepSize1 is '$(key_value StepSize1)'"
 
 # Run 2: a bad feed is refused, then the form is cancelled: nothing changes.
-start_form
+start_form 2
 wait_for "[250]"
 type_line "4 abc"
 type_line "1 4"

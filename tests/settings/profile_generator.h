@@ -30,6 +30,7 @@ inline std::string GenerateHostProfile(std::size_t targetBytes, bool withPendant
     out += "    <!-- limits &lt; noted -->\r\n";
     out += "    <Text>1 &lt; 2 &#38; caf&#xE9;\ttab</Text>\r\n";
     out += "    <?tool offset?>\r\n";
+    out += "    <Odd note=\"a>b\" other='it\"s'>v</Odd  >\r\n";
     out += "    <Nested><Level2><Level3 deep=\"yes\">x</Level3></Level2></Nested>\r\n";
     out += "  </Section";
     out += std::to_string(section);
