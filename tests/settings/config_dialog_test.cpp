@@ -269,17 +269,5 @@ TEST(ConfigDialog, RefusedOkThenCorrectedOk) {
   EXPECT_EQ(s.ScreenSel1, 0);
 }
 
-TEST(ConfigDialog, CancelStoresNothing) {
-  PendantSettings s = Defaults();
-  s.DisplyRPM = 1;
-  ScriptedView view;
-  // Controls changed but never confirmed.
-  view.lists[id::kStepSize1].selection = 0;
-  EXPECT_EQ(RunDialog(s, view), DialogResult::Cancel);
-  PendantSettings want = Defaults();
-  want.DisplyRPM = 1;
-  EXPECT_TRUE(Same(s, want));
-}
-
 }  // namespace
 }  // namespace km4r
