@@ -1,4 +1,5 @@
 #include <cmath>
+#include <cstring>
 #include <limits>
 
 #include "jog/jog_internal.h"
@@ -109,7 +110,11 @@ void ReleaseStartButton(PendantWindow& w) {
 }
 
 void SetHostStatus(const char* text) {
-  platform::HostString::AssignAt(host::StatusTextSlot(host::HostBlocks()), text);
+  void* slot = host::StatusTextSlot(host::HostBlocks());
+  // Re-assigning the text already shown changes nothing for the host but would
+  // allocate on every cycle while jogging is switched off.
+  if (std::strcmp(platform::HostString::TextAt(slot), text) == 0) return;
+  platform::HostString::AssignAt(slot, text);
 }
 
 void PendantWindow::RunJogEngine(int direction, int count) {

@@ -1,3 +1,4 @@
+#include "platform/host_string.h"
 #include "tests/jog/jog_bench.h"
 
 namespace km4r::test {
@@ -244,6 +245,29 @@ TEST(StepJog, AxisOutsideTableMovesNothing) {
   b.w.axisIndex = 6;
   b.Run(0, 3);
   EXPECT_EQ(b.host.TotalCallbacks(), 0);
+}
+
+}  // namespace
+}  // namespace km4r::test
+
+namespace km4r::test {
+namespace {
+
+// The status text is replaced only when it differs: a host that keeps showing
+// " Jog OFF. " gets no fresh string (and the cycle no allocation) each report,
+// but a text the host changed in between is replaced again.
+TEST(StepJog, JogOffStatusReplacedOnlyWhenChanged) {
+  StepBench b;
+  b.host.led[host::code::kLedJogEnabled] = false;
+  void* slot = b.host.blockC.data() + host::offset::kStatusText;
+  b.Run(0, 3);
+  const char* first = platform::HostString::TextAt(slot);
+  EXPECT_STREQ(first, " Jog OFF. ");
+  b.Run(0, 3);
+  EXPECT_EQ(platform::HostString::TextAt(slot), first);
+  platform::HostString::AssignAt(slot, "Ready");
+  b.Run(0, 3);
+  EXPECT_EQ(b.host.StatusText(), " Jog OFF. ");
 }
 
 }  // namespace
