@@ -1,0 +1,20 @@
+// Resource ids of the module (dialog template, bitmaps, controls).
+#pragma once
+
+#define IDD_CONFIG 4013
+#define IDB_STEP_GROUP 4021
+#define IDB_CONTINUOUS_ROW 4026
+
+#define IDC_STEPSIZE1 4032
+#define IDC_STEPSIZE2 4033
+#define IDC_STEPSIZE3 4034
+#define IDC_STEPJOGRATE 4170
+#define IDC_DELAYSTEPS 4174
+#define IDC_AUTOCHANGESENS 4021
+#define IDC_VELOCITYINAUTO 4022
+#define IDC_DECIDIGIT 4023
+#define IDC_SCREENSEL1 4024
+#define IDC_SCREENSEL2 4025
+#define IDC_SCREENSEL3 4026
+#define IDC_DISPLYRPM 4172
+#define IDC_CAMODE 4173
