@@ -13,8 +13,9 @@ namespace {
 // Held counts leave in moves of at most this many.
 constexpr int kReleaseChunk = 5;
 constexpr double kDegreesToRadians = 0.017453293;
-// "%.4f" of the largest double needs some 320 characters.
-constexpr std::size_t kMoveTextSize = 512;
+// "%.4f" of the largest double needs some 320 characters, and a move can
+// carry two numbers: a cut text would be a different move.
+constexpr std::size_t kMoveTextSize = 1024;
 
 bool BelowMoveLimit() {
   return host::GetDRO(host::code::kDroMoveLimit) < kMoveLimit;
