@@ -25,7 +25,9 @@ void SelectNextScreen(PendantWindow& w) {
   // Candidates after slot n are n+1 then n+2, wrapping within 1..3.
   for (int step = 1; step <= 2; ++step) {
     const int slot = (w.screenSlot - 1 + step) % 3 + 1;
-    if (settings[slot - 1] == 0) continue;
+    // Code 0 marks a slot without a screen. A setting that went from 0 to a
+    // value outside the table keeps that code, and button 0 is no screen.
+    if (settings[slot - 1] == 0 || *codes[slot - 1] == 0) continue;
     w.screenSlot = slot;
     const int code = static_cast<int16_t>(*codes[slot - 1]);
     host::DoButton(code);
