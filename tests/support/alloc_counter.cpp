@@ -1,0 +1,55 @@
+#include "tests/support/alloc_counter.h"
+
+#include <cstdlib>
+#include <new>
+
+namespace {
+bool g_counting = false;
+uint64_t g_count = 0;
+
+void* Allocate(std::size_t n) {
+  if (g_counting) ++g_count;
+  if (void* p = std::malloc(n == 0 ? 1 : n)) return p;
+  throw std::bad_alloc();
+}
+}  // namespace
+
+namespace km4r::test {
+void AllocCounter::Start() {
+  g_count = 0;
+  g_counting = true;
+}
+uint64_t AllocCounter::Stop() {
+  g_counting = false;
+  return g_count;
+}
+uint64_t AllocCounter::Count() {
+  return g_count;
+}
+}  // namespace km4r::test
+
+void* operator new(std::size_t n) {
+  return Allocate(n);
+}
+void* operator new[](std::size_t n) {
+  return Allocate(n);
+}
+void* operator new(std::size_t n, const std::nothrow_t&) noexcept {
+  try {
+    return Allocate(n);
+  } catch (...) {
+    return nullptr;
+  }
+}
+void operator delete(void* p) noexcept {
+  std::free(p);
+}
+void operator delete[](void* p) noexcept {
+  std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+  std::free(p);
+}
+void operator delete[](void* p, std::size_t) noexcept {
+  std::free(p);
+}
