@@ -12,6 +12,7 @@
 #include <limits>
 
 #include "pendant/pendant_window.h"
+#include "platform/clock.h"
 #include "platform/host_string.h"
 #include "platform/virtual/virtual_bus.h"
 #include "plugin/exports.h"
@@ -300,6 +301,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   km4r::test::TestHostWindow hostWindow;
   km4r::platform::VirtualBus* bus = KM4R_VirtualBus();
   bus->Reset();
+  // Read timing runs on a clock moved with the host window's.
+  km4r::platform::VirtualClock clock;
+  bus->SetClock(&clock);
+  const auto advance = [&](uint32_t ms) {
+    clock.Advance(ms);
+    hostWindow.Advance(ms);
+  };
   const int pendant = bus->AddDevice(kPendantPath, km4r::PendantVendorId, km4r::PendantProductId);
   int other = -1;
   std::memset(g_dro, 0, sizeof g_dro);
@@ -334,11 +342,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
         uint8_t report[km4r::kInputReportSize];
         for (uint8_t& r : report) r = in.Byte();
         bus->QueueInput(pendant, report, sizeof report);
-        hostWindow.Advance(km4r::kCyclePeriodMs);
+        advance(km4r::kCyclePeriodMs);
         break;
       }
       case 4:
-        hostWindow.Advance(km4r::kCyclePeriodMs * (1 + in.Byte() % 4));
+        advance(km4r::kCyclePeriodMs * (1 + in.Byte() % 4));
         break;
       case 5:
         g_led[kLedCodes[in.Byte() % std::size(kLedCodes)]] = (in.Byte() & 1) != 0;
@@ -382,7 +390,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     const char* status =
         km4r::platform::HostString::TextAt(host.blockC.data() + km4r::host::offset::kStatusText);
     if (status[0] != '\0' && std::strcmp(status, " Jog OFF. ") != 0) Fail("status text", 0);
-    if (bus->QueuedInputs(pendant) > 64) hostWindow.Advance(km4r::kCyclePeriodMs);
+    if (bus->QueuedInputs(pendant) > 64) advance(km4r::kCyclePeriodMs);
   }
   StopPlug();
   if (Module().window != nullptr) Fail("window survived StopPlug", 0);

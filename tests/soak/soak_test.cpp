@@ -15,6 +15,7 @@
 #include <cstring>
 
 #include "pendant/pendant_window.h"
+#include "platform/clock.h"
 #include "platform/host_string.h"
 #include "platform/virtual/virtual_bus.h"
 #include "plugin/exports.h"
@@ -132,6 +133,7 @@ class Soak {
  public:
   Soak() : bus_(KM4R_VirtualBus()) {
     bus_->Reset();
+    bus_->SetClock(&clock_);
     id_ = bus_->AddDevice(kPath, PendantVendorId, PendantProductId);
     g_host = &host_;
     SetDoButton(OnDoButton);
@@ -170,6 +172,7 @@ class Soak {
       bus_->QueueInput(id_, r, sizeof r);
     }
     const int updates = rng_.Below(3);
+    clock_.Advance(kCyclePeriodMs);
     AllocCounter::Start();
     window_.Advance(kCyclePeriodMs);
     for (int i = 0; i < updates; ++i) Update();
@@ -389,6 +392,8 @@ class Soak {
 
   FakeHost fake_;  // first: it resets the module state
   TestHostWindow window_;
+  // The bus's read timing, kept in step with the host window's clock.
+  platform::VirtualClock clock_;
   SoakHost host_;
   platform::VirtualBus* bus_;
   int id_ = -1;
