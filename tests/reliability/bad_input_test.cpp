@@ -303,7 +303,11 @@ TEST_F(Profiles, FiftyMegabyteProfileLoadsAndSaves) {
   EXPECT_LT(seconds, 30.0);
   // The file, its parse buffer, the element tree, the saved text and the
   // test's own copy: a few times its size, not more.
+#ifndef __SANITIZE_ADDRESS__  // the sanitizer's own bookkeeping grows with every allocation
   EXPECT_LT(PeakRssKb() - rssBefore, 8 * 50 * 1024);
+#else
+  (void)rssBefore;
+#endif
 }
 
 // Files that give no profile: defaults, and nothing made or destroyed.

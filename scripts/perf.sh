@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Builds the Google Benchmark targets (Release) and runs them: one report
+# cycle in each jog mode with host calls and allocations per cycle, the
+# display's host reads, and a profile store lifetime on a 1 MB profile.
+# Not part of scripts/test.sh; the figures go into docs/PERFORMANCE.md.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=build-perf
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKM4R_BUILD_BENCHMARKS=ON >/dev/null
+ninja -C "$build" -j2 km4r_cycle_bench km4r_profile_store_bench
+echo "date: $(date -u)"
+echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ //')"
+"$build/tests/perf/km4r_cycle_bench" "$@"
+"$build/tests/settings/km4r_profile_store_bench" "$@"
