@@ -178,17 +178,33 @@ TEST(MsxmlDocument, SaveIntoMissingDirectoryFailsAndWritesNothing) {
   EXPECT_TRUE(dir.Files().empty());
 }
 
-TEST(MsxmlDocument, ExternalEntitiesAreNotFetched) {
+TEST(MsxmlDocument, DocumentTypeDeclarationsAreRefused) {
   TempDir dir;
   Spit(dir.File("secret.txt"), "SECRET");
-  Spit(dir.File("p.xml"),
-       "<!DOCTYPE profile [<!ENTITY x SYSTEM \"secret.txt\">]>"
-       "<profile><K>&x;</K></profile>");
-  auto doc = CreateXmlDocument();
-  if (doc->Load(dir.File("p.xml")) != XmlLoadResult::Loaded) return;  // refusing is fine too
-  XmlElement k = doc->FirstChildElement(doc->DocumentElement(), "K");
-  ASSERT_NE(k, nullptr);
-  EXPECT_EQ(doc->Text(k).find("SECRET"), std::string::npos);
+  std::string bomb = "<!DOCTYPE profile [<!ENTITY a \"aaaaaaaaaaaaaaaa\">";
+  const char* prev = "a";
+  std::string names[10];
+  for (int i = 0; i < 10; ++i) {
+    names[i] = "e" + std::to_string(i);
+    bomb += "<!ENTITY " + names[i] + " \"";
+    for (int r = 0; r < 16; ++r) bomb += std::string("&") + prev + ";";
+    bomb += "\">";
+    prev = names[i].c_str();
+  }
+  bomb += "]><profile><K>&e9;</K></profile>";
+  const struct {
+    const char* name;
+    std::string text;
+  } rows[] = {
+      {"external entity",
+       "<!DOCTYPE profile [<!ENTITY x SYSTEM \"secret.txt\">]><profile><K>&x;</K></profile>"},
+      {"nested entities", bomb},
+  };
+  for (const auto& row : rows) {
+    Spit(dir.File("p.xml"), row.text);
+    auto doc = CreateXmlDocument();
+    EXPECT_EQ(doc->Load(dir.File("p.xml")), XmlLoadResult::Unparseable) << row.name;
+  }
 }
 
 TEST(MsxmlDocument, ProfilePathIsUsableOnTheNtFamily) {
