@@ -1,3 +1,5 @@
+#include <algorithm>
+
 #include "jog/jog_internal.h"
 #include "pendant/pendant_window.h"
 #include "plugin/host_calls.h"
@@ -115,7 +117,11 @@ void RateJogMode(PendantWindow& w, int direction, int count) {
     return;
   }
   if (w.rateJogCount < Module().settings.DelaySteps) return;
-  if (w.rateJogCount > kRateCountCeiling) w.rateJogCount = kRateCountFallback;
+  // The fall-back must not drop the count below DelaySteps: the next call would
+  // then end before the stopped-wheel test and a running jog would never get
+  // its "ENDJOG".
+  if (w.rateJogCount > kRateCountCeiling)
+    w.rateJogCount = std::max(kRateCountFallback, Module().settings.DelaySteps);
   if (WheelStopped(w, count)) return;
   if (!JogAllowed()) return;
 

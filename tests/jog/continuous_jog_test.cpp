@@ -1,3 +1,5 @@
+#include <algorithm>
+
 #include "tests/jog/jog_bench.h"
 
 namespace km4r::test {
@@ -71,6 +73,22 @@ TEST(RateJog, StartsOnceDelayStepsGathered) {
   b.w.rateJogCount = 30000;
   b.Run(0, 1);
   EXPECT_EQ(b.w.rateJogCount, 400);
+}
+
+// After the long-run fall-back a running jog must still be stopped when the
+// wheel stops, even with DelaySteps above the fall-back value.
+TEST(RateJog, LongRunFallbackStillStopsTheJog) {
+  for (int delay : {25, 500}) {
+    ContinuousBench b(RateJog);
+    b.Settings().DelaySteps = delay;
+    b.host.dro[3] = 100.0;
+    b.SpeedByte(30);
+    b.w.rateJogCount = 30000;
+    EXPECT_EQ(b.Run(0, 2), Calls{"Code DOJOG"}) << delay;
+    EXPECT_EQ(b.w.rateJogCount, std::max(400, delay));
+    b.SpeedByte(0);
+    EXPECT_EQ(b.Run(0, 0), Calls{"Code ENDJOG"}) << delay;
+  }
 }
 
 TEST(RateJog, SpeedFromJogRate) {
