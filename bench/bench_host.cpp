@@ -1,11 +1,5 @@
 #include "bench/bench_host.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cstdio>
-#include <iostream>
-
 #include "bench/trace_format.h"
 #include "platform/host_string.h"
 
@@ -41,7 +35,7 @@ struct Callbacks {
 };
 
 BenchHost::BenchHost(platform::Clock& clock, Sink sink)
-    : clock_(clock), sink_(std::move(sink)), loop_(clock) {
+    : clock_(clock), sink_(std::move(sink)), window_(clock) {
   g_host = this;
 }
 
@@ -75,54 +69,15 @@ std::string BenchHost::Name(const std::string& profilePath) {
 
 std::string BenchHost::Start(const std::string& profilePath) {
   std::string result = Name(profilePath);
-  platform::HostWindow* window = &loop_;
-  module_.InitControl(state_.blockA.data(), state_.blockB.data(), state_.blockC.data(), window);
+  module_.InitControl(state_.blockA.data(), state_.blockB.data(), state_.blockC.data(),
+                      window_.Host());
   module_.PostInitControl();
   running_ = true;
   return result;
 }
 
-namespace {
-
-// Points fd at /dev/null for the lifetime of the object.
-class NullRedirect {
- public:
-  explicit NullRedirect(int fd) : fd_(fd) {
-    saved_ = dup(fd_);
-    const int null = open("/dev/null", fd_ == STDIN_FILENO ? O_RDONLY : O_WRONLY);
-    if (null >= 0) {
-      dup2(null, fd_);
-      close(null);
-    }
-  }
-  ~NullRedirect() {
-    if (saved_ >= 0) {
-      dup2(saved_, fd_);
-      close(saved_);
-    }
-  }
-  NullRedirect(const NullRedirect&) = delete;
-  NullRedirect& operator=(const NullRedirect&) = delete;
-
- private:
-  int fd_;
-  int saved_ = -1;
-};
-
-}  // namespace
-
 void BenchHost::ConfigCancelled() {
-  std::cout.flush();
-  std::fflush(nullptr);
-  {
-    NullRedirect in(STDIN_FILENO);
-    NullRedirect out(STDOUT_FILENO);
-    module_.Config();
-    std::fflush(nullptr);
-  }
-  // The dialog read end of input; the next reader starts afresh.
-  std::clearerr(stdin);
-  std::cin.clear();
+  window_.RunWithDialogCancelled([this] { module_.Config(); });
 }
 
 void BenchHost::ConfigInteractive() {
@@ -139,7 +94,7 @@ void BenchHost::Update(int64_t times) {
 }
 
 void BenchHost::Cycle() {
-  loop_.Advance(25);
+  window_.Advance(25);
   machine_.Advance(25);
 }
 

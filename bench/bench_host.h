@@ -1,5 +1,5 @@
 // A host of our own: owns the host blocks, the six callbacks, the host
-// window (a message loop on the given clock) and the loaded plug-in module,
+// window (see bench_window.h) and the loaded plug-in module,
 // and plays the host's call order. Every host action the plug-in makes is
 // handed to the event sink as one trace line, then to the simulated machine.
 #pragma once
@@ -7,11 +7,11 @@
 #include <functional>
 #include <string>
 
+#include "bench/bench_window.h"
 #include "bench/host_state.h"
 #include "bench/plugin_module.h"
 #include "bench/sim_machine.h"
 #include "platform/clock.h"
-#include "platform/posix/message_loop.h"
 
 namespace km4r::bench {
 
@@ -33,8 +33,8 @@ class BenchHost {
   std::string Name(const std::string& profilePath);
   // Name, then InitControl and PostInitControl; returns the name.
   std::string Start(const std::string& profilePath);
-  // Config with the dialog seeing end of input (= Cancel) and its output
-  // discarded, so that a scenario's trace stays the trace.
+  // Config with the dialog cancelled and its output discarded, so that a
+  // scenario's trace stays the trace.
   void ConfigCancelled();
   // Config on the terminal as it is (the interactive `config` command).
   void ConfigInteractive();
@@ -46,7 +46,11 @@ class BenchHost {
   bool running() const { return running_; }
   HostState& state() { return state_; }
   SimMachine& machine() { return machine_; }
-  platform::MessageLoop& loop() { return loop_; }
+#if !defined(_WIN32)
+  platform::MessageLoop& loop() {
+    return window_.loop();
+  }
+#endif
 
  private:
   friend struct Callbacks;
@@ -58,9 +62,9 @@ class BenchHost {
   Sink sink_;
   HostState state_;
   SimMachine machine_{state_};
-  // The module is closed before the loop goes: a window it left behind still
-  // points at the loop.
-  platform::MessageLoop loop_;
+  // The module is closed before the window goes: a window it left behind
+  // still points at the host's.
+  BenchWindow window_;
   PluginModule module_;
   bool running_ = false;
 };

@@ -1,15 +1,12 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
-#include <vector>
 
 #include "bench/bench_host.h"
 #include "bench/commands.h"
@@ -26,30 +23,7 @@ void OnSignal(int) {
   g_stop = 1;
 }
 
-std::string Upper(std::string s) {
-  for (char& c : s)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  return s;
-}
-
 }  // namespace
-
-std::string FindPendantNode(const std::string& sysfsRoot) {
-  std::error_code ec;
-  std::vector<fs::path> entries;
-  for (const auto& e : fs::directory_iterator(sysfsRoot, ec)) entries.push_back(e.path());
-  // hidraw0 before hidraw1, whatever order the directory lists them in.
-  std::sort(entries.begin(), entries.end());
-  for (const fs::path& entry : entries) {
-    std::ifstream uevent(entry / "device" / "uevent");
-    std::string line;
-    while (std::getline(uevent, line)) {
-      if (Upper(line) == "HID_ID=0003:000004D8:0000FCE7")
-        return "/dev/" + entry.filename().string();
-    }
-  }
-  return "";
-}
 
 int RunLive(const std::string& modulePath, const std::string& sysfsRoot, std::ostream& out,
             std::ostream& err) {

@@ -1,6 +1,4 @@
 // pendant-bench: a host of our own for the pendant plug-in.
-#include <unistd.h>
-
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -10,6 +8,7 @@
 
 #include "bench/commands.h"
 #include "bench/scenario_runner.h"
+#include "bench/system.h"
 
 namespace fs = std::filesystem;
 using namespace km4r::bench;
@@ -105,17 +104,14 @@ const char kConfigHelp[] =
     "  --profile FILE   the profile (default: $XDG_CONFIG_HOME/km4r-pendant/profile.xml,\n"
     "                   or ~/.config/km4r-pendant/profile.xml; created if missing)\n";
 
-fs::path ExecutableDir() {
-  std::error_code ec;
-  const fs::path self = fs::read_symlink("/proc/self/exe", ec);
-  return ec ? fs::current_path() : self.parent_path();
+std::string ModuleFile() {
+  return std::string("KM4R") + sys::ModuleSuffix();
 }
-
 std::string VirtualModule() {
-  return (ExecutableDir() / "virtual" / "KM4R.so").string();
+  return (sys::ExecutableDir() / "virtual" / ModuleFile()).string();
 }
 std::string RealModule() {
-  return (ExecutableDir().parent_path() / "plugin" / "KM4R.so").lexically_normal().string();
+  return (sys::ExecutableDir().parent_path() / "plugin" / ModuleFile()).lexically_normal().string();
 }
 
 struct Options {
@@ -177,6 +173,7 @@ int Run(const Options& o) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  sys::UseBinaryStdio();
   std::vector<std::string> args(argv + 1, argv + argc);
   if (args.empty() || args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
     std::cout << kUsage;

@@ -1,6 +1,6 @@
 #include "bench/plugin_module.h"
 
-#include <dlfcn.h>
+#include "bench/system.h"
 
 namespace km4r::bench {
 
@@ -8,21 +8,21 @@ namespace {
 
 template <typename Fn>
 void Resolve(void* handle, const char* name, Fn* out) {
-  *out = reinterpret_cast<Fn>(dlsym(handle, name));
+  *out = reinterpret_cast<Fn>(sys::FindExport(handle, name));
 }
 
 }  // namespace
 
 bool PluginModule::Open(const std::string& path, std::string* error) {
   Close();
-  handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  std::string why;
+  handle_ = sys::LoadModule(path, &why);
   if (handle_ == nullptr) {
-    const char* why = dlerror();
-    *error = "cannot load plug-in module " + path + ": " + (why != nullptr ? why : "unknown error");
+    *error = "cannot load plug-in module " + path + ": " + why;
     return false;
   }
   for (const char* name : kExportedNames) {
-    if (dlsym(handle_, name) == nullptr) {
+    if (sys::FindExport(handle_, name) == nullptr) {
       *error = "plug-in module " + path + " does not export " + name;
       Close();
       return false;
@@ -45,7 +45,7 @@ bool PluginModule::Open(const std::string& path, std::string* error) {
 }
 
 void PluginModule::Close() {
-  if (handle_ != nullptr) dlclose(handle_);
+  if (handle_ != nullptr) sys::UnloadModule(handle_);
   handle_ = nullptr;
   SetProName = nullptr;
   InitControl = nullptr;

@@ -1,5 +1,5 @@
-// The plug-in module as the host sees it: loaded by path with dlopen and
-// reached only through its exported names.
+// The plug-in module as the host sees it: loaded by path and reached only
+// through its exported names.
 #pragma once
 
 #include <string>
@@ -16,7 +16,7 @@ class PluginModule {
   PluginModule(const PluginModule&) = delete;
   PluginModule& operator=(const PluginModule&) = delete;
 
-  // Loads the module privately (RTLD_LOCAL) and resolves every entry point;
+  // Loads the module privately and resolves every entry point;
   // fails, closing it again, when one is missing.
   bool Open(const std::string& path, std::string* error);
   void Close();

@@ -1,5 +1,25 @@
 #include "bench/profile_file.h"
 
+#if !defined(KM4R_BENCH_PUGIXML)
+#include "bench/profile_text.h"
+
+namespace km4r::bench {
+
+// No XML library in this build: the edits are made on the file's text.
+bool SetProfileValue(const std::string& path, const std::string& key, const std::string& value,
+                     std::string* error) {
+  return xmltext::SetProfileValue(path, key, value, error);
+}
+
+bool ReadPendantSection(const std::string& path,
+                        std::vector<std::pair<std::string, std::string>>* keys,
+                        std::string* error) {
+  return xmltext::ReadPendantSection(path, keys, error);
+}
+
+}  // namespace km4r::bench
+
+#else
 #include <pugixml.hpp>
 
 #include <filesystem>
@@ -59,3 +79,5 @@ bool ReadPendantSection(const std::string& path,
 }
 
 }  // namespace km4r::bench
+
+#endif

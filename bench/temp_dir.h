@@ -2,11 +2,11 @@
 // with everything in it.
 #pragma once
 
-#include <stdlib.h>
-
 #include <filesystem>
 #include <string>
 #include <system_error>
+
+#include "bench/system.h"
 
 namespace km4r::bench {
 
@@ -15,9 +15,12 @@ class TempDir {
   TempDir() {
     std::error_code ec;
     std::filesystem::path base = std::filesystem::temp_directory_path(ec);
+#if defined(_WIN32)
+    if (ec) base = std::filesystem::current_path(ec);
+#else
     if (ec) base = "/tmp";
-    std::string pattern = (base / "pendant-bench-XXXXXX").string();
-    if (mkdtemp(pattern.data()) != nullptr) path_ = pattern;
+#endif
+    path_ = sys::MakeTempDir(base, "pendant-bench-");
   }
   ~TempDir() {
     std::error_code ec;
@@ -25,7 +28,9 @@ class TempDir {
   }
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
-  const std::filesystem::path& path() const { return path_; }
+  const std::filesystem::path& path() const {
+    return path_;
+  }
 
  private:
   std::filesystem::path path_;

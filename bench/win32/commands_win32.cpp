@@ -1,0 +1,31 @@
+// The commands that need the Linux build: `live` drives a pendant through the
+// hidraw layer and `config` runs the dialog on the terminal.
+#include <cstdlib>
+#include <filesystem>
+#include <iostream>
+
+#include "bench/commands.h"
+
+namespace km4r::bench {
+
+std::string DefaultProfilePath() {
+  const char* appData = std::getenv("APPDATA");
+  const std::filesystem::path base = appData != nullptr && *appData != '\0'
+                                         ? std::filesystem::path(appData)
+                                         : std::filesystem::current_path();
+  return (base / "km4r-pendant" / "profile.xml").string();
+}
+
+int RunLive(const std::string&, const std::string&, std::ostream&, std::ostream& err) {
+  err << "pendant-bench: 'live' is available in the Linux build only; this Windows build runs\n"
+         "scenarios ('run') and the demo ('demo') on the virtual pendant.\n";
+  return 1;
+}
+
+int RunConfig(const std::string&, const std::string&, std::ostream&, std::ostream& err) {
+  err << "pendant-bench: 'config' is available in the Linux build only; on Windows the host\n"
+         "opens the plug-in's dialog itself.\n";
+  return 1;
+}
+
+}  // namespace km4r::bench
