@@ -26,6 +26,9 @@ constexpr IID kDomDocumentIid = {
 constexpr IID kDomDocument2Iid = {
     0x2933BF95, 0x7B36, 0x11D2, {0xB2, 0x0E, 0x00, 0xC0, 0x4F, 0x98, 0x3E, 0x60}};
 
+// Anything larger is no profile; refusing it keeps memory bounded.
+constexpr unsigned long long kMaxProfileBytes = 64ull << 20;
+
 // The DOM cannot keep entity references unexpanded, so a document type
 // declaration is refused outright (here, and by the scan in Load where the
 // DOM ignores the property): a profile with nested entity definitions would
@@ -145,7 +148,14 @@ class MsxmlDocument final : public XmlDocument {
     HANDLE probe = CreateFileW(wpath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                nullptr, OPEN_EXISTING, 0, nullptr);
     if (probe == INVALID_HANDLE_VALUE) return XmlLoadResult::Unreadable;
+    LARGE_INTEGER size{};
+    const bool sized = GetFileSizeEx(probe, &size) != 0;
     CloseHandle(probe);
+    // The DOM would hold the whole file several times over; nothing that large
+    // is a profile.
+    if (!sized || size.QuadPart < 0 ||
+        static_cast<unsigned long long>(size.QuadPart) > kMaxProfileBytes)
+      return XmlLoadResult::Unparseable;
     if (HasDocumentType(wpath)) return XmlLoadResult::Unparseable;
 
     PathVariant source(wpath);

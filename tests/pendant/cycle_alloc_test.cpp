@@ -11,15 +11,18 @@ bool counting = false;
 uint64_t allocations = 0;
 }  // namespace
 
-void* operator new(std::size_t n) {
+// Kept out of line: where a compiler inlines the replacement delete into a
+// caller, it sees free() applied to what operator new returned and reports a
+// mismatched pair (mingw g++ does).
+[[gnu::noinline]] void* operator new(std::size_t n) {
   if (counting) ++allocations;
   if (void* p = std::malloc(n == 0 ? 1 : n)) return p;
   throw std::bad_alloc();
 }
-void operator delete(void* p) noexcept {
+[[gnu::noinline]] void operator delete(void* p) noexcept {
   std::free(p);
 }
-void operator delete(void* p, std::size_t) noexcept {
+[[gnu::noinline]] void operator delete(void* p, std::size_t) noexcept {
   std::free(p);
 }
 

@@ -18,10 +18,12 @@
 namespace km4r {
 namespace {
 
+using test::AsSaved;
 using test::ReadFile;
 using test::ScratchDir;
 using test::UseProfile;
 using test::WriteFile;
+using test::XmlPreservesBytes;
 
 constexpr const char* kSection = "Quorvix_KM4R_Pendant";
 
@@ -68,7 +70,7 @@ TEST_F(ProfileStoreTest, MissingSectionOrKeyGivesDefaultAndChangesNothing) {
     // Only a direct child of the root is a section.
     EXPECT_EQ(store.GetInt("K", "K", 6), 6);
   }
-  EXPECT_EQ(ReadFile(path_), original);
+  EXPECT_EQ(AsSaved(dir_, ReadFile(path_)), AsSaved(dir_, original));
 }
 
 TEST_F(ProfileStoreTest, RootWithAnotherNameIsKept) {
@@ -129,7 +131,8 @@ TEST_F(ProfileStoreTest, KeysAddedAndReplacedInExistingSection) {
     store.SetInt("S", "A", 10);
     store.SetInt("S", "B", 20);
   }
-  EXPECT_EQ(ReadFile(path_), "<profile><S><A>10</A><A>2</A><B>20</B></S><S><B>5</B></S></profile>");
+  EXPECT_EQ(AsSaved(dir_, ReadFile(path_)),
+            AsSaved(dir_, "<profile><S><A>10</A><A>2</A><B>20</B></S><S><B>5</B></S></profile>"));
 }
 
 TEST_F(ProfileStoreTest, WritesPlainDecimal) {
@@ -255,6 +258,18 @@ TEST_F(ProfileStoreTest, EntityBombIsNotExpanded) {
   }
   doc += "]>\n<profile><S><K>&e11;</K><N>6</N></S></profile>\n";
   WriteFile(path_, doc);
+  if (!XmlPreservesBytes()) {
+    // A DOM that cannot keep references unexpanded refuses the document
+    // type instead: the file is not used and stays as it is.
+    {
+      ProfileStore store;
+      EXPECT_EQ(store.GetInt("S", "K", 42), 42);
+      EXPECT_EQ(store.GetInt("S", "N", 42), 42);
+      store.SetInt("S", "N", 7);
+    }
+    EXPECT_TRUE(ReadFile(path_) == doc);
+    return;
+  }
   {
     ProfileStore store;
     EXPECT_EQ(store.GetInt("S", "K", 42), 0);
@@ -279,6 +294,9 @@ TEST_F(ProfileStoreTest, DirectoryAtPathIsLeftAlone) {
 }
 
 TEST_F(ProfileStoreTest, UnreadableFileIsNotOverwritten) {
+#ifdef _WIN32
+  GTEST_SKIP() << "no POSIX permission bits: taking them away only marks the file read-only";
+#endif
   const std::string original = "<profile><S><K>5</K></S></profile>";
   WriteFile(path_, original);
   std::filesystem::permissions(path_, std::filesystem::perms::none);
@@ -359,14 +377,19 @@ TEST_F(ProfileStoreTest, Utf16ProfileIsReadAndWrittenBack) {
     store.SetInt("S", "K", -6);
   }
   std::string saved = ReadFile(path_);
-  EXPECT_EQ(saved.substr(0, 2), "\xFF\xFE");
+  // A re-serialising document picks the encoding itself.
+  if (XmlPreservesBytes()) {
+    EXPECT_EQ(saved.substr(0, 2), "\xFF\xFE");
+  }
   ProfileStore reread;
   EXPECT_EQ(reread.GetInt("S", "K", 0), -6);
 }
 
 // Splits saved around the pendant section and checks everything outside it
-// is what was loaded.
-void ExpectOnlyPendantSectionChanged(const std::string& original, const std::string& saved) {
+// is what was loaded (in the form the document writes it).
+void ExpectOnlyPendantSectionChanged(const ScratchDir& dir, const std::string& loaded,
+                                     const std::string& written) {
+  const std::string original = AsSaved(dir, loaded), saved = AsSaved(dir, written);
   const std::string open = "<Quorvix_KM4R_Pendant>", close = "</Quorvix_KM4R_Pendant>";
   std::size_t o1 = original.find(open), s1 = saved.find(open);
   ASSERT_NE(s1, std::string::npos);
@@ -399,7 +422,7 @@ TEST_F(ProfileStoreTest, RealisticProfileOutsidePendantSectionIsUnchanged) {
       store.SetInt(kSection, "CAmode", 1);
     }
     std::string saved = ReadFile(path_);
-    ExpectOnlyPendantSectionChanged(original, saved);
+    ExpectOnlyPendantSectionChanged(dir_, original, saved);
     EXPECT_EQ(saved.find("<DelaySteps"), std::string::npos);
     ProfileStore reread;
     EXPECT_EQ(reread.GetInt(kSection, "StepSize1", 0), 1);
@@ -411,7 +434,7 @@ TEST_F(ProfileStoreTest, UntouchedProfileIsRewrittenByteForByte) {
   const std::string original = "\xEF\xBB\xBF" + test::GenerateHostProfile(64 * 1024, true);
   WriteFile(path_, original);
   { ProfileStore store; }
-  EXPECT_TRUE(ReadFile(path_) == original);
+  EXPECT_TRUE(AsSaved(dir_, ReadFile(path_)) == AsSaved(dir_, original));
 }
 
 }  // namespace
