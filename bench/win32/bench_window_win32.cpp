@@ -19,8 +19,9 @@ constexpr UINT_PTR kCycleTimerId = 1;
 thread_local HWND t_cancelHost = nullptr;
 
 // A dialog (class #32770) created during Config is cancelled as soon as it
-// exists: the cancel command is posted before the dialog's modal loop reads
-// its first message, and posted messages come before any timer message.
+// exists, as if its Cancel button were pressed: the command is posted before
+// the dialog's modal loop reads its first message, and posted messages come
+// before any timer message.
 LRESULT CALLBACK CancelDialogs(int code, WPARAM wp, LPARAM lp) {
   if (code == HCBT_CREATEWND) {
     HWND window = reinterpret_cast<HWND>(wp);

@@ -1,6 +1,7 @@
 # Runs DIR/NAME.scn with BENCH against MODULE and compares with the golden
 # file; prints a unified diff on a mismatch. UPDATE=1 rewrites the golden file.
-execute_process(COMMAND ${BENCH} run --plugin ${MODULE} ${NAME}.scn
+# EMULATOR, when set, runs BENCH (a cross-built program).
+execute_process(COMMAND ${EMULATOR} ${BENCH} run --plugin ${MODULE} ${NAME}.scn
                 WORKING_DIRECTORY ${DIR}
                 OUTPUT_VARIABLE out ERROR_VARIABLE err RESULT_VARIABLE rc)
 
