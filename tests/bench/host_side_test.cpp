@@ -3,6 +3,7 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <sstream>
 #include <string>
 
@@ -32,6 +33,13 @@ TEST(TraceFormat, LinesHaveTheirExactShape) {
       {SetDroLine(821, 100.0), "SetDRO 821 100"},
       {SetDroLine(3, 0.105), "SetDRO 3 0.105"},
       {SetDroLine(828, 1.0 / 3.0), "SetDRO 828 0.3333333333"},
+      // Spelled alike by every C runtime the bench is built with.
+      {SetDroLine(1, -0.0), "SetDRO 1 -0"},
+      {SetDroLine(1, std::numeric_limits<double>::infinity()), "SetDRO 1 inf"},
+      {SetDroLine(1, -std::numeric_limits<double>::infinity()), "SetDRO 1 -inf"},
+      {SetDroLine(1, std::numeric_limits<double>::quiet_NaN()), "SetDRO 1 nan"},
+      {DroLine(2, 1e-7), "dro 2 1e-07"},
+      {DroLine(2, 12345678901.0), "dro 2 1.23456789e+10"},
       {CodeLine("G91G1 X0.0010 Y-0.0017 "), "Code \"G91G1 X0.0010 Y-0.0017 \""},
       {CodeLine("a\tb\x7f\"c\\"), "Code \"a\\x09b\\x7F\"c\\\""},
       {NameLine("KM4R Pendant"), "name \"KM4R Pendant\""},
