@@ -12,16 +12,24 @@ namespace {
 
 class Win32DialogView final : public DialogView {
  public:
+  // Some of the template's lists sort what is added, so a row's position need
+  // not be the order it was added in: each row carries that order as its item
+  // data, and selections are translated through it.
   void ClearList(int id) override { Send(id, CB_RESETCONTENT, 0, 0); }
   void AddListItem(int id, const char* text) override {
-    Send(id, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text));
+    const LRESULT order = Send(id, CB_GETCOUNT, 0, 0);
+    const LRESULT row = Send(id, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text));
+    if (order >= 0 && row >= 0)
+      Send(id, CB_SETITEMDATA, static_cast<WPARAM>(row), static_cast<LPARAM>(order));
   }
   void SetListSelection(int id, int index) override {
-    Send(id, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
+    Send(id, CB_SETCURSEL, static_cast<WPARAM>(RowOf(id, index)), 0);
   }
   int ListSelection(int id) override {
-    const LRESULT sel = Send(id, CB_GETCURSEL, 0, 0);
-    return sel == CB_ERR ? -1 : static_cast<int>(sel);
+    const LRESULT row = Send(id, CB_GETCURSEL, 0, 0);
+    if (row == CB_ERR) return -1;
+    const LRESULT order = Send(id, CB_GETITEMDATA, static_cast<WPARAM>(row), 0);
+    return order == CB_ERR ? -1 : static_cast<int>(order);
   }
 
   void SetFieldText(int id, const char* text) override { SetDlgItemTextA(dlg_, id, text); }
@@ -65,6 +73,16 @@ class Win32DialogView final : public DialogView {
  private:
   LRESULT Send(int id, UINT msg, WPARAM wp, LPARAM lp) {
     return SendDlgItemMessageA(dlg_, id, msg, wp, lp);
+  }
+
+  // The row holding the index-th added item; -1 (no selection) when none does.
+  int RowOf(int id, int index) {
+    if (index < 0) return -1;
+    const LRESULT rows = Send(id, CB_GETCOUNT, 0, 0);
+    for (LRESULT row = 0; row < rows; ++row)
+      if (Send(id, CB_GETITEMDATA, static_cast<WPARAM>(row), 0) == index)
+        return static_cast<int>(row);
+    return -1;
   }
 
   static INT_PTR CALLBACK Proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
