@@ -9,63 +9,40 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+# Build directories (relative to the repository, or absolute).
+win64_build=${KM4R_WIN64_BUILD:-build-win64}
+win32_build=${KM4R_WIN32_BUILD:-build-win32}
+
+. scripts/wine-session.sh
 work=$(mktemp -d "${TMPDIR:-/tmp}/km4r-wine.XXXXXX")
-xvfb_pid=""
 cleanup() {
-  if [[ -n ${WINEPREFIX:-} ]]; then wineserver -k >/dev/null 2>&1 || true; fi
-  if [[ -n $xvfb_pid ]]; then
-    kill "$xvfb_pid" 2>/dev/null || true
-    wait "$xvfb_pid" 2>/dev/null || true
-  fi
+  wine_session_end
   rm -rf "$work"
 }
 trap cleanup EXIT
 
 step() { printf '\n---- %s\n' "$*"; }
 
-step "virtual display"
-display=""
-for n in $(seq 90 140); do
-  if [[ ! -e /tmp/.X$n-lock && ! -e /tmp/.X11-unix/X$n ]]; then
-    display=$n
-    break
-  fi
-done
-[[ -n $display ]] || { echo "no free X display number" >&2; exit 1; }
-Xvfb ":$display" -nolisten tcp -screen 0 1024x768x24 >"$work/xvfb.log" 2>&1 &
-xvfb_pid=$!
-for _ in $(seq 100); do
-  [[ -e /tmp/.X11-unix/X$display ]] && break
-  kill -0 "$xvfb_pid" 2>/dev/null || { cat "$work/xvfb.log" >&2; exit 1; }
-  sleep 0.1
-done
-echo "Xvfb on :$display"
-
-step "Wine prefix"
-export DISPLAY=":$display" WINEPREFIX="$work/prefix" WINEDEBUG=-all WINEARCH=win64
-# No browser or .NET engines: nothing here needs them, and they cannot be fetched.
-export WINEDLLOVERRIDES="mscoree,mshtml="
-wineboot -i >/dev/null 2>&1
-wineserver -w
-echo "prefix ready"
+step "virtual display and Wine prefix"
+wine_session_begin "$work"
 
 step "x86_64 build"
-cmake -S . -B build-win64 -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+cmake -S . -B "$win64_build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/mingw-x86_64.cmake \
   -DCMAKE_CROSSCOMPILING_EMULATOR=wine >/dev/null
-cmake --build build-win64 -j2
+cmake --build "$win64_build" -j2
 
 step "i686 build (the modules)"
-cmake -S . -B build-win32 -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+cmake -S . -B "$win32_build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/mingw-i686.cmake -DKM4R_BUILD_TESTS=OFF >/dev/null
-cmake --build build-win32 -j2 --target km4r_plugin km4r_plugin_virtual
+cmake --build "$win32_build" -j2 --target km4r_plugin km4r_plugin_virtual
 
 step "i686 export and import tables"
-cmake -DOBJDUMP=i686-w64-mingw32-objdump -DMODULE=build-win32/plugin/KM4R.dll \
+cmake -DOBJDUMP=i686-w64-mingw32-objdump -DMODULE="$win32_build"/plugin/KM4R.dll \
   -P tests/win32/check_pe.cmake
-cmake -DOBJDUMP=i686-w64-mingw32-objdump -DMODULE=build-win32/bench/virtual/KM4R.dll \
+cmake -DOBJDUMP=i686-w64-mingw32-objdump -DMODULE="$win32_build"/bench/virtual/KM4R.dll \
   -DEXTRA=KM4R_VirtualBus -P tests/win32/check_pe.cmake
 
 step "x86_64 tests under Wine (tables, module, platform layer, core suites)"
 # One at a time: some tests count timer messages in real time.
-ctest --test-dir build-win64 --output-on-failure -j1 --timeout 300
+ctest --test-dir "$win64_build" --output-on-failure -j1 --timeout 300

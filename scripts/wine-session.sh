@@ -1,0 +1,42 @@
+# Sourced by the scripts that run Windows programs: a virtual X display and a
+# Wine prefix of their own, both removed by wine_session_end.
+#
+#   wine_session_begin WORKDIR   starts Xvfb, exports DISPLAY and WINEPREFIX
+#   wine_session_end             stops the prefix's wineserver and Xvfb
+
+wine_session_xvfb_pid=""
+
+wine_session_begin() {
+  local work=$1 display="" n
+  for n in $(seq 90 140); do
+    if [[ ! -e /tmp/.X$n-lock && ! -e /tmp/.X11-unix/X$n ]]; then
+      display=$n
+      break
+    fi
+  done
+  [[ -n $display ]] || { echo "no free X display number" >&2; return 1; }
+  Xvfb ":$display" -nolisten tcp -screen 0 1024x768x24 >"$work/xvfb.log" 2>&1 &
+  wine_session_xvfb_pid=$!
+  for _ in $(seq 100); do
+    [[ -e /tmp/.X11-unix/X$display ]] && break
+    kill -0 "$wine_session_xvfb_pid" 2>/dev/null || { cat "$work/xvfb.log" >&2; return 1; }
+    sleep 0.1
+  done
+  echo "Xvfb on :$display"
+
+  export DISPLAY=":$display" WINEPREFIX="$work/prefix" WINEDEBUG=-all WINEARCH=win64
+  # No browser or .NET engines: nothing here needs them, and they cannot be fetched.
+  export WINEDLLOVERRIDES="mscoree,mshtml="
+  wineboot -i >/dev/null 2>&1
+  wineserver -w
+  echo "Wine prefix ready"
+}
+
+wine_session_end() {
+  if [[ -n ${WINEPREFIX:-} ]]; then wineserver -k >/dev/null 2>&1 || true; fi
+  if [[ -n $wine_session_xvfb_pid ]]; then
+    kill "$wine_session_xvfb_pid" 2>/dev/null || true
+    wait "$wine_session_xvfb_pid" 2>/dev/null || true
+    wine_session_xvfb_pid=""
+  fi
+}
