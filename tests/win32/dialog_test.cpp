@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/host_string.h"
+#include "tests/support/module_path_win32.h"
 
 namespace km4r {
 namespace {
@@ -25,13 +26,7 @@ constexpr int kDecidigit = 4023;
 constexpr int kScreenSel1 = 4024;
 constexpr DWORD kWaitMs = 10000;
 
-std::string ModulePath() {
-  char exe[MAX_PATH];
-  const DWORD n = GetModuleFileNameA(nullptr, exe, sizeof exe);
-  std::string dir(exe, n);
-  dir.erase(dir.find_last_of('\\') + 1);
-  return dir + KM4R_MODULE_RELPATH;
-}
+using test::ModulePath;
 
 std::string Slurp(const std::string& path) {
   std::ifstream f(path, std::ios::binary);

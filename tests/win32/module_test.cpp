@@ -11,19 +11,13 @@
 
 #include "platform/host_string.h"
 #include "plugin/host_interface.h"
+#include "tests/support/module_path_win32.h"
 #include "tests/support/test_host_window.h"
 
 namespace km4r {
 namespace {
 
-// The module of this build, relative to the test program's directory.
-std::string ModulePath() {
-  char exe[MAX_PATH];
-  const DWORD n = GetModuleFileNameA(nullptr, exe, sizeof exe);
-  std::string dir(exe, n);
-  dir.erase(dir.find_last_of('\\') + 1);
-  return dir + KM4R_MODULE_RELPATH;
-}
+using test::ModulePath;
 
 class Module {
  public:

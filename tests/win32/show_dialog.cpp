@@ -10,16 +10,11 @@
 #include <thread>
 
 #include "platform/host_string.h"
+#include "tests/support/module_path_win32.h"
 
 namespace {
 
-std::string ModulePath() {
-  char exe[MAX_PATH];
-  const DWORD n = GetModuleFileNameA(nullptr, exe, sizeof exe);
-  std::string dir(exe, n);
-  dir.erase(dir.find_last_of('\\') + 1);
-  return dir + KM4R_MODULE_RELPATH;
-}
+using km4r::test::ModulePath;
 
 void HoldThenCancel(DWORD holdMs) {
   HWND dlg = nullptr;
