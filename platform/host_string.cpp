@@ -48,15 +48,21 @@ HostString& HostString::operator=(const char* text) {
   return *this;
 }
 
-HostString::~HostString() { Release(text_); }
+HostString::~HostString() {
+  Release(text_);
+}
 
-const char* HostString::c_str() const { return text_ == nullptr ? "" : text_; }
+const char* HostString::c_str() const {
+  return text_ == nullptr ? "" : text_;
+}
 
 std::size_t HostString::length() const {
   return text_ == nullptr ? 0 : static_cast<std::size_t>(HeaderOf(text_)->length);
 }
 
-int HostString::RefCount() const { return text_ == nullptr ? 0 : HeaderOf(text_)->refs; }
+int HostString::RefCount() const {
+  return text_ == nullptr ? 0 : HeaderOf(text_)->refs;
+}
 
 void HostString::AssignAt(void* slot, const char* text) {
   if (slot == nullptr) return;

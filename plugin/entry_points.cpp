@@ -71,7 +71,9 @@ void Config() {
   });
 }
 
-void Update() { Module().ticks.Advance(); }
+void Update() {
+  Module().ticks.Advance();
+}
 
 void StopPlug() {
   Guarded([] {
@@ -91,12 +93,24 @@ void Purge() {}
 void Probe() {}
 void Home() {}
 
-void SetDoButton(km4r::host::DoButtonFn fn) { Module().callbacks.doButton = fn; }
-void SetSetDRO(km4r::host::SetDroFn fn) { Module().callbacks.setDro = fn; }
-void SetGetDRO(km4r::host::GetDroFn fn) { Module().callbacks.getDro = fn; }
-void SetGetLED(km4r::host::GetLedFn fn) { Module().callbacks.getLed = fn; }
-void SetSetLED(km4r::host::SetLedFn fn) { Module().callbacks.setLed = fn; }
-void SetCode(km4r::host::CodeFn fn) { Module().callbacks.code = fn; }
+void SetDoButton(km4r::host::DoButtonFn fn) {
+  Module().callbacks.doButton = fn;
+}
+void SetSetDRO(km4r::host::SetDroFn fn) {
+  Module().callbacks.setDro = fn;
+}
+void SetGetDRO(km4r::host::GetDroFn fn) {
+  Module().callbacks.getDro = fn;
+}
+void SetGetLED(km4r::host::GetLedFn fn) {
+  Module().callbacks.getLed = fn;
+}
+void SetSetLED(km4r::host::SetLedFn fn) {
+  Module().callbacks.setLed = fn;
+}
+void SetCode(km4r::host::CodeFn fn) {
+  Module().callbacks.code = fn;
+}
 
 int32_t DllRegisterServer() {
   int32_t result = static_cast<int32_t>(0x80040200u);
@@ -116,6 +130,8 @@ int32_t DllGetClassObject(const void* clsid, const void* iid, void** out) {
   return result;
 }
 
-int32_t DllCanUnloadNow() { return km4r::platform::CanUnloadNow(); }
+int32_t DllCanUnloadNow() {
+  return km4r::platform::CanUnloadNow();
+}
 
 }  // extern "C"

@@ -29,6 +29,8 @@ inline bool GetLED(int code) {
 inline void Code(const char* text) {
   if (auto f = Module().callbacks.code) f(text);
 }
-inline const Blocks& HostBlocks() { return Module().blocks; }
+inline const Blocks& HostBlocks() {
+  return Module().blocks;
+}
 
 }  // namespace km4r::host

@@ -43,16 +43,16 @@ inline constexpr std::size_t kMotionQueueIn = 163840;   // A, int32
 inline constexpr std::size_t kMotionQueueOut = 163844;  // A, int32
 inline constexpr std::size_t kAxisJogRecord = 163940;   // A, 96 bytes per axis
 inline constexpr std::size_t kAxisJogRecordSize = 96;
-inline constexpr std::size_t kResetIndicator = 166367;       // A, byte
-inline constexpr std::size_t kDistanceMode = 1192;           // B, int32
-inline constexpr std::size_t kRotationAngle = 133672;        // B, double
-inline constexpr std::size_t kBufferQueueIn = 800092;        // C, int32
-inline constexpr std::size_t kBufferQueueOut = 800096;       // C, int32
-inline constexpr std::size_t kAxisVelocityLimit = 801608;    // C, int32[6]
-inline constexpr std::size_t kAxisJogParam = 801632;         // C, int32[6]
-inline constexpr std::size_t kStepIncrement = 801872;        // C, double
-inline constexpr std::size_t kBusyIndicator = 801968;        // C, int32
-inline constexpr std::size_t kStatusText = 1161996;          // C, HostString
+inline constexpr std::size_t kResetIndicator = 166367;     // A, byte
+inline constexpr std::size_t kDistanceMode = 1192;         // B, int32
+inline constexpr std::size_t kRotationAngle = 133672;      // B, double
+inline constexpr std::size_t kBufferQueueIn = 800092;      // C, int32
+inline constexpr std::size_t kBufferQueueOut = 800096;     // C, int32
+inline constexpr std::size_t kAxisVelocityLimit = 801608;  // C, int32[6]
+inline constexpr std::size_t kAxisJogParam = 801632;       // C, int32[6]
+inline constexpr std::size_t kStepIncrement = 801872;      // C, double
+inline constexpr std::size_t kBusyIndicator = 801968;      // C, int32
+inline constexpr std::size_t kStatusText = 1161996;        // C, HostString
 
 // Offsets inside one AxisJogRecord.
 inline constexpr std::size_t kJogSpeed = 0;          // int32
@@ -74,7 +74,8 @@ inline constexpr std::size_t kBlockCSize = offset::kStatusText + sizeof(void*);
 template <typename T>
 T Load(const void* block, std::size_t at) {
   T value{};
-  if (block != nullptr) std::memcpy(&value, static_cast<const unsigned char*>(block) + at, sizeof value);
+  if (block != nullptr)
+    std::memcpy(&value, static_cast<const unsigned char*>(block) + at, sizeof value);
   return value;
 }
 
@@ -89,15 +90,21 @@ inline std::size_t JogRecordField(int axis, std::size_t field) {
 }
 
 // Read-only fields.
-inline int32_t MotionQueueIn(const Blocks& b) { return Load<int32_t>(b.a, offset::kMotionQueueIn); }
+inline int32_t MotionQueueIn(const Blocks& b) {
+  return Load<int32_t>(b.a, offset::kMotionQueueIn);
+}
 inline int32_t MotionQueueOut(const Blocks& b) {
   return Load<int32_t>(b.a, offset::kMotionQueueOut);
 }
 inline uint8_t ResetIndicator(const Blocks& b) {
   return Load<uint8_t>(b.a, offset::kResetIndicator);
 }
-inline int32_t DistanceMode(const Blocks& b) { return Load<int32_t>(b.b, offset::kDistanceMode); }
-inline double RotationAngle(const Blocks& b) { return Load<double>(b.b, offset::kRotationAngle); }
+inline int32_t DistanceMode(const Blocks& b) {
+  return Load<int32_t>(b.b, offset::kDistanceMode);
+}
+inline double RotationAngle(const Blocks& b) {
+  return Load<double>(b.b, offset::kRotationAngle);
+}
 inline int32_t BufferQueueIn(const Blocks& b) {
   return Load<int32_t>(b.c, offset::kBufferQueueIn);
 }
@@ -110,7 +117,9 @@ inline int32_t AxisVelocityLimit(const Blocks& b, int axis) {
 inline int32_t AxisJogParam(const Blocks& b, int axis) {
   return Load<int32_t>(b.c, offset::kAxisJogParam + 4 * static_cast<std::size_t>(axis));
 }
-inline double StepIncrement(const Blocks& b) { return Load<double>(b.c, offset::kStepIncrement); }
+inline double StepIncrement(const Blocks& b) {
+  return Load<double>(b.c, offset::kStepIncrement);
+}
 inline int32_t BusyIndicator(const Blocks& b) {
   return Load<int32_t>(b.c, offset::kBusyIndicator);
 }

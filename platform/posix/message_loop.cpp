@@ -54,9 +54,9 @@ void MessageLoop::WatchFd(int fd, FdWatcher* watcher) {
 }
 
 void MessageLoop::UnwatchFd(int fd) {
-  watches_.erase(std::remove_if(watches_.begin(), watches_.end(),
-                                [fd](const Watch& w) { return w.fd == fd; }),
-                 watches_.end());
+  watches_.erase(
+      std::remove_if(watches_.begin(), watches_.end(), [fd](const Watch& w) { return w.fd == fd; }),
+      watches_.end());
 }
 
 // Delivers the earliest due timer, if any. A handler may add or remove timers

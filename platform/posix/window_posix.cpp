@@ -24,7 +24,9 @@ bool ChildWindow::Create(HostWindow* parent, int /*left*/, int /*top*/, int /*ri
   return true;
 }
 
-bool ChildWindow::IsCreated() const { return impl_->parent != nullptr; }
+bool ChildWindow::IsCreated() const {
+  return impl_->parent != nullptr;
+}
 
 bool ChildWindow::StartTimer(uint32_t id, uint32_t periodMs) {
   return impl_->parent != nullptr && impl_->parent->SetTimer(this, id, periodMs);
@@ -34,6 +36,8 @@ void* ChildWindow::NativeHandle() const {
   return impl_->parent != nullptr ? const_cast<ChildWindow*>(this) : nullptr;
 }
 
-HostWindow* ChildWindow::Parent() const { return impl_->parent; }
+HostWindow* ChildWindow::Parent() const {
+  return impl_->parent;
+}
 
 }  // namespace km4r::platform

@@ -26,7 +26,8 @@ TEST(ModuleFileTitle, StripsDirectoryAndExtension) {
       {"/dir.with.dots/Foo", "Foo"},
       {"/a/b/Foo.bar.dll", "Foo.bar"},
   };
-  for (const auto& row : rows) EXPECT_EQ(platform::FileTitleFromPath(row.path), row.title) << row.path;
+  for (const auto& row : rows)
+    EXPECT_EQ(platform::FileTitleFromPath(row.path), row.title) << row.path;
 }
 
 TEST(SetProName, ReturnsModuleTitleWithVersionText) {
@@ -80,8 +81,8 @@ TEST(NoOps, TouchNoState) {
   test::FakeHost host;
   test::TestHostWindow window;
   host.window = window.Handle();
-  ASSERT_TRUE(::InitControl(host.blockA.data(), host.blockB.data(), host.blockC.data(),
-                            host.window));
+  ASSERT_TRUE(
+      ::InitControl(host.blockA.data(), host.blockB.data(), host.blockC.data(), host.window));
   const std::vector<unsigned char> a = host.blockA, b = host.blockB, c = host.blockC;
   const TickCounters ticks = Module().ticks;
   PendantWindow* w = Module().window;
@@ -102,8 +103,8 @@ TEST(Lifecycle, InitControlCreatesChildWindowAndStopPlugDestroysIt) {
   test::FakeHost host;
   test::TestHostWindow window;
   ::SetProName(platform::HostString(""));
-  EXPECT_TRUE(::InitControl(host.blockA.data(), host.blockB.data(), host.blockC.data(),
-                            window.Handle()));
+  EXPECT_TRUE(
+      ::InitControl(host.blockA.data(), host.blockB.data(), host.blockC.data(), window.Handle()));
   ASSERT_NE(Module().window, nullptr);
   EXPECT_TRUE(Module().window->IsCreated());
   EXPECT_EQ(window.ChildCount(), 1u);
@@ -143,11 +144,13 @@ TEST(OutOfOrder, CallsNeverCrash) {
     void (*run)(test::FakeHost&, test::TestHostWindow&);
   };
   const Case cases[] = {
-      {"PostInitControl without InitControl", [](test::FakeHost&, test::TestHostWindow&) {
+      {"PostInitControl without InitControl",
+       [](test::FakeHost&, test::TestHostWindow&) {
          ::PostInitControl();
          EXPECT_EQ(Module().window, nullptr);
        }},
-      {"StopPlug twice", [](test::FakeHost& h, test::TestHostWindow& w) {
+      {"StopPlug twice",
+       [](test::FakeHost& h, test::TestHostWindow& w) {
          ::InitControl(h.blockA.data(), h.blockB.data(), h.blockC.data(), w.Handle());
          ::PostInitControl();
          ::StopPlug();
@@ -155,15 +158,18 @@ TEST(OutOfOrder, CallsNeverCrash) {
          EXPECT_EQ(Module().window, nullptr);
        }},
       {"StopPlug before anything", [](test::FakeHost&, test::TestHostWindow&) { ::StopPlug(); }},
-      {"Config before anything", [](test::FakeHost&, test::TestHostWindow&) {
+      {"Config before anything",
+       [](test::FakeHost&, test::TestHostWindow&) {
          ::Config();
          EXPECT_EQ(Module().settings.StepSize1, 2);
        }},
-      {"Update before anything", [](test::FakeHost&, test::TestHostWindow&) {
+      {"Update before anything",
+       [](test::FakeHost&, test::TestHostWindow&) {
          ::Update();
          EXPECT_EQ(Module().ticks.UpdateSequence, 2);
        }},
-      {"Update and timers after StopPlug", [](test::FakeHost& h, test::TestHostWindow& w) {
+      {"Update and timers after StopPlug",
+       [](test::FakeHost& h, test::TestHostWindow& w) {
          ::InitControl(h.blockA.data(), h.blockB.data(), h.blockC.data(), w.Handle());
          ::PostInitControl();
          ::StopPlug();
@@ -171,26 +177,30 @@ TEST(OutOfOrder, CallsNeverCrash) {
          w.Advance(100);
          ::Config();
        }},
-      {"InitControl with null blocks and no window", [](test::FakeHost&, test::TestHostWindow&) {
+      {"InitControl with null blocks and no window",
+       [](test::FakeHost&, test::TestHostWindow&) {
          EXPECT_TRUE(::InitControl(nullptr, nullptr, nullptr, nullptr));
          ::PostInitControl();
          ::StopPlug();
        }},
-      {"InitControl twice", [](test::FakeHost& h, test::TestHostWindow& w) {
+      {"InitControl twice",
+       [](test::FakeHost& h, test::TestHostWindow& w) {
          ::InitControl(h.blockA.data(), h.blockB.data(), h.blockC.data(), w.Handle());
          ::InitControl(h.blockA.data(), h.blockB.data(), h.blockC.data(), w.Handle());
          EXPECT_EQ(w.ChildCount(), 1u);
          ::StopPlug();
          EXPECT_EQ(w.ChildCount(), 0u);
        }},
-      {"PostInitControl twice", [](test::FakeHost& h, test::TestHostWindow& w) {
+      {"PostInitControl twice",
+       [](test::FakeHost& h, test::TestHostWindow& w) {
          ::InitControl(h.blockA.data(), h.blockB.data(), h.blockC.data(), w.Handle());
          ::PostInitControl();
          ::PostInitControl();
          EXPECT_EQ(w.TimerCount(), 1u);
          ::StopPlug();
        }},
-      {"no callbacks set", [](test::FakeHost& h, test::TestHostWindow& w) {
+      {"no callbacks set",
+       [](test::FakeHost& h, test::TestHostWindow& w) {
          Module().callbacks = host::Callbacks{};
          ::InitControl(h.blockA.data(), h.blockB.data(), h.blockC.data(), w.Handle());
          ::PostInitControl();

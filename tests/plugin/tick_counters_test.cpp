@@ -7,7 +7,9 @@
 namespace km4r {
 namespace {
 
-TickCounters& Ticks() { return Module().ticks; }
+TickCounters& Ticks() {
+  return Module().ticks;
+}
 
 void UpdateTimes(int n) {
   for (int i = 0; i < n; ++i) ::Update();

@@ -36,12 +36,16 @@ bool OnGetLed(short code) {
   return code >= 0 && code < static_cast<short>(h->led.size()) ? h->led[code] : false;
 }
 void OnSetLed(short, bool) {}
-void OnCode(const char* text) { FakeHost::current->calls.push_back(std::string("Code ") + text); }
+void OnCode(const char* text) {
+  FakeHost::current->calls.push_back(std::string("Code ") + text);
+}
 
 }  // namespace
 
 FakeHost::FakeHost()
-    : blockA(host::kBlockASize + 64), blockB(host::kBlockBSize + 64), blockC(host::kBlockCSize + 64) {
+    : blockA(host::kBlockASize + 64),
+      blockB(host::kBlockBSize + 64),
+      blockC(host::kBlockCSize + 64) {
   ResetModuleState();
   current = this;
   Install();

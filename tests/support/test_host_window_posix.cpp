@@ -11,10 +11,20 @@ struct TestHostWindow::Impl {
 
 TestHostWindow::TestHostWindow() : impl_(std::make_unique<Impl>()) {}
 TestHostWindow::~TestHostWindow() = default;
-void* TestHostWindow::Handle() { return static_cast<platform::HostWindow*>(&impl_->loop); }
-void TestHostWindow::Advance(uint32_t ms) { impl_->loop.Advance(ms); }
-uint64_t TestHostWindow::TimerMessages() const { return impl_->loop.TimerMessagesDelivered(); }
-std::size_t TestHostWindow::ChildCount() const { return impl_->loop.ChildCount(); }
-std::size_t TestHostWindow::TimerCount() const { return impl_->loop.TimerCount(); }
+void* TestHostWindow::Handle() {
+  return static_cast<platform::HostWindow*>(&impl_->loop);
+}
+void TestHostWindow::Advance(uint32_t ms) {
+  impl_->loop.Advance(ms);
+}
+uint64_t TestHostWindow::TimerMessages() const {
+  return impl_->loop.TimerMessagesDelivered();
+}
+std::size_t TestHostWindow::ChildCount() const {
+  return impl_->loop.ChildCount();
+}
+std::size_t TestHostWindow::TimerCount() const {
+  return impl_->loop.TimerCount();
+}
 
 }  // namespace km4r::test
