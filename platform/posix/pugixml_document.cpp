@@ -304,6 +304,12 @@ class PugiXmlDocument final : public XmlDocument {
       }
       return XmlLoadResult::Loaded;
     }
+    // A NUL byte is never part of an 8-bit XML document; pugixml would stop
+    // reading at it and the rewrite would splice the tail in the wrong place.
+    if (original_.find('\0') != npos) {
+      Clear();
+      return XmlLoadResult::Unparseable;
+    }
     buffer_.assign(original_.begin() + static_cast<std::ptrdiff_t>(bomLength_), original_.end());
     buffer_.push_back('\0');
     pugi::xml_parse_result r =

@@ -209,8 +209,10 @@ INSTANTIATE_TEST_SUITE_P(Files, ProfileStoreBadFileTest,
                                            BadFileCase{"text", "this is not xml\n"},
                                            BadFileCase{"comment only", "<!-- nothing else -->"},
                                            BadFileCase{"bad attribute", "<profile a=1></profile>"},
-                                           BadFileCase{"binary",
-                                                       std::string("\x01\x02<\0\xff", 5)}),
+                                           BadFileCase{"binary", std::string("\x01\x02<\0\xff", 5)},
+                                           // Well-formed up to a NUL byte inside the root tag.
+                                           BadFileCase{"nul in tag",
+                                                       std::string("<profile/\0>", 11)}),
                          [](const auto& info) {
                            std::string n = info.param.name;
                            for (char& c : n)
