@@ -5,7 +5,9 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <algorithm>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -31,6 +33,7 @@ constexpr unsigned kParseFlags = pugi::parse_cdata | pugi::parse_comments | pugi
                                  pugi::parse_ws_pcdata;
 
 constexpr std::size_t npos = std::string_view::npos;
+constexpr std::size_t kCheckedRewriteLimit = 8u << 20;
 
 XmlLoadResult ReadWholeFile(const std::string& path, std::string& out) {
   out.clear();
@@ -332,6 +335,13 @@ class PugiXmlDocument final : public XmlDocument {
       out = std::move(w.out);
     } else {
       out = Serialize();
+      // The rewrite must describe exactly the document in memory. pugixml
+      // reads some malformed files leniently (a declaration that swallows the
+      // elements after it, say); rather than write such a file back changed,
+      // it is left alone.
+      // Checking costs two more copies of the document, so very large
+      // profiles (far beyond a host's usual size) are written unchecked.
+      if (out.size() <= kCheckedRewriteLimit && !Describes(out)) return false;
     }
     return ReplaceFile(path, out);
   }
@@ -435,6 +445,25 @@ class PugiXmlDocument final : public XmlDocument {
           break;
       }
     }
+  }
+
+  // Whether text reads back as the document in memory. Both are compared as
+  // pugixml's plain writer renders them, which also evens out what a parse
+  // cannot keep apart (two text nodes left side by side by a removal).
+  bool Describes(const std::string& text) const {
+    pugi::xml_document check;
+    const std::size_t skip = std::min(bomLength_, text.size());
+    if (!check.load_buffer(text.data() + skip, text.size() - skip, kParseFlags,
+                           pugi::encoding_utf8))
+      return false;
+    return PlainText(check) == PlainText(doc_);
+  }
+
+  static std::string PlainText(const pugi::xml_document& doc) {
+    StringWriter w;
+    doc.save(w, "", pugi::format_raw | pugi::format_no_escapes | pugi::format_no_declaration,
+             pugi::encoding_utf8);
+    return std::move(w.out);
   }
 
   std::string Serialize() {
