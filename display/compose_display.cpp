@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "display/display_fields.h"
+#include "pendant/input_words.h"
 #include "pendant/pendant_window.h"
 #include "plugin/host_calls.h"
 #include "plugin/module_state.h"
@@ -17,21 +18,20 @@ using display::PutNumber;
 using display::PutSpaces;
 using display::PutText;
 
-constexpr int kLedReset = 800;
-constexpr int kLedRunning = 804;
-constexpr int kLedPaused = 805;
-constexpr int kDroAxisBase = 800;
-constexpr int kDroStepSize = 828;
-constexpr int kDroFeed = 818;
-constexpr int kDroJogRate = 3;
-constexpr int kDroFeedOverride = 821;
-constexpr int kDroFeedShown = 55;
-constexpr int kDroSpindleOverride = 74;
-constexpr int kDroSpindleRpm = 39;
-constexpr int kDroSpindleShown = 202;
-constexpr int kDroSpindleDigit = 56;
-
-constexpr uint32_t kEstopBit = 1u << 29;
+// The host's codes, under the names this file reads best with.
+constexpr int kLedReset = host::code::kLedReset;
+constexpr int kLedRunning = host::code::kLedRun;
+constexpr int kLedPaused = host::code::kLedPause;
+constexpr int kDroAxisBase = host::code::kDroAxisPositionBase;
+constexpr int kDroStepSize = host::code::kDroStepSize;
+constexpr int kDroFeed = host::code::kDroFeedRate;
+constexpr int kDroJogRate = host::code::kDroJogRate;
+constexpr int kDroFeedOverride = host::code::kDroFeedOverride;
+constexpr int kDroFeedShown = host::code::kDroFeedShown;
+constexpr int kDroSpindleOverride = host::code::kDroSpindleOverride;
+constexpr int kDroSpindleRpm = host::code::kDroSpindleRpm;
+constexpr int kDroSpindleShown = host::code::kDroSpindleSpeed;
+constexpr int kDroSpindleDigit = host::code::kDroPDigit;
 
 struct ScreenName {
   int32_t code;
@@ -191,8 +191,8 @@ struct Composer {
   }
 
   bool ScreenSelectionWanted() const {
-    const uint32_t axisSelector = (w.inputWord0 >> 24) & 0x0Fu;
-    const uint32_t stepSelector = w.inputWord1 & 0x7Fu;
+    const int axisSelector = AxisSelectorBits(w.inputWord0);
+    const int stepSelector = StepSelectorBits(w.inputWord1);
     const bool enable = w.enableHeld != 0;
     return (w.mode2Active != 0 && enable && axisSelector > 3) ||
            (w.mode1Active != 0 && enable && stepSelector > 3) || (w.mode3Active != 0 && !enable);
@@ -222,7 +222,7 @@ void PendantWindow::ComposeDisplay() {
 
   Composer c{*this, m, outputReport + kLine1, outputReport + kLine2,
              display::FirstBlinkHalf(displayCycle)};
-  if ((inputWord0 & kEstopBit) != 0) {
+  if (EstopBit(inputWord0) != 0) {
     c.BlinkBoth(" E-STOP ");
     return;
   }

@@ -1,6 +1,7 @@
 #include <algorithm>
 
 #include "jog/jog_internal.h"
+#include "pendant/input_words.h"
 #include "pendant/pendant_window.h"
 #include "plugin/host_calls.h"
 
@@ -76,12 +77,12 @@ void VelocitySteps(PendantWindow& w, int direction, int count, int divisor, bool
 }  // namespace
 
 void VelocityJogMode(PendantWindow& w, int direction, int count) {
-  w.wheelSpeed = ReportSpeedByte(w);
+  w.wheelSpeed = WheelSpeedByte(w.inputWord0);
   VelocitySteps(w, direction, count, VelocityDivisor(), false);
 }
 
 void AutoContinuousJog(PendantWindow& w, int direction, int count) {
-  w.wheelSpeed = ReportSpeedByte(w);
+  w.wheelSpeed = WheelSpeedByte(w.inputWord0);
   const int divisor = VelocityDivisor();
   w.autoVelocityUsed = true;
   w.jogTickCountdown = 5;
@@ -91,7 +92,7 @@ void AutoContinuousJog(PendantWindow& w, int direction, int count) {
 
 void RateJogMode(PendantWindow& w, int direction, int count) {
   TickCounters& ticks = Module().ticks;
-  w.wheelSpeed = ReportSpeedByte(w);
+  w.wheelSpeed = WheelSpeedByte(w.inputWord0);
   const int s = w.wheelSpeed;
   if (direction != w.lastJogDirection && ticks.WheelActiveTicks != 0) {
     StopAxis(w);

@@ -1,4 +1,5 @@
 #include "jog/jog_internal.h"
+#include "pendant/input_words.h"
 #include "pendant/pendant_window.h"
 #include "pendant/screen_selection.h"
 #include "plugin/host_calls.h"
@@ -33,7 +34,7 @@ bool StepSizeDistance(int setting, double& distance) {
 
 // Stores report byte 2 and tells whether the wheel has just started turning.
 bool WheelStartEdge(PendantWindow& w) {
-  w.wheelSpeed = ReportSpeedByte(w);
+  w.wheelSpeed = WheelSpeedByte(w.inputWord0);
   w.wheelTurning = w.wheelSpeed != 0 ? 1 : 0;
   return w.wheelTurning != 0 && w.wheelWasTurning == 0;
 }

@@ -21,10 +21,6 @@ bool IsValidAxis(int axis) {
   return axis >= 0 && axis < host::kAxisCount;
 }
 
-int ReportSpeedByte(const PendantWindow& w) {
-  return static_cast<int>((w.inputWord0 >> 16) & 0xFF);
-}
-
 int TableIndex(int setting) {
   static_assert(kVelocityTable.size() == 10 && kSensitivityTable.size() == 10);
   return setting < 0 ? 0 : (setting > 9 ? 9 : setting);

@@ -20,7 +20,6 @@ const char* AxisLetter(int axis);
 bool IsValidAxis(int axis);
 
 // Report byte 2 of the current report.
-int ReportSpeedByte(const PendantWindow& w);
 
 // Index into one of the ten-entry sensitivity tables, forced into 0..9 so a
 // hand-edited profile can never reach past a table.

@@ -2,12 +2,13 @@
 
 #include "pendant/pendant_window.h"
 #include "plugin/host_calls.h"
+#include "settings/choice_tables.h"
 
 namespace km4r {
 
 int ScreenCodeForSetting(int setting) {
-  static constexpr int kCodes[] = {0, 1, 2, 3, 7, 6, 5};
-  return setting >= 0 && setting <= 6 ? kCodes[setting] : -1;
+  if (setting < 0 || setting >= static_cast<int>(kScreenButtonCodes.size())) return -1;
+  return kScreenButtonCodes[static_cast<std::size_t>(setting)];
 }
 
 void SelectNextScreen(PendantWindow& w) {

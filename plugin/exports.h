@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "platform/host_string.h"
+#include "plugin/export_names.h"
 #include "plugin/host_interface.h"
 
 #if defined(_WIN32)
@@ -42,32 +43,3 @@ KM4R_EXPORT int32_t DllUnregisterServer();
 KM4R_EXPORT int32_t DllGetClassObject(const void* clsid, const void* iid, void** out);
 KM4R_EXPORT int32_t DllCanUnloadNow();
 }
-
-namespace km4r {
-// Every exported name, for export-table checks.
-inline constexpr const char* kExportedNames[] = {
-    "SetProName",
-    "InitControl",
-    "PostInitControl",
-    "Config",
-    "Update",
-    "StopPlug",
-    "DoDwell",
-    "Reset",
-    "JogOn",
-    "JogOff",
-    "Purge",
-    "Probe",
-    "Home",
-    "SetDoButton",
-    "SetSetDRO",
-    "SetGetDRO",
-    "SetGetLED",
-    "SetSetLED",
-    "SetCode",
-    "DllRegisterServer",
-    "DllUnregisterServer",
-    "DllGetClassObject",
-    "DllCanUnloadNow",
-};
-}  // namespace km4r

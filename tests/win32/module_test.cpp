@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/host_string.h"
+#include "plugin/export_names.h"
 #include "plugin/host_interface.h"
 #include "tests/support/module_path_win32.h"
 #include "tests/support/test_host_window.h"
@@ -40,29 +41,7 @@ int g_calls = 0;
 TEST(Module, HostCallOrderRunsTheCycleTimerWithoutAPendant) {
   Module dll;
   ASSERT_NE(dll.get(), nullptr) << ModulePath();
-  for (const char* name : {"SetProName",
-                           "InitControl",
-                           "PostInitControl",
-                           "Config",
-                           "Update",
-                           "StopPlug",
-                           "DoDwell",
-                           "Reset",
-                           "JogOn",
-                           "JogOff",
-                           "Purge",
-                           "Probe",
-                           "Home",
-                           "SetDoButton",
-                           "SetSetDRO",
-                           "SetGetDRO",
-                           "SetGetLED",
-                           "SetSetLED",
-                           "SetCode",
-                           "DllRegisterServer",
-                           "DllUnregisterServer",
-                           "DllGetClassObject",
-                           "DllCanUnloadNow"})
+  for (const char* name : kExportedNames)
     EXPECT_NE(GetProcAddress(dll.get(), name), nullptr) << name;
 
   dll.Get<void (*)(host::DoButtonFn)>("SetDoButton")([](short) { ++g_calls; });
