@@ -4,6 +4,7 @@
 #include "display/display_fields.h"
 #include "pendant/input_words.h"
 #include "pendant/pendant_window.h"
+#include "pendant/screen_selection.h"
 #include "plugin/host_calls.h"
 #include "plugin/module_state.h"
 
@@ -191,11 +192,7 @@ struct Composer {
   }
 
   bool ScreenSelectionWanted() const {
-    const int axisSelector = AxisSelectorBits(w.inputWord0);
-    const int stepSelector = StepSelectorBits(w.inputWord1);
-    const bool enable = w.enableHeld != 0;
-    return (w.mode2Active != 0 && enable && axisSelector > 3) ||
-           (w.mode1Active != 0 && enable && stepSelector > 3) || (w.mode3Active != 0 && !enable);
+    return InScreenSelectPosition(w) || (w.mode3Active != 0 && w.enableHeld == 0);
   }
 
   void ScreenPage() {

@@ -142,9 +142,7 @@ void PendantWindow::DecodeInput() {
 
   // Switch and wheel start.
   enableHeld = EnableBit(inputWord0);
-  const bool screenPosition = (mode2Active != 0 && enableHeld != 0 && s > 3) ||
-                              (mode1Active != 0 && enableHeld != 0 && stepSelector > 3);
-  if (!screenPosition) return;
+  if (!InScreenSelectPosition(*this)) return;
   wheelSpeed = WheelSpeedByte(inputWord0);
   wheelTurning = wheelSpeed != 0 ? 1 : 0;
   if (wheelSpeed != 0) m.ticks.WheelActiveTicks = 3;

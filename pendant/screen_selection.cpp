@@ -1,10 +1,17 @@
 #include "pendant/screen_selection.h"
 
+#include "pendant/input_words.h"
 #include "pendant/pendant_window.h"
 #include "plugin/host_calls.h"
 #include "settings/choice_tables.h"
 
 namespace km4r {
+
+bool InScreenSelectPosition(const PendantWindow& w) {
+  const bool enable = w.enableHeld != 0;
+  return (w.mode2Active != 0 && enable && AxisSelectorBits(w.inputWord0) > 3) ||
+         (w.mode1Active != 0 && enable && StepSelectorBits(w.inputWord1) > 3);
+}
 
 int ScreenCodeForSetting(int setting) {
   if (setting < 0 || setting >= static_cast<int>(kScreenButtonCodes.size())) return -1;

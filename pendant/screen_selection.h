@@ -6,6 +6,10 @@ namespace km4r {
 
 class PendantWindow;
 
+// The selector positions in which, with the enable switch held, the wheel
+// changes host screens (and the display shows the screen page).
+bool InScreenSelectPosition(const PendantWindow& w);
+
 // Host button code of a ScreenSel setting, or -1 for a value outside the table
 // (which leaves the slot's code as it was).
 int ScreenCodeForSetting(int setting);
