@@ -54,7 +54,13 @@ void VelocitySteps(PendantWindow& w, int direction, int count, int divisor, bool
     }
   }
   if (ticks.WheelActiveTicks == 0) {
-    if (!automatic) ReleaseStartButton(w);
+    // The host may call Update often enough between two reports to run the
+    // ticks out before the report whose byte 2 drops to 0.
+    if (w.jogRunning) {
+      EndJog(w);
+    } else if (!automatic) {
+      ReleaseStartButton(w);
+    }
     ClearSpeedHistory(w);
     return;
   }
@@ -66,8 +72,7 @@ void VelocitySteps(PendantWindow& w, int direction, int count, int divisor, bool
   if (w.velocityFraction > 1.0) w.velocityFraction = 1.0;
   const double limit = host::AxisVelocityLimit(host::HostBlocks(), w.axisIndex);
   if (s == 0) {
-    StopAxis(w);
-    if (automatic) ReleaseStartButton(w);
+    EndJog(w);
   } else {
     StartOrContinueJog(w, direction, limit * w.velocityFraction);
   }
@@ -114,6 +119,7 @@ void RateJogMode(PendantWindow& w, int direction, int count) {
   }
   if (ticks.WheelActiveTicks == 0) {
     w.rateJogCount = 0;
+    if (w.jogRunning) StopAxis(w);
     ReleaseStartButton(w);
     return;
   }
@@ -129,7 +135,7 @@ void RateJogMode(PendantWindow& w, int direction, int count) {
   const double speed = host::GetDRO(host::code::kDroJogRate) *
                        host::AxisVelocityLimit(host::HostBlocks(), w.axisIndex) / 100.0;
   if (s == 0) {
-    StopAxis(w);
+    EndJog(w);
   } else {
     StartOrContinueJog(w, direction, speed);
   }

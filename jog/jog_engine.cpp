@@ -63,13 +63,16 @@ void StartOrContinueJog(PendantWindow& w, int direction, double speed) {
   host::SetJogStopRequest(b, axis, 0);
   host::SetJogStartRequest(b, axis, 1);
   host::Code("DOJOG");
+  w.jogRunning = true;
+  w.jogRunningMode = w.jogMode;
+  w.jogRunningAxis = axis;
 }
 
 bool WheelStopped(PendantWindow& w, int count) {
   w.deltaRingIndex = w.deltaRingIndex == 0 ? 1 : 0;
   w.deltaRing[w.deltaRingIndex] = count;
   if (w.deltaRing[0] + w.deltaRing[1] != 0.0) return false;
-  StopAxis(w);
+  EndJog(w);
   return true;
 }
 
@@ -90,11 +93,25 @@ int32_t SaturatingAdd(int32_t a, int64_t b) {
 
 }  // namespace jog
 
-void StopAxis(PendantWindow& w) {
+namespace {
+
+void StopJogOf(PendantWindow& w, int axis) {
   // An axis outside the record table has no stop byte to set; the host still
   // gets its "ENDJOG".
-  if (jog::IsValidAxis(w.axisIndex)) host::SetJogStopRequest(host::HostBlocks(), w.axisIndex, 1);
+  if (jog::IsValidAxis(axis)) host::SetJogStopRequest(host::HostBlocks(), axis, 1);
   host::Code("ENDJOG");
+  w.jogRunning = false;
+}
+
+}  // namespace
+
+void StopAxis(PendantWindow& w) {
+  StopJogOf(w, w.axisIndex);
+}
+
+void EndJog(PendantWindow& w) {
+  StopAxis(w);
+  ReleaseStartButton(w);
 }
 
 void ReleaseStartButton(PendantWindow& w) {
@@ -114,10 +131,18 @@ void SetHostStatus(const char* text) {
 }
 
 void PendantWindow::RunJogEngine(int direction, int count) {
+  const bool reset = host::ResetIndicator(host::HostBlocks()) != 0;
+  // A running jog whose mode will not be reached any more (switch held, host
+  // reset, selectors moved to another mode) would have nobody to stop it.
+  if (jogRunning &&
+      (enableHeld != 0 || reset || jogMode != jogRunningMode || axisIndex != jogRunningAxis)) {
+    StopJogOf(*this, jogRunningAxis);
+    ReleaseStartButton(*this);
+  }
   // enableHeld is the previous report's switch: the decoder refreshes it after
   // this call.
   if (enableHeld != 0) return;
-  if (host::ResetIndicator(host::HostBlocks()) != 0) {
+  if (reset) {
     jogCountAccumulator = 0;
     jogStarted = false;
     if (altJogPressed) {

@@ -19,8 +19,6 @@ inline constexpr double kMoveLimit = 20.0;
 const char* AxisLetter(int axis);
 bool IsValidAxis(int axis);
 
-// Report byte 2 of the current report.
-
 // Index into one of the ten-entry sensitivity tables, forced into 0..9 so a
 // hand-edited profile can never reach past a table.
 int TableIndex(int setting);
@@ -39,7 +37,7 @@ bool JogSwitchedOff();
 // Fills the jog record and sends "DOJOG"; presses 204 at a jog's first start
 // when the host's alternate-jog indicator is lit.
 void StartOrContinueJog(PendantWindow& w, int direction, double speed);
-// True (after stopping the axis) when neither this call nor the previous one
+// True (after ending the jog) when neither this call nor the previous one
 // brought counts.
 bool WheelStopped(PendantWindow& w, int count);
 // Double to int32 truncated toward zero, saturating; NaN gives 0.

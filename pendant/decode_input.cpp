@@ -93,6 +93,8 @@ void StopJogsForSelectorChange(PendantWindow& w) {
   if (host::MotionQueueOut(b) != host::MotionQueueIn(b)) Module().selectorChangeBusy = true;
   for (int axis = 0; axis < 4; ++axis) host::SetJogStopRequest(b, axis, 1);
   host::Code("ENDJOG");
+  // Axis B has no stop request here: the engine still owes its jog one.
+  if (w.jogRunningAxis < 4) w.jogRunning = false;
 }
 
 }  // namespace

@@ -108,7 +108,7 @@ intptr_t PendantWindow::ProcessDeviceEvent(uintptr_t eventType, const void* even
     connected = 0;
     // A continuous jog started from the wheel would otherwise run on with
     // nobody left to stop it.
-    if (jogStarted || autoVelocityActive) StopAxis(*this);
+    if (jogRunning || jogStarted || autoVelocityActive) StopAxis(*this);
     autoVelocityActive = false;
     if (jogStarted || altJogPressed) ReleaseStartButton(*this);
   }

@@ -108,6 +108,11 @@ class PendantWindow : public platform::ChildWindow {
   bool autoVelocityUsed = false;
   bool autoVelocityActive = false;
   bool jogStarted = false;
+  // "DOJOG" went out and no "ENDJOG" since: the host is still jogging.
+  bool jogRunning = false;
+  // jogMode and axisIndex of the call that last sent "DOJOG".
+  int32_t jogRunningMode = 0;
+  int32_t jogRunningAxis = 0;
   bool altJogPressed = false;
   int32_t lastJogDirection = 0;
   double deltaRing[2] = {};

@@ -121,9 +121,42 @@ TEST(ContinuousJog, AltJogPressedAtStartReleasedAtEnd) {
       EXPECT_EQ(b.Run(0, 2), Calls{"Code DOJOG"});
       b.SpeedByte(0);
       b.Ticks().WheelActiveTicks = 0;
-      EXPECT_EQ(b.Run(0, 0), lit ? Calls{"DoButton 205"} : Calls{}) << mode;
+      // Update calls ran the ticks out before the speed byte dropped: the
+      // running jog still gets its "ENDJOG".
+      Calls last{"Code ENDJOG"};
+      if (lit) last.push_back("DoButton 205");
+      EXPECT_EQ(b.Run(0, 0), last) << mode;
       EXPECT_FALSE(b.w.jogStarted);
     }
+  }
+}
+
+// A jog whose mode the engine no longer reaches is ended at once rather than
+// left to a stop that would never come.
+TEST(ContinuousJog, RunningJogEndedWhenItsModeIsLeft) {
+  struct Case {
+    const char* name;
+    void (*change)(ContinuousBench&);
+  };
+  const Case cases[] = {
+      {"switch held", [](ContinuousBench& b) { b.w.enableHeld = 1; }},
+      {"host reset", [](ContinuousBench& b) { b.Reset(1); }},
+      {"step selector moved", [](ContinuousBench& b) { b.w.jogMode = StepJog; }},
+      {"axis moved", [](ContinuousBench& b) { b.w.axisIndex = 1; }},
+  };
+  for (const Case& c : cases) {
+    ContinuousBench b(VelocityJog);
+    b.host.led[15] = true;
+    b.SpeedByte(40);
+    b.Run(0, 2);
+    c.change(b);
+    const Calls calls = b.Run(0, 2);
+    ASSERT_GE(calls.size(), 2u) << c.name;
+    EXPECT_EQ(Calls(calls.begin(), calls.begin() + 2), (Calls{"Code ENDJOG", "DoButton 205"}))
+        << c.name;
+    EXPECT_EQ(b.Record<uint8_t>(0, 14), 1) << c.name;
+    const Calls after = b.Run(0, 0);
+    EXPECT_EQ(std::count(after.begin(), after.end(), "Code ENDJOG"), 0) << c.name;
   }
 }
 

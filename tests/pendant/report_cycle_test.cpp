@@ -1,6 +1,7 @@
 // The 25 ms exchange: read timing, the counters kept while disconnected, the
 // host sampling and the handwheel baseline of a freshly opened pendant.
 #include "pendant/input_words.h"
+#include "plugin/exports.h"
 #include "tests/pendant/link_fixture.h"
 
 namespace km4r::test {
@@ -59,6 +60,77 @@ TEST_F(LinkTest, NoReportKeepsTheReportInEffect) {
   Cycle(2);
   EXPECT_EQ(w.inputWord0, word0);
   EXPECT_FALSE(w.readOutstanding);
+}
+
+// However many host Update calls fall between two reports (none, a few, or a
+// pile-up while the UI thread was stalled), a continuous jog the wheel started
+// gets its "ENDJOG", and its 205 when 204 was pressed, once the wheel stops.
+TEST_F(LinkTest, EveryContinuousJogEndsWhenTheWheelStops) {
+  struct Mode {
+    const char* name;
+    int stepSel;
+  };
+  struct Pace {
+    const char* name;
+    std::vector<int> updates;  // before cycle i; the last entry repeats
+  };
+  const Mode modes[] = {{"velocity", 2}, {"rate", 3}, {"automatic", 1}};
+  const std::vector<Pace> paces = {
+      {"0 per cycle", {0}},
+      {"1 per cycle", {1}},
+      {"2 per cycle", {2}},
+      {"3 per cycle", {3}},
+      {"10 per cycle", {10}},
+      // The report in which the speed byte drops comes after a stall.
+      {"stall as the wheel stops", {1, 1, 1, 1, 1, 1, 1, 1, 1, 40, 1}},
+      // Timer messages caught up back to back, then the Update calls.
+      {"stalled cycles, then updates", {1, 1, 1, 1, 1, 1, 0, 0, 0, 0, 0, 12, 1}},
+  };
+  constexpr int kTurning = 8;
+  constexpr int kStill = 8;
+  for (const Mode& mode : modes) {
+    for (const Pace& pace : paces) {
+      SCOPED_TRACE(std::string(mode.name) + ", " + pace.name);
+      bus->Reset();
+      bus->SetClock(&clock);
+      window.reset();
+      ResetModuleState();
+      host.Install();
+      host.Clear();
+      host.Set<uint8_t>(host.blockA, host::JogRecordField(0, host::offset::kJogStopRequest), 0);
+      host.led[host::code::kLedJogEnabled] = true;
+      host.led[host::code::kLedAltJog] = true;
+      host.dro[host::code::kDroJogRate] = 50.0;
+      host.Set<int32_t>(host.blockC, host::offset::kAxisVelocityLimit, 1000);
+      Module().settings.DelaySteps = 10;
+      Module().settings.AutoChangeSens = 3;
+      const int id = AddPendant();
+      Open();
+      int counter = 0;
+      for (int i = 0; i < 1 + kTurning + kStill; ++i) {
+        const bool turning = i > 0 && i <= kTurning;
+        if (turning) counter += 5;
+        const std::size_t at = std::min<std::size_t>(i, pace.updates.size() - 1);
+        for (int u = 0; u < pace.updates[at]; ++u) Update();
+        Queue(id, {.counter = counter,
+                   .speed = turning ? 40 : 0,
+                   .axisSel = 1,
+                   .mode = 2,
+                   .stepSel = mode.stepSel});
+        Cycle();
+      }
+      const auto& calls = host.calls;
+      const auto lastStart = std::find(calls.rbegin(), calls.rend(), "Code DOJOG");
+      const auto lastStop = std::find(calls.rbegin(), calls.rend(), "Code ENDJOG");
+      ASSERT_NE(lastStart, calls.rend());
+      EXPECT_LT(lastStop, lastStart) << "no ENDJOG after the last DOJOG";
+      EXPECT_EQ(CountOf(calls, "DoButton 204"), CountOf(calls, "DoButton 205"));
+      EXPECT_GE(CountOf(calls, "DoButton 204"), 1);
+      EXPECT_EQ(
+          host.Get<uint8_t>(host.blockA, host::JogRecordField(0, host::offset::kJogStopRequest)),
+          1);
+    }
+  }
 }
 
 TEST_F(LinkTest, OutputReportWrittenAsComposed) {
