@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "jog/jog_steps.h"
+#include "plugin/module_state.h"
 
 namespace km4r {
 
@@ -34,6 +35,14 @@ void OpenReportHandles(PendantWindow& w) {
   w.wheelBaselinePending = true;
 }
 
+// Asked of the open handle itself: a node the system gave to another device
+// since the pendant left must not pass for the pendant.
+bool IsPendantHandle(platform::Handle h) {
+  platform::HidAttributes attributes;
+  return h != kInvalidHandle && Hid().GetAttributes(h, &attributes) &&
+         attributes.vendorId == PendantVendorId && attributes.productId == PendantProductId;
+}
+
 bool AnyReportHandle(const PendantWindow& w) {
   return w.readHandle != kInvalidHandle || w.writeHandle != kInvalidHandle;
 }
@@ -42,15 +51,13 @@ bool AnyReportHandle(const PendantWindow& w) {
 // The matched device's query handle stays open for the window's lifetime.
 bool DiscoverPendant(PendantWindow& w) {
   auto& hid = Hid();
+  // A repeated discovery (PostInitControl again) starts from nothing open.
   CloseIfValid(w.probeHandle);
+  CloseReportHandles(w);
   w.hidClassGuid = hid.HidClassGuid();
   for (const std::string& path : hid.EnumerateInterfaces()) {
     w.probeHandle = hid.Open(path.c_str(), platform::OpenMode::Query);
-    platform::HidAttributes attributes;
-    const bool match =
-        w.probeHandle != kInvalidHandle && hid.GetAttributes(w.probeHandle, &attributes) &&
-        attributes.vendorId == PendantVendorId && attributes.productId == PendantProductId;
-    if (match) {
+    if (IsPendantHandle(w.probeHandle)) {
       w.devicePath = path;
       w.RegisterNotification();
       if (w.readEvent == kInvalidHandle) w.readEvent = hid.CreateReadEvent();
@@ -61,7 +68,24 @@ bool DiscoverPendant(PendantWindow& w) {
     }
     CloseIfValid(w.probeHandle);
   }
+  w.connected = 0;
   return false;
+}
+
+void EnterHandler(PendantWindow* w) {
+  ModuleState& m = Module();
+  if (m.handlerDepth++ == 0) m.handlingWindow = w;
+}
+
+// The outermost handler deletes its window if an entry point let go of it
+// meanwhile; the caller must not touch the window after this.
+void LeaveHandler() {
+  ModuleState& m = Module();
+  if (--m.handlerDepth > 0) return;
+  m.handlingWindow = nullptr;
+  PendantWindow* retired = m.retiredWindow;
+  m.retiredWindow = nullptr;
+  delete retired;
 }
 
 char AsciiLower(char c) {
@@ -76,6 +100,22 @@ PendantWindow::~PendantWindow() {
   CloseIfValid(readEvent);
   if (notificationHandle != 0) Hid().UnregisterNotification(notificationHandle);
   notificationHandle = 0;
+}
+
+void PendantWindow::OnTimer(uintptr_t timerId) {
+  // A host callback that pumps messages must not start a cycle inside the
+  // cycle that called it.
+  if (Module().handlerDepth > 0) return;
+  EnterHandler(this);
+  RunReportCycle(timerId);
+  LeaveHandler();
+}
+
+intptr_t PendantWindow::OnDeviceChange(uintptr_t eventType, const void* eventData) {
+  EnterHandler(this);
+  const intptr_t result = ProcessDeviceEvent(eventType, eventData);
+  LeaveHandler();
+  return result;
 }
 
 bool PendantWindow::OpenPendant() {
@@ -101,7 +141,7 @@ intptr_t PendantWindow::ProcessDeviceEvent(uintptr_t eventType, const void* even
       connected = 1;
     } else {
       CloseReportHandles(*this);
-      if (!DiscoverPendant(*this)) connected = 0;
+      DiscoverPendant(*this);
     }
   } else if (eventType == platform::kDeviceRemoveComplete && IsPendantPath(eventData)) {
     CloseReportHandles(*this);

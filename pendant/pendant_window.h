@@ -126,10 +126,9 @@ class PendantWindow : public platform::ChildWindow {
   double stepSizeValue3 = 0.001;
 
  protected:
-  void OnTimer(uintptr_t timerId) override { RunReportCycle(timerId); }
-  intptr_t OnDeviceChange(uintptr_t eventType, const void* eventData) override {
-    return ProcessDeviceEvent(eventType, eventData);
-  }
+  // Both may delete the window on return (see ReleaseWindow).
+  void OnTimer(uintptr_t timerId) override;
+  intptr_t OnDeviceChange(uintptr_t eventType, const void* eventData) override;
 };
 
 }  // namespace km4r

@@ -65,7 +65,11 @@ void PendantWindow::RunReportCycle(uintptr_t /*timerId*/) {
   }
 
   DecodeInput();
+  // StopPlug from inside a callback: nothing more goes to the host or the
+  // pendant.
+  if (Module().retiredWindow == this) return;
   ComposeDisplay();
+  if (Module().retiredWindow == this) return;
 
   if (writeHandle != kInvalidHandle) hid.Write(writeHandle, outputReport, kOutputReportSize);
 }

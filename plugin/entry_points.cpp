@@ -44,8 +44,9 @@ bool InitControl(void* blockA, void* blockB, void* blockC, void* blockD) {
     auto& m = Module();
     m.blocks = km4r::host::Blocks{blockA, blockB, blockC, blockD};
     // A second InitControl replaces the window rather than leaking it.
-    delete m.window;
+    km4r::PendantWindow* old = m.window;
     m.window = nullptr;
+    km4r::ReleaseWindow(old);
     m.window = new km4r::PendantWindow();
     m.window->Create(static_cast<km4r::platform::HostWindow*>(blockD), 0, 0, 10, 10, 1);
   });
@@ -81,7 +82,9 @@ void StopPlug() {
     km4r::PendantWindow* window = m.window;
     // Cleared first so a second StopPlug, or a late timer message, finds nothing.
     m.window = nullptr;
-    delete window;
+    // From inside a host callback the cycle that made it still runs: the
+    // window goes when that cycle returns.
+    km4r::ReleaseWindow(window);
   });
 }
 

@@ -20,6 +20,15 @@ ModuleState& Module() {
   return state;
 }
 
+void ReleaseWindow(PendantWindow* window) {
+  ModuleState& m = Module();
+  if (window != nullptr && window == m.handlingWindow) {
+    m.retiredWindow = window;
+  } else {
+    delete window;
+  }
+}
+
 void ResetModuleState() {
   ModuleState& m = Module();
   delete m.window;

@@ -29,6 +29,12 @@ struct ModuleState {
   std::string profilePath;
   std::string pluginName;
   PendantWindow* window = nullptr;
+  // Window message handlers running: a host callback may call an entry point.
+  // A window let go of while its handler runs is deleted when the outermost
+  // handler returns, and the host hears nothing more from it meanwhile.
+  int handlerDepth = 0;
+  PendantWindow* handlingWindow = nullptr;
+  PendantWindow* retiredWindow = nullptr;
   PendantSettings settings;
   TickCounters ticks;
   // Shared by the decoder, the screen selection and the display.
@@ -40,6 +46,10 @@ struct ModuleState {
 };
 
 ModuleState& Module();
+
+// Deletes a window, or, while its own message handler runs, marks it to be
+// deleted when the handler returns.
+void ReleaseWindow(PendantWindow* window);
 
 // Back to the state at module load (tests run many plug-in lifetimes in one
 // process). Deletes a window that is still alive.

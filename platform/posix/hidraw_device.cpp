@@ -77,6 +77,7 @@ class Monitor final : public FdWatcher {
   Monitor(ChildWindow* recipient, HostWindow* host, const Guid& guid)
       : recipient_(recipient), host_(host), guid_(guid) {}
   ~Monitor() override {
+    if (destroyed_ != nullptr) *destroyed_ = true;
     if (fd_ >= 0) host_->UnwatchFd(fd_);
   }
 
@@ -95,6 +96,10 @@ class Monitor final : public FdWatcher {
   }
 
   void OnReadable() override {
+    // The recipient may unregister, and so delete this monitor, from inside
+    // its handler (the plug-in stopped from a host callback).
+    bool destroyed = false;
+    destroyed_ = &destroyed;
     // The monitor socket is non-blocking: drain every event that is queued.
     while (UdevPtr<udev_device> dev{udev_monitor_receive_device(monitor_.get())}) {
       const char* action = udev_device_get_action(dev.get());
@@ -106,8 +111,11 @@ class Monitor final : public FdWatcher {
       if (type == 0) continue;
       std::vector<unsigned char> record;
       MakeInterfaceBroadcast(guid_, node, &record);
+      dev.reset();
       recipient_->Dispatch(kMsgDeviceChange, type, reinterpret_cast<intptr_t>(record.data()));
+      if (destroyed) return;
     }
+    destroyed_ = nullptr;
   }
 
  private:
@@ -117,6 +125,7 @@ class Monitor final : public FdWatcher {
   UdevPtr<udev> udev_;
   UdevPtr<udev_monitor> monitor_;
   int fd_ = -1;
+  bool* destroyed_ = nullptr;
 };
 
 class HidrawBackend final : public HidBackend {

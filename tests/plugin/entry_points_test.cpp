@@ -5,6 +5,7 @@
 
 #include "pendant/pendant_window.h"
 #include "platform/module_info.h"
+#include "platform/virtual/virtual_bus.h"
 #include "plugin/exports.h"
 #include "plugin/module_state.h"
 #include "tests/support/fake_host.h"
@@ -199,6 +200,23 @@ TEST(OutOfOrder, CallsNeverCrash) {
          EXPECT_EQ(w.TimerCount(), 1u);
          ::StopPlug();
        }},
+      {"InitControl and PostInitControl twice",
+       [](test::FakeHost& h, test::TestHostWindow& w) {
+         ::SetProName(platform::HostString(""));
+         for (int i = 0; i < 2; ++i) {
+           ::InitControl(h.blockA.data(), h.blockB.data(), h.blockC.data(), w.Handle());
+           ::PostInitControl();
+           ::SetProName(platform::HostString(""));
+         }
+         EXPECT_EQ(w.ChildCount(), 1u);
+       }},
+      {"PostInitControl three times with a pendant",
+       [](test::FakeHost& h, test::TestHostWindow& w) {
+         ::InitControl(h.blockA.data(), h.blockB.data(), h.blockC.data(), w.Handle());
+         for (int i = 0; i < 3; ++i) ::PostInitControl();
+         // Query, read and write handle, once.
+         EXPECT_EQ(KM4R_VirtualBus()->OpenHandles(0), 3u);
+       }},
       {"no callbacks set",
        [](test::FakeHost& h, test::TestHostWindow& w) {
          Module().callbacks = host::Callbacks{};
@@ -212,7 +230,130 @@ TEST(OutOfOrder, CallsNeverCrash) {
     SCOPED_TRACE(c.name);
     test::FakeHost host;
     test::TestHostWindow window;
+    auto* bus = KM4R_VirtualBus();
+    bus->Reset();
+    const int pendant =
+        bus->AddDevice("/dev/virtual/hid-pendant0", PendantVendorId, PendantProductId);
     c.run(host, window);
+    // Whatever the sequence, the stop leaves no device handle open.
+    ::StopPlug();
+    EXPECT_EQ(bus->OpenHandles(pendant), 0u);
+    EXPECT_EQ(bus->Registrations(), 0u);
+    bus->Reset();
+  }
+}
+
+// Host callbacks that call one entry point back, once, from inside the
+// plug-in's cycle.
+namespace reentry {
+
+std::vector<std::string> calls;
+const char* armedCallback = "";
+void (*armedEntry)() = nullptr;
+std::size_t callsAtFire = 0;
+std::size_t outputsAtFire = 0;
+bool fired = false;
+test::FakeHost* host = nullptr;
+test::TestHostWindow* window = nullptr;
+int pendant = -1;
+
+void Fire(const char* name) {
+  calls.push_back(name);
+  if (fired || std::strcmp(armedCallback, name) != 0) return;
+  fired = true;
+  armedEntry();
+  callsAtFire = calls.size();
+  outputsAtFire = KM4R_VirtualBus()->OutputCount(pendant);
+}
+void OnDoButton(short) {
+  Fire("DoButton");
+}
+void OnSetDro(short, double) {
+  Fire("SetDRO");
+}
+double OnGetDro(short) {
+  Fire("GetDRO");
+  return 0.0;
+}
+bool OnGetLed(short code) {
+  Fire("GetLED");
+  return code == host::code::kLedJogEnabled;
+}
+void OnCode(const char*) {
+  Fire("Code");
+}
+void Install() {
+  ::SetDoButton(OnDoButton);
+  ::SetSetDRO(OnSetDro);
+  ::SetGetDRO(OnGetDro);
+  ::SetGetLED(OnGetLed);
+  ::SetCode(OnCode);
+}
+
+}  // namespace reentry
+
+// Every entry point called from inside every callback the cycle makes: the
+// plug-in never touches freed memory (run under the sanitizers), a StopPlug
+// ends all traffic to the host and the pendant at once, and no sequence leaves
+// a device handle open.
+TEST(Reentry, EntryPointsFromInsideCallbacks) {
+  struct Entry {
+    const char* name;
+    void (*call)();
+  };
+  const Entry entries[] = {
+      {"StopPlug", [] { ::StopPlug(); }},
+      {"InitControl",
+       [] {
+         auto& h = *reentry::host;
+         ::InitControl(h.blockA.data(), h.blockB.data(), h.blockC.data(),
+                       reentry::window->Handle());
+       }},
+      {"PostInitControl", [] { ::PostInitControl(); }},
+      {"SetProName", [] { ::SetProName(platform::HostString("")); }},
+      {"Config", [] { ::Config(); }},
+      {"Update", [] { ::Update(); }},
+      {"Reset", [] { ::Reset(); }},
+      {"SetCode", [] { ::SetCode(reentry::OnCode); }},
+  };
+  const char* callbacks[] = {"DoButton", "SetDRO", "GetDRO", "GetLED", "Code"};
+  for (const Entry& entry : entries) {
+    for (const char* callback : callbacks) {
+      SCOPED_TRACE(std::string(entry.name) + " from " + callback);
+      test::FakeHost host;
+      test::TestHostWindow window;
+      auto* bus = KM4R_VirtualBus();
+      bus->Reset();
+      reentry::pendant =
+          bus->AddDevice("/dev/virtual/hid-pendant0", PendantVendorId, PendantProductId);
+      reentry::host = &host;
+      reentry::window = &window;
+      reentry::calls.clear();
+      reentry::armedCallback = callback;
+      reentry::armedEntry = entry.call;
+      reentry::fired = false;
+      reentry::Install();
+      ::SetProName(platform::HostString(""));
+      ::InitControl(host.blockA.data(), host.blockB.data(), host.blockC.data(), window.Handle());
+      ::PostInitControl();
+      // Step jog on Y: the first report moves the axis selector (button,
+      // "ENDJOG"), the second brings counts (LEDs, DROs, a move).
+      const uint8_t reports[][8] = {{0, 0, 0, 0x82, 1, 0, 0, 0}, {0, 3, 9, 0x82, 1, 0, 0, 0}};
+      for (const auto& r : reports) bus->QueueInput(reentry::pendant, r, sizeof r);
+      window.Advance(100);
+      EXPECT_TRUE(reentry::fired);
+      if (entry.call == entries[0].call) {
+        EXPECT_EQ(reentry::calls.size(), reentry::callsAtFire);
+        EXPECT_EQ(bus->OutputCount(reentry::pendant), reentry::outputsAtFire);
+        EXPECT_EQ(window.ChildCount(), 0u);
+      }
+      ::StopPlug();
+      EXPECT_EQ(window.ChildCount(), 0u);
+      EXPECT_EQ(window.TimerCount(), 0u);
+      EXPECT_EQ(bus->OpenHandles(reentry::pendant), 0u);
+      EXPECT_EQ(bus->Registrations(), 0u);
+      bus->Reset();
+    }
   }
 }
 
