@@ -137,9 +137,11 @@ intptr_t PendantWindow::ProcessDeviceEvent(uintptr_t eventType, const void* even
     // sibling interface, so the known path is simply tried again.
     CloseReportHandles(*this);
     if (!devicePath.empty()) OpenReportHandles(*this);
-    if (readHandle != kInvalidHandle && writeHandle != kInvalidHandle) {
+    if (IsPendantHandle(readHandle) && IsPendantHandle(writeHandle)) {
       connected = 1;
     } else {
+      // Gone, or a stranger on the pendant's path: only a search by the ids
+      // may connect the link again.
       CloseReportHandles(*this);
       DiscoverPendant(*this);
     }

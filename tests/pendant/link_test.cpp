@@ -185,6 +185,35 @@ TEST_F(LinkTest, PendantReturningUnderNewPathIsFoundAgain) {
   EXPECT_EQ(bus->OpenHandles(second), 3u);
 }
 
+// Another device given the pendant's path after the pendant left (hidraw
+// reuses its node numbers) is closed again, never read, written or decoded;
+// the link waits for the pendant itself.
+TEST_F(LinkTest, StrangerOnThePendantsPathIsNotThePendant) {
+  for (bool removalSeen : {true, false}) {
+    SCOPED_TRACE(removalSeen ? "removal seen" : "removal missed");
+    bus->Reset();
+    const int id = AddPendant();
+    PendantWindow& w = Open();
+    bus->Unplug(id, removalSeen);
+    const int keyboard = bus->ArriveDevice(kPendantPath, 0x046D, 0xC31C, true);
+    EXPECT_EQ(w.connected, 0);
+    EXPECT_EQ(bus->OpenHandles(keyboard), 0u);
+    // Its Enter key would read as the E-stop bit.
+    const std::vector<uint8_t> enter = {0, 0x28, 0, 0x20, 0, 0, 0, 0};
+    bus->QueueInput(keyboard, enter.data(), enter.size());
+    host.Clear();
+    Cycle(3);
+    EXPECT_EQ(bus->OutputCount(keyboard), 0u);
+    EXPECT_EQ(bus->ReadsStarted(keyboard), 0u);
+    EXPECT_TRUE(host.calls.empty());
+    const int back =
+        bus->ArriveDevice("/dev/virtual/hid-pendant1", PendantVendorId, PendantProductId, true);
+    EXPECT_EQ(w.connected, 1);
+    EXPECT_EQ(bus->OpenHandles(back), 3u);
+    EXPECT_EQ(bus->OpenHandles(keyboard), 0u);
+  }
+}
+
 TEST_F(LinkTest, ArrivalWithPendantGoneStaysDisconnected) {
   const int id = AddPendant();
   PendantWindow& w = Open();
