@@ -67,7 +67,9 @@ bool MessageLoop::DeliverOneDue(uint64_t now) {
   if (it == timers_.end() || it->due > now) return false;
   ChildWindow* child = it->child;
   const uint32_t id = it->id;
-  it->due += it->period;
+  // As a window timer: periods missed while the thread was busy collapse into
+  // this one message, and the next stays on the timer's beat.
+  it->due += ((now - it->due) / it->period + 1) * it->period;
   ++delivered_;
   child->Dispatch(kMsgTimer, id, 0);
   return true;

@@ -31,7 +31,8 @@ class MessageLoop final : public HostWindow {
   // Real time: delivers timer messages and fd readiness until *stop becomes
   // non-zero. Sleeps in poll between events.
   void Run(const volatile std::sig_atomic_t* stop);
-  // Delivers whatever is due now without waiting (timers and ready fds).
+  // Delivers whatever is due now without waiting (timers and ready fds):
+  // at most one message per timer, however many periods have passed.
   void PumpOnce(int waitMs);
 
   std::size_t ChildCount() const { return children_.size(); }

@@ -38,6 +38,25 @@ TEST(MessageLoop, VirtualTimersFireOnTimeWithoutSleeping) {
   EXPECT_EQ(clock.NowMs(), 75u);
 }
 
+// A thread that was busy for a second gets one timer message, not forty in a
+// row, and the timer keeps its beat afterwards.
+TEST(MessageLoop, StallLeavesOneMessagePerTimer) {
+  VirtualClock clock;
+  MessageLoop loop(clock);
+  RecordingWindow w;
+  w.clock = &clock;
+  ASSERT_TRUE(w.Create(&loop, 0, 0, 10, 10, 1));
+  ASSERT_TRUE(w.StartTimer(1, 25));
+  ASSERT_TRUE(w.StartTimer(2, 40));
+  clock.Advance(1000);
+  loop.PumpOnce(0);
+  EXPECT_EQ(w.ticks, (std::vector<uint64_t>{10001, 10002}));
+  loop.PumpOnce(0);
+  EXPECT_EQ(w.ticks.size(), 2u);
+  loop.Advance(40);
+  EXPECT_EQ(w.ticks, (std::vector<uint64_t>{10001, 10002, 10251, 10402}));
+}
+
 TEST(MessageLoop, DestroyedWindowGetsNoMoreMessages) {
   VirtualClock clock;
   MessageLoop loop(clock);
