@@ -21,17 +21,12 @@ bool IsValidAxis(int axis) {
   return axis >= 0 && axis < host::kAxisCount;
 }
 
-int TableIndex(int setting) {
-  static_assert(kVelocityTable.size() == 10 && kSensitivityTable.size() == 10);
-  return setting < 0 ? 0 : (setting > 9 ? 9 : setting);
-}
-
 int AutoChangeThreshold() {
-  return LeadingNumber(kSensitivityTable[TableIndex(Module().settings.AutoChangeSens)]);
+  return km4r::AutoChangeThreshold(Module().settings.AutoChangeSens);
 }
 
 int VelocityDivisor() {
-  return LeadingNumber(kVelocityTable[TableIndex(Module().settings.VelocityInAuto)]);
+  return km4r::VelocityDivisor(Module().settings.VelocityInAuto);
 }
 
 void SendMove(const PendantWindow& w, const char* text) {

@@ -19,9 +19,6 @@ inline constexpr double kMoveLimit = 20.0;
 const char* AxisLetter(int axis);
 bool IsValidAxis(int axis);
 
-// Index into one of the ten-entry sensitivity tables, forced into 0..9 so a
-// hand-edited profile can never reach past a table.
-int TableIndex(int setting);
 // Count per report at which step jogging turns into a continuous jog (0: never).
 int AutoChangeThreshold();
 // Divisor of the velocity smoothing.

@@ -3,17 +3,22 @@
 namespace km4r {
 
 namespace {
-constexpr int kDefaultVelocityIndex = 5;
+
+// A hand-edited profile can never reach past a table.
+template <typename Table>
+std::string_view ClampedEntry(const Table& table, int index) {
+  const int last = static_cast<int>(table.size()) - 1;
+  return table[static_cast<std::size_t>(index < 0 ? 0 : (index > last ? last : index))];
 }
 
+}  // namespace
+
 int32_t VelocityDivisor(int index) {
-  if (index < 0 || index >= static_cast<int>(kVelocityTable.size())) index = kDefaultVelocityIndex;
-  return LeadingNumber(kVelocityTable[static_cast<std::size_t>(index)]);
+  return LeadingNumber(ClampedEntry(kVelocityTable, index));
 }
 
 int32_t AutoChangeThreshold(int index) {
-  if (index < 0 || index >= static_cast<int>(kSensitivityTable.size())) return 0;
-  return LeadingNumber(kSensitivityTable[static_cast<std::size_t>(index)]);
+  return LeadingNumber(ClampedEntry(kSensitivityTable, index));
 }
 
 }  // namespace km4r

@@ -53,11 +53,10 @@ constexpr int32_t LeadingNumber(std::string_view entry) {
 // Host button code of each screen index (the codes do not follow the order).
 inline constexpr std::array<int16_t, 7> kScreenButtonCodes = {0, 1, 2, 3, 7, 6, 5};
 
-// Continuous-jog divisor of a VelocityInAuto index; the default entry's
-// divisor for an index outside the table.
+// Continuous-jog divisor of a VelocityInAuto index, and AutoChangeSens as the
+// count per report it stands for (0: step jogging only). An index outside the
+// table counts as the nearest end.
 int32_t VelocityDivisor(int index);
-
-// AutoChangeSens as the count it stands for; 0 (step only) outside the table.
 int32_t AutoChangeThreshold(int index);
 
 }  // namespace km4r

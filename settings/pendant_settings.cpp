@@ -59,7 +59,7 @@ void LoadPendantSettings(ProfileStore& store, PendantSettings& s) {
     int32_t v = store.GetInt(kPendantSection, k.name, k.defaultValue);
     switch (k.kind) {
       case Kind::Int16:
-        // The low 16 bits, as the record has always held them.
+        // The record's 16-bit fields keep the low 16 bits of the value.
         s.*k.i16 = static_cast<int16_t>(static_cast<uint16_t>(static_cast<uint32_t>(v)));
         break;
       case Kind::Int32:

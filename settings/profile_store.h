@@ -34,9 +34,9 @@ class ProfileStore {
   bool saveAllowed_ = false;
 };
 
-// Reads a decimal integer the way the profile has always been read: leading
-// white space skipped, an optional sign, digits up to the first non-digit;
-// 0 without digits. Values beyond 32 bits saturate.
+// Reads a decimal integer: leading white space skipped, an optional sign,
+// digits up to the first non-digit; 0 without digits. Values beyond 32 bits
+// saturate.
 int32_t ParseProfileInt(const char* text);
 
 }  // namespace km4r

@@ -189,9 +189,14 @@ TEST(ChoiceTables, VelocityDivisorAndThreshold) {
     EXPECT_EQ(VelocityDivisor(i), divisors[i]) << i;
     EXPECT_EQ(AutoChangeThreshold(i), i);
   }
-  for (int i : {-1, 10, 32767}) {
-    EXPECT_EQ(VelocityDivisor(i), 9) << i;
+  // Outside the table: the nearest end, as the engine uses them.
+  for (int i : {-1, -32768}) {
+    EXPECT_EQ(VelocityDivisor(i), 3) << i;
     EXPECT_EQ(AutoChangeThreshold(i), 0) << i;
+  }
+  for (int i : {10, 32767}) {
+    EXPECT_EQ(VelocityDivisor(i), 25) << i;
+    EXPECT_EQ(AutoChangeThreshold(i), 9) << i;
   }
 }
 
