@@ -11,7 +11,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -39,16 +38,6 @@ struct UdevDeleter {
 template <typename T>
 using UdevPtr = std::unique_ptr<T, UdevDeleter>;
 
-// HID_ID reads "BUS:VENDOR:PRODUCT" in hex, e.g. 0003:000004D8:0000FCE7.
-bool ParseHidId(const char* text, HidAttributes* out) {
-  unsigned bus = 0, vendor = 0, product = 0;
-  if (text == nullptr || std::sscanf(text, "%x:%x:%x", &bus, &vendor, &product) != 3) return false;
-  out->vendorId = static_cast<uint16_t>(vendor);
-  out->productId = static_cast<uint16_t>(product);
-  out->versionNumber = 0;
-  return true;
-}
-
 // Ids from udev, for a query handle that could not be opened for reading.
 bool AttributesFromUdev(int fd, HidAttributes* out) {
   struct stat st {};
@@ -59,7 +48,9 @@ bool AttributesFromUdev(int fd, HidAttributes* out) {
   if (!dev) return false;
   // The parent belongs to the device; it is not unreferenced separately.
   udev_device* hid = udev_device_get_parent_with_subsystem_devtype(dev.get(), "hid", nullptr);
-  return hid != nullptr && ParseHidId(udev_device_get_property_value(hid, "HID_ID"), out);
+  out->versionNumber = 0;
+  return hid != nullptr && hidraw::ParseHidId(udev_device_get_property_value(hid, "HID_ID"),
+                                              &out->vendorId, &out->productId);
 }
 
 ReportIds ReportIdsOf(int fd) {
@@ -175,14 +166,11 @@ class HidrawBackend final : public HidBackend {
 
   bool GetAttributes(Handle h, HidAttributes* out) override {
     if (h < 0 || out == nullptr) return false;
+    // Any handle of the node answers, the report handles included: an arrival
+    // checks those before the link counts as connected.
     const int fd = static_cast<int>(h);
-    hidraw_devinfo info{};
-    if (::ioctl(fd, HIDIOCGRAWINFO, &info) == 0) {
-      out->vendorId = static_cast<uint16_t>(info.vendor);
-      out->productId = static_cast<uint16_t>(info.product);
-      out->versionNumber = 0;
-      return true;
-    }
+    out->versionNumber = 0;
+    if (hidraw::ReadDeviceIds(fd, &out->vendorId, &out->productId)) return true;
     return AttributesFromUdev(fd, out);
   }
 

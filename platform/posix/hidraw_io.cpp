@@ -1,10 +1,13 @@
 #include "platform/posix/hidraw_io.h"
 
 #include <errno.h>
+#include <linux/hidraw.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 namespace km4r::platform::hidraw {
@@ -45,6 +48,25 @@ void PlaceReport(const uint8_t* data, std::size_t n, ReportIds ids, uint8_t* rep
   } else {
     std::memcpy(report, data, std::min(n, len));
   }
+}
+
+bool ReadDeviceIds(int fd, uint16_t* vendorId, uint16_t* productId) {
+  hidraw_devinfo info{};
+  if (fd < 0 || ::ioctl(fd, HIDIOCGRAWINFO, &info) != 0) return false;
+  *vendorId = static_cast<uint16_t>(info.vendor);
+  *productId = static_cast<uint16_t>(info.product);
+  return true;
+}
+
+bool ParseHidId(const char* text, uint16_t* vendorId, uint16_t* productId) {
+  unsigned bus = 0, vendor = 0, product = 0;
+  char end = 0;
+  if (text == nullptr || std::sscanf(text, "%x:%x:%x%c", &bus, &vendor, &product, &end) != 3)
+    return false;
+  if (vendor > 0xFFFF || product > 0xFFFF) return false;
+  *vendorId = static_cast<uint16_t>(vendor);
+  *productId = static_cast<uint16_t>(product);
+  return true;
 }
 
 ReadOutcome ReadReport(int fd, ReportIds ids, uint8_t* report, std::size_t len) {

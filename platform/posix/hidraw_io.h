@@ -23,6 +23,14 @@ ReportIds ReportIdsFromDescriptor(const uint8_t* descriptor, std::size_t len);
 void PlaceReport(const uint8_t* data, std::size_t n, ReportIds ids, uint8_t* report,
                  std::size_t len);
 
+// Vendor and product id of the device behind fd, asked of the node itself
+// (HIDIOCGRAWINFO). False for a descriptor that is no hidraw node.
+bool ReadDeviceIds(int fd, uint16_t* vendorId, uint16_t* productId);
+
+// Vendor and product id from udev's HID_ID text, "BUS:VENDOR:PRODUCT" in hex
+// (0003:000004D8:0000FCE7). False when the text is not of that form.
+bool ParseHidId(const char* text, uint16_t* vendorId, uint16_t* productId);
+
 enum class ReadOutcome { Report, NotYet, Failed };
 
 // One non-blocking read. Report: `report` holds a complete report. NotYet: no

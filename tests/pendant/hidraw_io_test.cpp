@@ -88,6 +88,39 @@ TEST(ReportIdsFromDescriptor, FindsReportIdItems) {
         << c.name;
 }
 
+// The ids an arrival is checked by: from udev's HID_ID text, and from the node
+// itself, which a descriptor of anything else does not answer.
+TEST(DeviceIds, FromHidIdTextAndFromTheNode) {
+  struct Case {
+    const char* text;
+    bool ok;
+    uint16_t vendor, product;
+  };
+  const std::vector<Case> cases = {
+      {"0003:000004D8:0000FCE7", true, 0x04D8, 0xFCE7},  // the pendant on USB
+      {"0003:0000046D:0000C31C", true, 0x046D, 0xC31C},  // a keyboard
+      {"0005:000004D8:0000FCE7", true, 0x04D8, 0xFCE7},  // over Bluetooth
+      {"0003:000104D8:0000FCE7", false, 0, 0},           // beyond 16 bits
+      {"0003:000004D8", false, 0, 0},
+      {"0003:000004D8:0000FCE7 extra", false, 0, 0},
+      {"", false, 0, 0},
+      {nullptr, false, 0, 0},
+  };
+  for (const Case& c : cases) {
+    uint16_t vendor = 0, product = 0;
+    EXPECT_EQ(ParseHidId(c.text, &vendor, &product), c.ok) << (c.text ? c.text : "null");
+    EXPECT_EQ(vendor, c.vendor);
+    EXPECT_EQ(product, c.product);
+  }
+  int fds[2];
+  ASSERT_EQ(socketpair(AF_UNIX, SOCK_SEQPACKET, 0, fds), 0);
+  uint16_t vendor = 0, product = 0;
+  EXPECT_FALSE(ReadDeviceIds(fds[0], &vendor, &product));
+  EXPECT_FALSE(ReadDeviceIds(-1, &vendor, &product));
+  close(fds[0]);
+  close(fds[1]);
+}
+
 TEST_F(FakeNode, ReadTakesOneReportAndPrefixesIt) {
   Bytes report(8, 0xEE);
   EXPECT_EQ(ReadReport(node, ReportIds::None, report.data(), 8), ReadOutcome::NotYet);
