@@ -10,7 +10,7 @@ function(expect rc pattern)
     file(WRITE ${OUT}/input.txt "${row_INPUT}")
     set(input INPUT_FILE ${OUT}/input.txt)
   endif()
-  execute_process(COMMAND ${EMULATOR} ${BENCH} ${row_ARGS} ${input} OUTPUT_VARIABLE out
+  execute_process(COMMAND ${EMULATOR} ${BENCH} ${row_ARGS} ${input} TIMEOUT 60 OUTPUT_VARIABLE out
                   ERROR_VARIABLE err RESULT_VARIABLE got)
   if(rc EQUAL 0)
     set(text "${out}")
@@ -53,6 +53,8 @@ if(MODE STREQUAL "errors")
     expect(1 "not saved: cannot create the directory .*a-file" ARGS ${config} ${dir}/a-file/p.xml)
     expect(0 "cancelled: no setting changed in .*new.xml" ARGS ${config} ${dir}/new.xml INPUT "c\n")
     expect(0 "\nsaved .*new.xml\n" ARGS ${config} ${dir}/new.xml INPUT "4 250\no\n")
+    expect(1 "cannot write .*a-file/x.scn: " ARGS live --plugin ${MODULE} --sysfs ${dir}
+                                                  --record ${dir}/a-file/x.scn)
     file(READ ${dir}/new.xml saved)
     if(NOT saved MATCHES "<StepJogRate>250</StepJogRate>")
       message(SEND_ERROR "config said saved, but the profile holds:\n${saved}")
