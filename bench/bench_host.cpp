@@ -48,6 +48,11 @@ BenchHost::~BenchHost() {
 }
 
 bool BenchHost::Load(const std::string& modulePath, std::string* error) {
+  const std::string problem = window_.Problem(false);
+  if (!problem.empty()) {
+    *error = problem;
+    return false;
+  }
   return module_.Open(modulePath, error);
 }
 

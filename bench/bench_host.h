@@ -44,6 +44,8 @@ class BenchHost {
   void Cycle();
 
   bool running() const { return running_; }
+  // Why pendant cycles cannot run on this host, "" when they can.
+  std::string Problem() const { return window_.Problem(running_); }
   HostState& state() { return state_; }
   SimMachine& machine() { return machine_; }
 #if !defined(_WIN32)

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 
 #include "platform/clock.h"
 #include "platform/window.h"
@@ -25,6 +26,11 @@ class BenchWindow {
   ~BenchWindow();
   BenchWindow(const BenchWindow&) = delete;
   BenchWindow& operator=(const BenchWindow&) = delete;
+
+  // Why no pendant cycle can run: the host window could not be created, or
+  // (once the plug-in is started) the plug-in has no window on it. "" when
+  // cycles can run.
+  std::string Problem(bool pluginStarted) const;
 
   // What InitControl receives as the host's window.
   platform::HostWindow* Host();

@@ -3,6 +3,7 @@
 
 #include <iosfwd>
 #include <string>
+#include <vector>
 
 #include "bench/host_state.h"
 #include "bench/sim_machine.h"
@@ -18,10 +19,21 @@ void SetUpDemoMachine(HostState& host, SimMachine& machine);
 // paceMs > 0 sleeps that long between frames.
 int RunDemo(const std::string& modulePath, int paceMs, std::ostream& out, std::ostream& err);
 
-// Looks for a pendant under sysfsRoot (normally /sys/class/hidraw) and, when
-// one is there and can be opened, runs the real module until SIGINT.
-int RunLive(const std::string& modulePath, const std::string& sysfsRoot, std::ostream& out,
-            std::ostream& err);
+// The scenario lines that set up the same host and machine as
+// SetUpDemoMachine, for recordings.
+std::vector<std::string> DemoMachineScenario();
+
+struct LiveOptions {
+  std::string module;
+  std::string sysfs = "/sys/class/hidraw";  // where pendants are looked up
+  std::string dev = "/dev";                 // where their nodes are
+  bool raw = false;                         // show each input report
+  std::string record;                       // write the session as a scenario
+};
+
+// Runs the module with the pendant, in real time, until SIGINT: waits for
+// the pendant, reports each plug and unplug and prints the host actions.
+int RunLive(const LiveOptions& options, std::ostream& out, std::ostream& err);
 
 // $XDG_CONFIG_HOME/km4r-pendant/profile.xml, or ~/.config/... without it.
 std::string DefaultProfilePath();

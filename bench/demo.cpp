@@ -31,6 +31,18 @@ void SetUpDemoMachine(HostState& host, SimMachine& machine) {
   machine.SetFollowStepSize(true);
 }
 
+std::vector<std::string> DemoMachineScenario() {
+  std::vector<std::string> lines = {
+      "led 83 on",           "dro 828 0.001", "dro 818 1500", "dro 821 100",
+      "dro 74 100",          "dro 3 50",      "dro 55 1500",  "field stepIncrement 0.001",
+      "field distanceMode 1"};
+  for (int axis = 0; axis < host::kAxisCount; ++axis)
+    lines.push_back("field axisVelocityLimit[" + std::to_string(axis) + "] 600");
+  lines.push_back("machine on");
+  lines.push_back("machine follow-step-size on");
+  return lines;
+}
+
 namespace {
 
 // Input report byte 3: axis selector in bits 0-3, E-stop in bit 5, the mode
@@ -43,7 +55,7 @@ class Demo {
   Demo(std::ostream& out, int paceMs)
       : out_(out),
         paceMs_(paceMs),
-        host_(clock_, [this](const std::string& line) { actions_.push_back(line); }) {}
+        host_(clock_, [this](const std::string& line) { actions_.push_back(NamedAction(line)); }) {}
 
   int Run(const std::string& modulePath, std::ostream& err) {
     std::string error;
@@ -62,16 +74,21 @@ class Demo {
       err << "pendant-bench: cannot create a temporary directory\n";
       return 1;
     }
-    return Play((dir.path() / "profile.xml").string());
+    return Play((dir.path() / "profile.xml").string(), err);
   }
 
  private:
-  int Play(const std::string& profile) {
+  int Play(const std::string& profile, std::ostream& err) {
     bus_->Reset();
     bus_->SetClock(&clock_);
     pendant_ = bus_->AddDevice("/dev/hidraw-virtual0", PendantVendorId, PendantProductId);
     SetUpDemoMachine(host_.state(), host_.machine());
     const std::string name = host_.Start(profile);
+    const std::string problem = host_.Problem();
+    if (!problem.empty()) {
+      err << "pendant-bench: " << problem << '\n';
+      return 1;
+    }
     out_ << "pendant-bench demo: " << name << "\n"
          << "virtual pendant, simulated machine, virtual time\n\n";
 

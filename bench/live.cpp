@@ -5,12 +5,20 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
+#include <utility>
+#include <vector>
 
 #include "bench/bench_host.h"
 #include "bench/commands.h"
+#include "bench/profile_file.h"
+#include "bench/scenario_runner.h"
 #include "bench/session_view.h"
+#include "pendant/input_words.h"
+#include "pendant/pendant_window.h"
 
 namespace km4r::bench {
 
@@ -23,83 +31,336 @@ void OnSignal(int) {
   g_stop = 1;
 }
 
-}  // namespace
+constexpr uint32_t kTickMs = 25;
+// Presence is looked up in sysfs every tenth tick (250 ms).
+constexpr uint64_t kPresenceTicks = 10;
+constexpr std::size_t kReportBytes = 8;
 
-int RunLive(const std::string& modulePath, const std::string& sysfsRoot, std::ostream& out,
-            std::ostream& err) {
-  const std::string node = FindPendantNode(sysfsRoot);
-  if (node.empty()) {
-    err << "pendant-bench: no pendant found: no USB HID device with vendor 04d8 and product fce7 "
-           "is attached.\nConnect the pendant and try again.\n";
-    return 1;
+const char kUdevHint[] =
+    "Your user may not access the device. Install the udev rule shipped with the bench\n"
+    "(bench/udev/60-km4r-pendant.rules) into /etc/udev/rules.d/, run\n"
+    "  sudo udevadm control --reload-rules && sudo udevadm trigger\n"
+    "and plug the pendant in again.\n";
+
+std::string Hex(const uint8_t* b, std::size_t n) {
+  std::string out;
+  char byte[4];
+  for (std::size_t i = 0; i < n; ++i) {
+    std::snprintf(byte, sizeof byte, i == 0 ? "%02x" : " %02x", b[i]);
+    out += byte;
   }
-  const int fd = open(node.c_str(), O_RDWR | O_CLOEXEC);
-  if (fd < 0) {
-    const int why = errno;
-    err << "pendant-bench: found the pendant at " << node
-        << " but cannot open it: " << std::strerror(why) << "\n";
-    if (why == EACCES || why == EPERM) {
-      err << "Your user may not access the device. Install the udev rule shipped with the bench\n"
-             "(bench/udev/60-km4r-pendant.rules) into /etc/udev/rules.d/, run\n"
-             "  sudo udevadm control --reload-rules && sudo udevadm trigger\n"
-             "and plug the pendant in again.\n";
+  return out;
+}
+
+// One input report in the pendant's own terms.
+std::string RawLine(const uint8_t* r) {
+  const uint32_t w0 = ReportWord(r, 0);
+  const uint32_t w1 = ReportWord(r, 4);
+  char text[160];
+  std::snprintf(text, sizeof text,
+                "raw: axis sel %2d  step sel %3d  mode %d  wheel %3d  speed %3d  E-stop %-3s  "
+                "switch %-3s  [%s]",
+                AxisSelectorBits(w0), StepSelectorBits(w1), ModeField(w0), WheelCountByte(w0),
+                WheelSpeedByte(w0), EstopBit(w0) != 0 ? "on" : "off",
+                EnableBit(w0) != 0 ? "on" : "off", Hex(r, kReportBytes).c_str());
+  return text;
+}
+
+// The session as a scenario: the live host's set-up and settings, then the
+// input reports, plugs and unplugs, each before the tick it arrived in.
+class Recorder {
+ public:
+  bool Open(const std::string& path, std::string* error) {
+    out_.open(path, std::ios::binary | std::ios::trunc);
+    if (!out_) {
+      *error = std::strerror(errno);
+      return false;
     }
-    return 1;
+    return true;
   }
-  close(fd);
+  bool active() const { return out_.is_open(); }
 
-  platform::SteadyClock clock;
-  const uint64_t t0 = clock.NowMs();
-  BenchHost host(clock, [&out, &clock, t0](const std::string& line) {
-    char stamp[32];
-    std::snprintf(stamp, sizeof stamp, "[%9.3f s] ",
-                  static_cast<double>(clock.NowMs() - t0) / 1000.0);
-    out << stamp << line << '\n';
-    out.flush();
-  });
-  std::string error;
-  if (!host.Load(modulePath, &error)) {
-    err << "pendant-bench: " << error << '\n';
-    return 1;
+  void Line(const std::string& line) {
+    if (!active()) return;
+    Flush();
+    out_ << line << '\n';
   }
-  SetUpDemoMachine(host.state(), host.machine());
-  const std::string profile = DefaultProfilePath();
-  std::error_code ec;
-  fs::create_directories(fs::path(profile).parent_path(), ec);
+  void Event(const std::string& line, uint64_t tick) {
+    if (!active()) return;
+    Flush();
+    char when[32];
+    std::snprintf(when, sizeof when, "  # %.3f s", static_cast<double>(tick * kTickMs) / 1000.0);
+    out_ << line << when << '\n';
+  }
+  void Tick() { ++idle_; }
+  void Close() {
+    if (!active()) return;
+    Flush();
+    out_.close();
+  }
 
-  std::signal(SIGINT, OnSignal);
-  std::signal(SIGTERM, OnSignal);
-  out << "pendant-bench live: " << host.Start(profile) << "\npendant at " << node << ", profile "
-      << profile << "\nthe display shows on the pendant; Ctrl-C stops\n";
-  out.flush();
+ private:
+  void Flush() {
+    if (idle_ > 0) out_ << "tick " << idle_ << '\n';
+    idle_ = 0;
+  }
+  std::ofstream out_;
+  uint64_t idle_ = 0;
+};
 
-  uint64_t lastTick = clock.NowMs();
-  uint64_t lastShown = lastTick;
-  std::string shownPositions;
-  while (g_stop == 0) {
-    host.loop().PumpOnce(5);
-    const uint64_t now = clock.NowMs();
-    // The host calls Update about as often as the pendant cycle runs.
-    while (now - lastTick >= 25) {
-      lastTick += 25;
-      host.Update(1);
-      host.machine().Advance(25);
+// The bench's own look at the pendant: where it is, and a read-only handle
+// of the same node, which gets a copy of every input report.
+class PendantWatch {
+ public:
+  PendantWatch(std::string sysfs, std::string devDir)
+      : sysfs_(std::move(sysfs)), devDir_(std::move(devDir)) {}
+  ~PendantWatch() { Close(); }
+
+  // The node when the pendant is attached, "" otherwise.
+  std::string Find() const {
+    std::string node = FindPendantNode(sysfs_);
+    if (!node.empty() && node.rfind("/dev/", 0) == 0)
+      node = (fs::path(devDir_) / node.substr(5)).string();
+    return node;
+  }
+  // Opens node for reading; false with errno kept.
+  bool Open(const std::string& node) {
+    Close();
+    fd_ = open(node.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    return fd_ >= 0;
+  }
+  void Close() {
+    if (fd_ >= 0) close(fd_);
+    fd_ = -1;
+    pending_.clear();
+  }
+  // Whole reports read since the last call; false when the node went away.
+  bool Read(std::vector<std::vector<uint8_t>>* reports) {
+    reports->clear();
+    if (fd_ < 0) return true;
+    uint8_t buf[256];
+    for (;;) {
+      const ssize_t n = read(fd_, buf, sizeof buf);
+      if (n > 0) {
+        pending_.insert(pending_.end(), buf, buf + n);
+        continue;
+      }
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return false;
+      break;
     }
-    if (now - lastShown >= 250) {
-      lastShown = now;
-      double pos[6];
-      for (int i = 0; i < 6; ++i) pos[i] = host.machine().Position(i);
-      const std::string positions = PositionsLine(pos, 4);
-      if (positions != shownPositions) {
-        out << "  machine: " << positions << '\n';
-        out.flush();
-        shownPositions = positions;
+    std::size_t at = 0;
+    for (; pending_.size() - at >= kReportBytes; at += kReportBytes)
+      reports->emplace_back(pending_.begin() + static_cast<std::ptrdiff_t>(at),
+                            pending_.begin() + static_cast<std::ptrdiff_t>(at + kReportBytes));
+    pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(at));
+    return true;
+  }
+
+ private:
+  std::string sysfs_;
+  std::string devDir_;
+  int fd_ = -1;
+  std::vector<uint8_t> pending_;
+};
+
+class Live {
+ public:
+  Live(const LiveOptions& o, std::ostream& out, std::ostream& err)
+      : o_(o),
+        out_(out),
+        err_(err),
+        watch_(o.sysfs, o.dev),
+        host_(clock_, [this](const std::string& line) { Print(NamedAction(line)); }) {}
+
+  int Run() {
+    if (!o_.record.empty() && !recorder_.Open(o_.record, &error_)) {
+      err_ << "pendant-bench: cannot write " << o_.record << ": " << error_ << '\n';
+      return 1;
+    }
+    if (!host_.Load(o_.module, &error_)) {
+      err_ << "pendant-bench: " << error_ << '\n';
+      return 1;
+    }
+    // The bench build of the module has no device layer of its own: the
+    // bench hands it what it reads from the pendant.
+    bus_ = host_.Bus();
+    if (bus_ != nullptr) {
+      bus_->Reset();
+      bus_->SetClock(&clock_);
+    }
+    SetUpDemoMachine(host_.state(), host_.machine());
+    const std::string profile = DefaultProfilePath();
+    std::error_code ec;
+    fs::create_directories(fs::path(profile).parent_path(), ec);
+    RecordSetUp(profile);
+
+    const std::string node = watch_.Find();
+    if (node.empty()) {
+      recorder_.Line("pendant absent");
+    } else if (bus_ != nullptr) {
+      pendant_ = bus_->AddDevice(kVirtualPendantPath, PendantVendorId, PendantProductId);
+    }
+    recorder_.Line("start");
+    out_ << "pendant-bench live: " << host_.Start(profile) << "\nprofile " << profile << '\n';
+    if (node.empty()) {
+      out_ << "waiting for the pendant (USB vendor 04d8, product fce7); plug it in, Ctrl-C stops\n";
+    } else {
+      Connected(node, true);
+      out_ << "the display shows on the pendant; Ctrl-C stops\n";
+    }
+    out_.flush();
+
+    std::signal(SIGINT, OnSignal);
+    std::signal(SIGTERM, OnSignal);
+    Loop();
+    host_.Stop();
+    recorder_.Line("stop");
+    recorder_.Close();
+    Print("plug-in stopped");
+    if (!o_.record.empty())
+      out_ << "recorded to " << o_.record << "; replay: pendant-bench run " << o_.record << '\n';
+    return 0;
+  }
+
+ private:
+  void Loop() {
+    platform::SteadyClock real;
+    const uint64_t t0 = real.NowMs();
+    std::string shownPositions;
+    while (g_stop == 0) {
+      // Sleep to the next tick, watching the module's descriptors meanwhile.
+      const uint64_t due = t0 + (tick_ + 1) * kTickMs;
+      for (uint64_t now = real.NowMs(); now < due && g_stop == 0; now = real.NowMs())
+        host_.loop().PumpOnce(static_cast<int>(due - now));
+      if (g_stop != 0) break;
+      if (tick_ % kPresenceTicks == 0) CheckPresence();
+      ReadReports();
+      host_.Cycle();
+      host_.Update(1);
+      recorder_.Tick();
+      ++tick_;
+      if (tick_ % kPresenceTicks == 0) {
+        double pos[6];
+        for (int i = 0; i < 6; ++i) pos[i] = host_.machine().Position(i);
+        const std::string positions = PositionsLine(pos, 4);
+        if (positions != shownPositions) {
+          Print("machine: " + positions);
+          shownPositions = positions;
+        }
       }
     }
   }
-  host.Stop();
-  out << "\nplug-in stopped\n";
-  return 0;
+
+  void CheckPresence() {
+    const std::string node = watch_.Find();
+    if (node == node_) return;
+    if (!node_.empty()) Disconnected();
+    if (!node.empty()) Connected(node, false);
+  }
+
+  void Connected(const std::string& node, bool atStart) {
+    node_ = node;
+    Print("pendant connected at " + node);
+    if (!watch_.Open(node)) {
+      const int why = errno;
+      Print("cannot read the pendant's input at " + node + ": " + std::strerror(why));
+      if (why == EACCES || why == EPERM) {
+        EndRawLine();
+        out_ << kUdevHint;
+      }
+    }
+    if (atStart) return;  // attached from the start
+    recorder_.Event("plug", tick_);
+    if (bus_ == nullptr) return;
+    if (pendant_ < 0) {
+      pendant_ = bus_->AddDevice(kVirtualPendantPath, PendantVendorId, PendantProductId);
+      bus_->Unplug(pendant_, false);
+    }
+    bus_->Plug(pendant_, true);
+  }
+
+  void Disconnected() {
+    Print("pendant disconnected");
+    watch_.Close();
+    node_.clear();
+    recorder_.Event("unplug", tick_);
+    if (bus_ != nullptr && pendant_ >= 0) bus_->Unplug(pendant_, true);
+  }
+
+  void ReadReports() {
+    if (node_.empty()) return;
+    std::vector<std::vector<uint8_t>> reports;
+    if (!watch_.Read(&reports)) {
+      Disconnected();
+      return;
+    }
+    for (const auto& r : reports) {
+      recorder_.Event("report " + Hex(r.data(), r.size()), tick_);
+      if (bus_ != nullptr && pendant_ >= 0) bus_->QueueInput(pendant_, r.data(), r.size());
+      if (o_.raw) {
+        out_ << '\r' << RawLine(r.data()) << "\x1b[K";
+        out_.flush();
+        rawShown_ = true;
+      }
+    }
+  }
+
+  // The live host's starting point, so that a replay starts from the same.
+  void RecordSetUp(const std::string& profile) {
+    if (!recorder_.active()) return;
+    char when[64] = "";
+    const std::time_t now = std::time(nullptr);
+    std::strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S", std::localtime(&now));
+    recorder_.Line(std::string("# pendant-bench live --record, ") + when + "; one tick is 25 ms");
+    recorder_.Line("# replay: pendant-bench run FILE");
+    std::vector<std::pair<std::string, std::string>> keys;
+    std::string error;
+    if (ReadPendantSection(profile, &keys, &error)) {
+      for (const auto& [key, value] : keys)
+        recorder_.Line("profile " + key + " " + (value.empty() ? "\"\"" : value));
+    } else {
+      recorder_.Line("# the profile could not be read: " + error);
+    }
+    for (const std::string& line : DemoMachineScenario()) recorder_.Line(line);
+  }
+
+  void EndRawLine() {
+    if (!rawShown_) return;
+    out_ << '\n';
+    rawShown_ = false;
+  }
+
+  void Print(const std::string& line) {
+    EndRawLine();
+    char stamp[32];
+    std::snprintf(stamp, sizeof stamp, "[%9.3f s] ", static_cast<double>(tick_ * kTickMs) / 1000.0);
+    out_ << stamp << line << '\n';
+    out_.flush();
+  }
+
+  const LiveOptions& o_;
+  std::ostream& out_;
+  std::ostream& err_;
+  std::string error_;
+  Recorder recorder_;
+  PendantWatch watch_;
+  // Virtual time, moved in 25 ms ticks in step with the real clock, so that
+  // the cycles and Update calls interleave exactly as a replay does.
+  platform::VirtualClock clock_;
+  BenchHost host_;
+  platform::VirtualBus* bus_ = nullptr;
+  int pendant_ = -1;
+  std::string node_;
+  uint64_t tick_ = 0;
+  bool rawShown_ = false;
+};
+
+}  // namespace
+
+int RunLive(const LiveOptions& options, std::ostream& out, std::ostream& err) {
+  Live live(options, out, err);
+  return live.Run();
 }
 
 }  // namespace km4r::bench

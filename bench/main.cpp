@@ -21,7 +21,8 @@ const char kUsage[] =
     "commands:\n"
     "  run [--plugin PATH] SCENARIO...   run scenario files, print their traces\n"
     "  demo [--plugin PATH] [--pace]     play a built-in session on the virtual pendant\n"
-    "  live [--plugin PATH]              drive the plug-in with a real pendant\n"
+    "  live [--plugin PATH] [--raw] [--record FILE]\n"
+    "                                    drive the plug-in with a real pendant\n"
     "  config [--plugin PATH] [--profile FILE]\n"
     "                                    edit the pendant settings in the dialog\n"
     "\n"
@@ -36,8 +37,9 @@ const char kRunHelp[] =
     "any of it runs. With more than one file each trace is preceded by '# FILE'.\n"
     "\n"
     "Exit status: 0 when every file ran; 2 when a line could not be parsed\n"
-    "('FILE:LINE: message' on standard error; nothing of that file runs); 1 when the\n"
-    "module could not be loaded or the host failed.\n"
+    "('FILE:LINE: message' on standard error; nothing of that file runs); 1 when a\n"
+    "file could not be read (directories, devices and pipes are refused, and files\n"
+    "over 1 MiB), the module could not be loaded or the host failed.\n"
     "\n"
     "  --plugin PATH   the module to load (default: the bench build next to this\n"
     "                  program, virtual/KM4R.so)\n"
@@ -55,7 +57,13 @@ const char kRunHelp[] =
     "  led CODE on|off       dro CODE VALUE       field NAME VALUE\n"
     "  cycle [N]             N pendant cycles of 25 ms virtual time\n"
     "  update [N]            N host Update calls\n"
+    "  tick [N]              N times a cycle, then an Update call (as 'live' runs)\n"
+    "  tick [N]              N times a cycle, then an Update call (as 'live' records)\n"
     "  machine on|off        the simulated machine follows the plug-in's actions\n"
+    "  machine follow-step-size on|off\n"
+    "                        the machine takes DRO 828 as its step increment\n"
+    "  machine follow-step-size on|off\n"
+    "                        the machine takes DRO 828 as its step increment\n"
     "  show display|report|status|profile, show jog AXIS, show dro CODE\n"
     "\n"
     "Fields: motionQueueIn motionQueueOut resetIndicator distanceMode rotationAngle\n"
@@ -80,25 +88,34 @@ const char kDemoHelp[] =
     "  --pace          pause briefly between steps so they can be followed\n";
 
 const char kLiveHelp[] =
-    "usage: pendant-bench live [--plugin PATH]\n"
+    "usage: pendant-bench live [--plugin PATH] [--raw] [--record FILE]\n"
     "\n"
     "Runs the plug-in with a real pendant (USB vendor 04d8, product fce7) through the\n"
     "hidraw device layer, with the simulated machine and real time, until Ctrl-C. It\n"
-    "prints the host actions as they happen and the machine's positions; the display\n"
-    "shows on the pendant itself. Settings come from the same profile as 'config'.\n"
+    "waits for the pendant when none is attached, says when it is connected and\n"
+    "disconnected, and prints the host actions as they happen, with the meaning of\n"
+    "their codes, and the machine's positions; the display shows on the pendant\n"
+    "itself. Settings come from the same profile as 'config'.\n"
     "\n"
     "If the pendant is attached but cannot be opened, install the udev rule\n"
     "bench/udev/60-km4r-pendant.rules (see README).\n"
     "\n"
-    "  --plugin PATH   the module to load (default: ../plugin/KM4R.so from this program)\n"
-    "  --sysfs DIR     where to look for hidraw devices (default /sys/class/hidraw)\n";
+    "  --plugin PATH   the module to load (default: ../plugin/KM4R.so from this program);\n"
+    "                  the bench build (virtual/KM4R.so) is fed what the bench reads\n"
+    "  --raw           show each input report decoded on one refreshing line: selector\n"
+    "                  positions, mode, wheel counter and speed, E-stop and switch\n"
+    "  --record FILE   write the session (settings, input reports, plugs and unplugs,\n"
+    "                  in 25 ms ticks) as a scenario; 'pendant-bench run FILE' replays it\n"
+    "  --sysfs DIR     where to look for hidraw devices (default /sys/class/hidraw)\n"
+    "  --dev DIR       where their device nodes are (default /dev)\n";
 
 const char kConfigHelp[] =
     "usage: pendant-bench config [--plugin PATH] [--profile FILE]\n"
     "\n"
     "Opens the plug-in's configuration dialog on a profile, so that the pendant\n"
-    "settings can be edited without touching the XML. OK saves the edited settings;\n"
-    "Cancel saves them as they were loaded.\n"
+    "settings can be edited without touching the XML. OK saves the edited settings\n"
+    "('saved PATH'); Cancel keeps them as they were loaded ('cancelled'). When the\n"
+    "profile cannot be read or written it says 'not saved: REASON' and exits 1.\n"
     "\n"
     "  --plugin PATH    the module to load (default: ../plugin/KM4R.so from this program)\n"
     "  --profile FILE   the profile (default: $XDG_CONFIG_HOME/km4r-pendant/profile.xml,\n"
@@ -117,7 +134,11 @@ std::string RealModule() {
 struct Options {
   std::string plugin;
   std::string profile;
+  bool profileGiven = false;
   std::string sysfs = "/sys/class/hidraw";
+  std::string dev = "/dev";
+  std::string record;
+  bool raw = false;
   bool pace = false;
   bool help = false;
   std::vector<std::string> files;
@@ -135,15 +156,27 @@ bool ParseOptions(const std::vector<std::string>& args, const std::vector<std::s
     const std::string& a = args[i];
     if (a == "--help" || a == "-h") {
       o->help = true;
-    } else if (allows(a) && (a == "--plugin" || a == "--profile" || a == "--sysfs")) {
+    } else if (allows(a) && (a == "--plugin" || a == "--profile" || a == "--sysfs" ||
+                             a == "--dev" || a == "--record")) {
       if (i + 1 >= args.size()) {
         std::cerr << "pendant-bench: " << a << " needs a value\n";
         return false;
       }
       const std::string& v = args[++i];
-      (a == "--plugin" ? o->plugin : a == "--profile" ? o->profile : o->sysfs) = v;
+      if (v.empty()) {
+        std::cerr << "pendant-bench: " << a << " needs a value, got an empty one\n";
+        return false;
+      }
+      (a == "--plugin"    ? o->plugin
+       : a == "--profile" ? o->profile
+       : a == "--sysfs"   ? o->sysfs
+       : a == "--dev"     ? o->dev
+                          : o->record) = v;
+      if (a == "--profile") o->profileGiven = true;
     } else if (allows(a) && a == "--pace") {
       o->pace = true;
+    } else if (allows(a) && a == "--raw") {
+      o->raw = true;
     } else if (takesFiles && (a.empty() || a[0] != '-')) {
       o->files.push_back(a);
     } else {
@@ -194,15 +227,22 @@ int main(int argc, char** argv) {
                    std::cerr);
   }
   if (command == "live") {
-    if (!ParseOptions(args, {"--plugin", "--sysfs"}, false, &o)) return 2;
+    if (!ParseOptions(args, {"--plugin", "--sysfs", "--dev", "--raw", "--record"}, false, &o))
+      return 2;
     if (o.help) return std::cout << kLiveHelp, 0;
-    return RunLive(o.plugin.empty() ? RealModule() : o.plugin, o.sysfs, std::cout, std::cerr);
+    LiveOptions live;
+    live.module = o.plugin.empty() ? RealModule() : o.plugin;
+    live.sysfs = o.sysfs;
+    live.dev = o.dev;
+    live.raw = o.raw;
+    live.record = o.record;
+    return RunLive(live, std::cout, std::cerr);
   }
   if (command == "config") {
     if (!ParseOptions(args, {"--plugin", "--profile"}, false, &o)) return 2;
     if (o.help) return std::cout << kConfigHelp, 0;
     return RunConfig(o.plugin.empty() ? RealModule() : o.plugin,
-                     o.profile.empty() ? DefaultProfilePath() : o.profile, std::cout, std::cerr);
+                     o.profileGiven ? o.profile : DefaultProfilePath(), std::cout, std::cerr);
   }
   std::cerr << "pendant-bench: unknown command '" << command << "'\n" << kUsage;
   return 2;

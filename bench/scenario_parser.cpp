@@ -338,6 +338,13 @@ struct Parser {
     } else if (word == "update") {
       c.kind = CommandKind::Update;
       if (!Repeat(line, t, "update [N]", &c)) return false;
+    } else if (word == "tick") {
+      c.kind = CommandKind::Tick;
+      if (!Repeat(line, t, "tick [N]", &c)) return false;
+    } else if (word == "machine" && t.size() == 3 && t[1] == "follow-step-size") {
+      c.kind = CommandKind::MachineFollow;
+      if (!ParseOnOff(t[2], &c.on))
+        return Fail(line, "expected on or off, got '" + std::string(t[2]) + "'");
     } else if (word == "machine") {
       c.kind = CommandKind::Machine;
       if (!Arity(line, t, 2, "machine on|off")) return false;

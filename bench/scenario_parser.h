@@ -29,7 +29,9 @@ enum class CommandKind {
   Field,          // field NAME VALUE
   Cycle,          // cycle [N]
   Update,         // update [N]
+  Tick,           // tick [N]: N times one cycle, then one update
   Machine,        // machine on|off
+  MachineFollow,  // machine follow-step-size on|off
   ShowDisplay,    // show display
   ShowReport,     // show report
   ShowJog,        // show jog AXIS

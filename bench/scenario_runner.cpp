@@ -1,10 +1,11 @@
 #include "bench/scenario_runner.h"
 
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
-#include <sstream>
 #include <system_error>
 
 #include "bench/bench_host.h"
@@ -98,9 +99,12 @@ class Runner {
       case CommandKind::Profile:
         if (!SetProfileValue(profile_, c.key, c.text, &error)) return FailAt(c, error);
         return true;
-      case CommandKind::Start:
+      case CommandKind::Start: {
         out_ << NameLine(host_.Start(profile_).c_str()) << '\n';
+        const std::string problem = host_.Problem();
+        if (!problem.empty()) return FailAt(c, problem);
         return true;
+      }
       case CommandKind::Config:
         host_.ConfigCancelled();
         return true;
@@ -150,8 +154,17 @@ class Runner {
       case CommandKind::Update:
         host_.Update(c.number);
         return true;
+      case CommandKind::Tick:
+        for (int64_t i = 0; i < c.number; ++i) {
+          host_.Cycle();
+          host_.Update(1);
+        }
+        return true;
       case CommandKind::Machine:
         host_.machine().SetEnabled(c.on);
+        return true;
+      case CommandKind::MachineFollow:
+        host_.machine().SetFollowStepSize(c.on);
         return true;
       case CommandKind::ShowDisplay: {
         uint8_t report[kOutputReportBytes];
@@ -208,16 +221,56 @@ int RunScenario(const std::string& file, const std::vector<Command>& commands,
   return runner.Run(commands, modulePath);
 }
 
+bool ReadScenarioText(const std::string& file, std::string* text, std::string* error) {
+  std::error_code ec;
+  const fs::file_status st = fs::status(file, ec);
+  if (ec) {
+    *error = ec.message();
+    return false;
+  }
+  if (fs::is_directory(st)) {
+    *error = "it is a directory";
+    return false;
+  }
+  if (!fs::is_regular_file(st)) {
+    *error = "not a regular file";
+    return false;
+  }
+  errno = 0;
+  std::FILE* f = std::fopen(file.c_str(), "rb");
+  if (f == nullptr) {
+    *error = errno != 0 ? std::strerror(errno) : "cannot open it";
+    return false;
+  }
+  // One byte more than allowed tells a file at the limit from a larger one,
+  // also when the file grows while it is read.
+  text->assign(kMaxScenarioBytes + 1, '\0');
+  const std::size_t n = std::fread(text->data(), 1, text->size(), f);
+  const bool failed = std::ferror(f) != 0;
+  const int why = errno;
+  std::fclose(f);
+  if (failed) {
+    *error = why != 0 ? std::strerror(why) : "read error";
+    return false;
+  }
+  if (n > kMaxScenarioBytes) {
+    *error =
+        "larger than " + std::to_string(kMaxScenarioBytes) + " bytes, the limit for a scenario";
+    return false;
+  }
+  text->resize(n);
+  return true;
+}
+
 int RunScenarioFile(const std::string& file, const std::string& modulePath, std::ostream& out,
                     std::ostream& err) {
-  std::ifstream in(file, std::ios::binary);
-  if (!in) {
-    err << file << ":0: cannot read the file\n";
+  std::string text;
+  std::string error;
+  if (!ReadScenarioText(file, &text, &error)) {
+    err << file << ":0: cannot read the file: " << error << '\n';
     return kRunFailed;
   }
-  std::ostringstream text;
-  text << in.rdbuf();
-  const ParseResult parsed = ParseScenario(text.str());
+  const ParseResult parsed = ParseScenario(text);
   if (!parsed.ok) {
     err << file << ":" << parsed.errorLine << ": " << parsed.error << '\n';
     return kRunParseError;

@@ -3,6 +3,7 @@
 // module-level state starts as at load) and the virtual pendant attached.
 #pragma once
 
+#include <cstddef>
 #include <iosfwd>
 #include <string>
 #include <vector>
@@ -22,6 +23,13 @@ inline constexpr const char* kOtherDevicePath = "/dev/hidraw-virtual1";
 // Runs the commands; the trace goes to out, "FILE:LINE: message" to err.
 int RunScenario(const std::string& file, const std::vector<Command>& commands,
                 const std::string& modulePath, std::ostream& out, std::ostream& err);
+
+// A scenario file larger than this is refused before it is parsed.
+inline constexpr std::size_t kMaxScenarioBytes = 1 << 20;
+
+// The text of a scenario file; false with the reason (directories, devices,
+// pipes and files over kMaxScenarioBytes are refused).
+bool ReadScenarioText(const std::string& file, std::string* text, std::string* error);
 
 // Reads, parses and runs one file.
 int RunScenarioFile(const std::string& file, const std::string& modulePath, std::ostream& out,

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 
 namespace km4r::bench {
 
@@ -16,6 +17,82 @@ std::vector<std::string> DisplayBox(const uint8_t (&report)[kOutputReportBytes])
   };
   const std::string edge = report[1] != 0 ? "+-RESET--+" : "+--------+";
   return {edge, line(2), line(10), "+--------+"};
+}
+
+namespace {
+
+const char* ButtonName(int code) {
+  switch (code) {
+    case 1:
+      return "screen: Program Run";
+    case 2:
+      return "screen: MDI";
+    case 3:
+      return "screen: Toolpath";
+    case 5:
+      return "screen: Diagnostics";
+    case 6:
+      return "screen: Settings";
+    case 7:
+      return "screen: Offsets";
+    case 204:
+      return "jog button press";
+    case 205:
+      return "jog button release";
+    case 323:
+      return "screen back";
+    case 334:
+      return "mode change, axis X";
+    case 335:
+      return "mode change, axis Y";
+    case 336:
+      return "mode change, axis Z";
+    case 337:
+      return "mode change, axis A";
+    case 338:
+      return "mode change, axis B";
+    case 1008:
+      return "zero X";
+    case 1009:
+      return "zero Y";
+    case 1010:
+      return "zero Z";
+    case 1011:
+      return "zero A";
+    case 1021:
+      return "E-stop";
+    default:
+      return nullptr;
+  }
+}
+
+const char* DroName(int code) {
+  switch (code) {
+    case 3:
+      return "jog rate %";
+    case 74:
+      return "spindle override %";
+    case 818:
+      return "feed rate";
+    case 821:
+      return "feed override %";
+    case 828:
+      return "step size";
+    default:
+      return nullptr;
+  }
+}
+
+}  // namespace
+
+std::string NamedAction(const std::string& line) {
+  const char* name = nullptr;
+  if (line.rfind("DoButton ", 0) == 0) {
+    name = ButtonName(std::atoi(line.c_str() + 9));
+  } else if (line.rfind("SetDRO ", 0) == 0) {
+    name = DroName(std::atoi(line.c_str() + 7));
+  }
+  return name == nullptr ? line : line + " (" + name + ")";
 }
 
 std::vector<std::string> FoldActions(const std::vector<std::string>& actions) {

@@ -14,6 +14,11 @@ namespace km4r::bench {
 // bytes outside 0x20-0x7E show as '.'.
 std::vector<std::string> DisplayBox(const uint8_t (&report)[kOutputReportBytes]);
 
+// A host action line with the meaning of its code added, for people:
+// "DoButton 334" becomes "DoButton 334 (mode change, axis X)". Lines
+// without a known code come back as they are.
+std::string NamedAction(const std::string& line);
+
 // Host actions with runs of the same line folded ("Code \"DOJOG\"  x12").
 std::vector<std::string> FoldActions(const std::vector<std::string>& actions);
 

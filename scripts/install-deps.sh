@@ -1,16 +1,27 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages the build and the tests need.
-#   scripts/install-deps.sh linux     what the Linux build, the bench and its tests need
-#   scripts/install-deps.sh all       plus the Windows cross toolchain, Wine and Xvfb
+# Installs the Debian 12 packages a task needs.
+#   scripts/install-deps.sh demo      building the plug-in and the bench (what scripts/demo.sh needs)
+#   scripts/install-deps.sh linux     plus the test tools (GoogleTest, Google Benchmark, clang, tmux)
+#   scripts/install-deps.sh package   the Windows cross toolchain for scripts/package.sh
+#   scripts/install-deps.sh all       everything scripts/test.sh needs: linux, package, Wine, Xvfb
 set -euo pipefail
 
-linux_pkgs=(build-essential cmake ninja-build pkg-config libgtest-dev libgmock-dev googletest
-            libbenchmark-dev libpugixml-dev libudev-dev tmux clang libclang-rt-14-dev)
-windows_pkgs=(g++-mingw-w64-x86-64 g++-mingw-w64-i686 mingw-w64-tools wine wine64 xvfb xauth
-              imagemagick)
+build_pkgs=(build-essential cmake ninja-build pkg-config libpugixml-dev libudev-dev)
+test_pkgs=(libgtest-dev libgmock-dev googletest libbenchmark-dev tmux clang libclang-rt-14-dev)
+cross_pkgs=(build-essential cmake ninja-build g++-mingw-w64-x86-64 g++-mingw-w64-i686
+            mingw-w64-tools)
+windows_test_pkgs=(wine wine64 xvfb xauth imagemagick)
 
-pkgs=("${linux_pkgs[@]}")
-if [[ "${1:-linux}" == all ]]; then pkgs+=("${windows_pkgs[@]}"); fi
+case "${1:-linux}" in
+  demo) pkgs=("${build_pkgs[@]}") ;;
+  linux) pkgs=("${build_pkgs[@]}" "${test_pkgs[@]}") ;;
+  package) pkgs=("${cross_pkgs[@]}") ;;
+  all) pkgs=("${build_pkgs[@]}" "${test_pkgs[@]}" "${cross_pkgs[@]}" "${windows_test_pkgs[@]}") ;;
+  *)
+    echo "usage: $0 demo|linux|package|all" >&2
+    exit 2
+    ;;
+esac
 
 missing=()
 for p in "${pkgs[@]}"; do

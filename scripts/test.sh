@@ -27,4 +27,5 @@ if [[ -x scripts/windows-tests.sh ]]; then
   step "Windows build under Wine"
   scripts/windows-tests.sh
 fi
+step "Windows release package"; scripts/package.sh
 step "all tests passed"

@@ -46,6 +46,10 @@ BenchWindow::BenchWindow(platform::Clock& clock) : impl_(std::make_unique<Impl>(
 
 BenchWindow::~BenchWindow() = default;
 
+std::string BenchWindow::Problem(bool) const {
+  return "";  // the message loop is the bench's own
+}
+
 platform::HostWindow* BenchWindow::Host() {
   return &impl_->loop;
 }

@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include <cstring>
+#include <string>
 
 #include "bench/bench_window.h"
 #include "platform/win32/host_window.h"
@@ -45,6 +46,16 @@ LRESULT CALLBACK MuteChildTimers(int code, WPARAM wp, LPARAM lp) {
   return CallNextHookEx(nullptr, code, wp, lp);
 }
 
+std::string LastErrorText() {
+  const DWORD why = GetLastError();
+  char text[256] = {};
+  const DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                 nullptr, why, 0, text, sizeof text, nullptr);
+  std::string message(text, n);
+  while (!message.empty() && (message.back() == '\n' || message.back() == '\r')) message.pop_back();
+  return message.empty() ? "error " + std::to_string(why) : message;
+}
+
 bool RegisterHostClass() {
   WNDCLASSEXA wc{};
   wc.cbSize = sizeof wc;
@@ -63,17 +74,31 @@ struct BenchWindow::Impl {
   platform::Clock& clock;
   platform::HostWindow host;
   bool comStarted = false;
+  std::string createError;
 };
 
 BenchWindow::BenchWindow(platform::Clock& clock) : impl_(std::make_unique<Impl>(clock)) {
   // A host initialises COM on its UI thread before it calls the plug-in.
   impl_->comStarted = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
-  if (RegisterHostClass()) {
-    // Never shown: the plug-in needs a parent for its child window only.
-    impl_->host.hwnd = CreateWindowExA(0, kHostClass, "pendant-bench", WS_OVERLAPPEDWINDOW,
-                                       CW_USEDEFAULT, CW_USEDEFAULT, 200, 100, nullptr, nullptr,
-                                       GetModuleHandleA(nullptr), nullptr);
+  if (!RegisterHostClass()) {
+    impl_->createError = "cannot register the host window class: " + LastErrorText();
+    return;
   }
+  // Never shown: the plug-in needs a parent for its child window only.
+  impl_->host.hwnd = CreateWindowExA(0, kHostClass, "pendant-bench", WS_OVERLAPPEDWINDOW,
+                                     CW_USEDEFAULT, CW_USEDEFAULT, 200, 100, nullptr, nullptr,
+                                     GetModuleHandleA(nullptr), nullptr);
+  if (impl_->host.hwnd == nullptr)
+    impl_->createError =
+        "cannot create the host window (is there a usable display?): " + LastErrorText();
+}
+
+std::string BenchWindow::Problem(bool pluginStarted) const {
+  if (impl_->host.hwnd == nullptr)
+    return impl_->createError.empty() ? "no host window" : impl_->createError;
+  if (pluginStarted && GetDlgItem(impl_->host.hwnd, kChildId) == nullptr)
+    return "the plug-in created no window on the host window, so its 25 ms cycle cannot run";
+  return "";
 }
 
 BenchWindow::~BenchWindow() {

@@ -16,7 +16,7 @@ std::string DefaultProfilePath() {
   return (base / "km4r-pendant" / "profile.xml").string();
 }
 
-int RunLive(const std::string&, const std::string&, std::ostream&, std::ostream& err) {
+int RunLive(const LiveOptions&, std::ostream&, std::ostream& err) {
   err << "pendant-bench: 'live' is available in the Linux build only; this Windows build runs\n"
          "scenarios ('run') and the demo ('demo') on the virtual pendant.\n";
   return 1;

@@ -1,17 +1,64 @@
 # Checks of the bench commands that do not produce a golden trace. EMULATOR,
 # when set, runs BENCH (a cross-built program).
-if(MODE STREQUAL "live")
-  # An empty device directory: no pendant anywhere.
-  set(sysfs ${OUT}/no-hidraw)
-  file(REMOVE_RECURSE ${sysfs})
-  file(MAKE_DIRECTORY ${sysfs})
-  execute_process(COMMAND ${EMULATOR} ${BENCH} live --sysfs ${sysfs}
-                  OUTPUT_VARIABLE out ERROR_VARIABLE err RESULT_VARIABLE rc)
-  if(rc EQUAL 0)
-    message(FATAL_ERROR "live without a pendant exited 0\n${out}${err}")
+# One row of the bad-input table: runs the bench with ARGS (a list; INPUT
+# feeds standard input) and wants exit status RC and PATTERN in standard
+# error, or in standard output for a zero RC.
+function(expect rc pattern)
+  cmake_parse_arguments(PARSE_ARGV 2 row "" "INPUT" "ARGS")
+  set(input)
+  if(row_INPUT)
+    file(WRITE ${OUT}/input.txt "${row_INPUT}")
+    set(input INPUT_FILE ${OUT}/input.txt)
   endif()
-  if(NOT err MATCHES "no pendant found" OR NOT err MATCHES "04d8" OR NOT err MATCHES "fce7")
-    message(FATAL_ERROR "live without a pendant did not name vendor 04d8 and product fce7:\n${err}")
+  execute_process(COMMAND ${EMULATOR} ${BENCH} ${row_ARGS} ${input} TIMEOUT 60 OUTPUT_VARIABLE out
+                  ERROR_VARIABLE err RESULT_VARIABLE got)
+  if(rc EQUAL 0)
+    set(text "${out}")
+  else()
+    set(text "${err}")
+  endif()
+  if(NOT got EQUAL rc OR NOT text MATCHES "${pattern}")
+    message(SEND_ERROR "${row_ARGS}: exit ${got}, wanted ${rc} and '${pattern}'\n"
+                       "stdout:\n${out}\nstderr:\n${err}")
+  endif()
+endfunction()
+
+if(MODE STREQUAL "errors")
+  # Files `run` must refuse, with the system's reason.
+  set(dir ${OUT}/bad-input)
+  file(REMOVE_RECURSE ${dir})
+  file(MAKE_DIRECTORY ${dir}/a-directory.scn)
+  string(REPEAT "# padding padding padding padding padding padding padding padding\n" 17000 big)
+  file(WRITE ${dir}/big.scn "${big}")
+  expect(1 "nosuch.scn:0: cannot read the file: [A-Za-z]" ARGS run --plugin ${MODULE} ${dir}/nosuch.scn)
+  expect(1 "a-directory.scn:0: cannot read the file: it is a directory"
+         ARGS run --plugin ${MODULE} ${dir}/a-directory.scn)
+  expect(1 "big.scn:0: cannot read the file: larger than 1048576 bytes"
+         ARGS run --plugin ${MODULE} ${dir}/big.scn)
+  if(NOT EMULATOR)
+    expect(1 "/dev/zero:0: cannot read the file: not a regular file" ARGS run --plugin ${MODULE} /dev/zero)
+    # `config` says what became of the edits.
+    file(WRITE ${dir}/garbage.xml "<profile><unclosed>")
+    file(WRITE ${dir}/a-file "")
+    set(config config --plugin ${REAL_MODULE} --profile)
+    # An empty argument would not survive a list: this row runs on its own.
+    execute_process(COMMAND ${BENCH} config --plugin ${REAL_MODULE} --profile ""
+                    ERROR_VARIABLE err RESULT_VARIABLE got)
+    if(NOT got EQUAL 2 OR NOT err MATCHES "--profile needs a value, got an empty one")
+      message(SEND_ERROR "config --profile \"\": exit ${got}\n${err}")
+    endif()
+    expect(2 "a-directory.scn is a directory; --profile takes the profile file"
+           ARGS ${config} ${dir}/a-directory.scn)
+    expect(1 "not saved: .*garbage.xml" ARGS ${config} ${dir}/garbage.xml)
+    expect(1 "not saved: cannot create the directory .*a-file" ARGS ${config} ${dir}/a-file/p.xml)
+    expect(0 "cancelled: no setting changed in .*new.xml" ARGS ${config} ${dir}/new.xml INPUT "c\n")
+    expect(0 "\nsaved .*new.xml\n" ARGS ${config} ${dir}/new.xml INPUT "4 250\no\n")
+    expect(1 "cannot write .*a-file/x.scn: " ARGS live --plugin ${MODULE} --sysfs ${dir}
+                                                  --record ${dir}/a-file/x.scn)
+    file(READ ${dir}/new.xml saved)
+    if(NOT saved MATCHES "<StepJogRate>250</StepJogRate>")
+      message(SEND_ERROR "config said saved, but the profile holds:\n${saved}")
+    endif()
   endif()
 elseif(MODE STREQUAL "demo")
   execute_process(COMMAND ${EMULATOR} ${BENCH} demo OUTPUT_VARIABLE out ERROR_VARIABLE err RESULT_VARIABLE rc)
@@ -37,6 +84,15 @@ elseif(MODE STREQUAL "several")
   set(want "# ${DIR}/startup_shutdown.scn\n${one}# ${OUT}/bad.scn\n# ${DIR}/startup_shutdown.scn\n${one}")
   if(NOT rc EQUAL 2 OR NOT out STREQUAL want OR NOT err STREQUAL "${OUT}/bad.scn:2: bad axis '9' (0 to 5)\n")
     message(FATAL_ERROR "exit ${rc}\nstdout:\n${out}\nwanted:\n${want}\nstderr:\n${err}")
+  endif()
+elseif(MODE STREQUAL "no-display")
+  # Without a display the host window cannot be created: the bench must say
+  # so and fail, never print a trace of cycles that did not run.
+  execute_process(COMMAND ${CMAKE_COMMAND} -E env --unset=DISPLAY --unset=WAYLAND_DISPLAY
+                          ${EMULATOR} ${BENCH} run --plugin ${MODULE} ${DIR}/startup_shutdown.scn
+                  OUTPUT_VARIABLE out ERROR_VARIABLE err RESULT_VARIABLE rc)
+  if(NOT rc EQUAL 1 OR NOT err MATCHES "host window|no window" OR out MATCHES "DoButton")
+    message(FATAL_ERROR "exit ${rc}\nstdout:\n${out}\nstderr:\n${err}")
   endif()
 elseif(MODE STREQUAL "linux-only")
   # The Windows build says so instead of half-running these commands.

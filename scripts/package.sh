@@ -1,0 +1,48 @@
+#!/usr/bin/env bash
+# Builds the Windows plug-in for both architectures in Release (with debug
+# information) and writes dist/KM4R-<version>-windows.zip:
+#   x86/KM4R.dll   for 32-bit hosts      x64/KM4R.dll   for 64-bit hosts
+#   INSTALL.txt  LICENSE  CHANGELOG.md  SHA256SUMS
+# The DLLs in the zip are stripped; the debug information stays in the build
+# (build/win32-release/plugin/KM4R.dll.debug, build/win64-release/...), linked
+# from each DLL by name. The zip is checked before the script reports success.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh package
+
+declare -A preset=([x86]=win32-release [x64]=win64-release)
+declare -A triple=([x86]=i686-w64-mingw32 [x64]=x86_64-w64-mingw32)
+
+for arch in x86 x64; do
+  cmake --preset "${preset[$arch]}" >/dev/null
+  cmake --build --preset "${preset[$arch]}" -j2
+done
+
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/win64-release/CMakeCache.txt)
+if [[ -z "$version" ]]; then
+  echo "package.sh: no project version in build/win64-release/CMakeCache.txt" >&2
+  exit 1
+fi
+
+stage=build/package/KM4R-$version
+rm -rf "$stage"
+mkdir -p "$stage"
+for arch in x86 x64; do
+  dll=build/${preset[$arch]}/plugin/KM4R.dll
+  # The debug link names the file only; a debugger looks for it beside the DLL.
+  "${triple[$arch]}-objcopy" --only-keep-debug "$dll" "$dll.debug"
+  mkdir -p "$stage/$arch"
+  "${triple[$arch]}-objcopy" --strip-all --add-gnu-debuglink="$dll.debug" "$dll" "$stage/$arch/KM4R.dll"
+done
+# Windows text files: CRLF line ends.
+sed "s/@VERSION@/$version/g; s/\$/\r/" packaging/INSTALL.txt >"$stage/INSTALL.txt"
+cp LICENSE CHANGELOG.md "$stage/"
+(cd "$stage" && sha256sum x86/KM4R.dll x64/KM4R.dll INSTALL.txt LICENSE CHANGELOG.md >SHA256SUMS)
+
+mkdir -p dist
+zip=$PWD/dist/KM4R-$version-windows.zip
+rm -f "$zip"
+(cd "$stage" && cmake -E tar cf "$zip" --format=zip x86 x64 INSTALL.txt LICENSE CHANGELOG.md SHA256SUMS)
+
+cmake -DZIP="$zip" -DVERSION="$version" -DWORK="$PWD/build/package/check" -P tests/package/check_package.cmake
+echo "wrote $zip"
