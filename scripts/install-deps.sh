@@ -5,7 +5,7 @@
 set -euo pipefail
 
 linux_pkgs=(build-essential cmake ninja-build pkg-config libgtest-dev libgmock-dev googletest
-            libbenchmark-dev libpugixml-dev libudev-dev tmux clang libclang-rt-14-dev)
+            libbenchmark-dev libudev-dev tmux clang libclang-rt-14-dev)
 windows_pkgs=(g++-mingw-w64-x86-64 g++-mingw-w64-i686 mingw-w64-tools wine wine64 xvfb xauth
               imagemagick)
 
