@@ -624,7 +624,10 @@ TEST_P(ProfileFileTest, SavesOnlyWhatReadsBackAndKeepsTheFile) {
   (void)otherUser;
   {
     ProfileStore store;
-    if (c.read >= 0) EXPECT_EQ(store.GetInt(kSection, "StepSize1", 2), c.read);
+    const int32_t read = store.GetInt(kSection, "StepSize1", 2);
+    if (c.read >= 0) {
+      EXPECT_EQ(read, c.read);
+    }
     store.SetInt(kSection, "StepSize1", 3);
   }
 #else
