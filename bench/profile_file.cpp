@@ -47,12 +47,9 @@ bool SetProfileValue(const std::string& path, const std::string& key, const std:
   if (node == nullptr) node = doc->AppendChildElement(section, key.c_str());
   // The whole text content is replaced, as an editor would.
   doc->SetText(node, value.c_str());
-  std::string text;
-  if (!doc->Serialize(&text)) {
-    *error = "cannot write profile " + path;
-    return false;
-  }
-  const platform::FileWriteResult written = platform::WriteProfileFile(path, text);
+  const platform::FileWriteResult written = platform::WriteProfileFile(
+      path, [&doc](const platform::WriteBytes& write) { return doc->Serialize(write); },
+      [](std::string) { return true; });
   if (!written.written) {
     *error = "cannot write profile: " + written.reason;
     return false;

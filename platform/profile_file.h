@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <string>
 
 namespace km4r::platform {
@@ -19,14 +20,21 @@ FileReadResult ReadProfileFile(const std::string& path, std::size_t maxBytes, st
 
 struct FileWriteResult {
   bool written = false;
-  std::string reason;  // why nothing was written
+  bool confirmed = true;  // false: confirm refused the bytes
+  std::string reason;     // why nothing was written
 };
 
-// Replaces the file's content with bytes. A symbolic link is followed: its
-// target is written and the link stays. Atomic (a temporary file in the same
-// directory, then renamed or swapped in keeping the file's attributes) when
-// the directory is writable; otherwise the file is written in place. A file
-// the user cannot write is never replaced.
-FileWriteResult WriteProfileFile(const std::string& path, const std::string& bytes);
+// Replaces the file's content with what produce writes, once confirm has
+// agreed to it. A symbolic link is followed: its target is written and the
+// link stays. Atomic (a temporary file in the same directory, then renamed or
+// swapped in keeping the file's attributes) when the directory is writable;
+// otherwise the file is written in place. A file the user cannot write is
+// never replaced. confirm gets the bytes as written (read back from the
+// temporary file), or a copy of them before an in-place write.
+using WriteBytes = std::function<bool(const char* data, std::size_t size)>;
+using ProduceBytes = std::function<bool(const WriteBytes& write)>;
+using ConfirmBytes = std::function<bool(std::string bytes)>;
+FileWriteResult WriteProfileFile(const std::string& path, const ProduceBytes& produce,
+                                 const ConfirmBytes& confirm);
 
 }  // namespace km4r::platform

@@ -5,13 +5,17 @@
 // "none".
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
 namespace km4r::platform {
 
 using XmlElement = void*;
+// Takes the next piece of a text being written; false stops the writing.
+using ByteSink = std::function<bool(const char* data, std::size_t size)>;
 
 class XmlDocument {
  public:
@@ -25,7 +29,15 @@ class XmlDocument {
   virtual bool Parse(std::string bytes) = 0;
   // The document as text in the encoding it was parsed from (with its
   // byte-order mark if it had one); UTF-8 for a document built from nothing.
-  virtual bool Serialize(std::string* bytes) = 0;
+  // Written piece by piece, so it need not be held whole besides the tree.
+  virtual bool Serialize(const ByteSink& write) = 0;
+  bool Serialize(std::string* bytes) {
+    bytes->clear();
+    return Serialize([bytes](const char* data, std::size_t size) {
+      bytes->append(data, size);
+      return true;
+    });
+  }
   // A digest of every node, its name, text and attributes in order: equal
   // digests mean equal documents, so a written text can be checked against
   // the document without holding both at once.

@@ -63,23 +63,31 @@ ProfileSaveResult ProfileStore::Save() {
     return result;
   }
   const std::uint64_t digest = document_->Digest();
-  std::string text;
-  bool same = document_->Serialize(&text);
-  // The check parses the text again; the document is let go first so a large
-  // profile is never held twice over besides its text.
-  document_.reset();
-  auto check = platform::CreateXmlDocument();
-  same = same && check && check->Parse(text) && check->Digest() == digest;
-  if (!same) {
-    Load();
-    result.status = ProfileSaveResult::NotReadBack;
-    result.reason = "the new text of " + path_ + " would not read back as the document";
-    return result;
+  // The text is written, read back and parsed again, and must be this
+  // document. The document is let go once written, so a large profile is
+  // never held twice over.
+  std::unique_ptr<platform::XmlDocument> check;
+  platform::FileWriteResult written = platform::WriteProfileFile(
+      path_,
+      [this](const platform::WriteBytes& write) {
+        const bool ok = document_->Serialize(write);
+        document_.reset();
+        return ok;
+      },
+      [&check, digest](std::string bytes) {
+        check = platform::CreateXmlDocument();
+        return check && check->Parse(std::move(bytes)) && check->Digest() == digest;
+      });
+  if (!document_) {
+    if (written.confirmed && check) {
+      document_ = std::move(check);
+    } else {
+      Load();  // what the file holds, which is unchanged
+    }
   }
-  document_ = std::move(check);
-  platform::FileWriteResult written = platform::WriteProfileFile(path_, text);
   if (!written.written) {
-    result.status = ProfileSaveResult::WriteFailed;
+    result.status =
+        written.confirmed ? ProfileSaveResult::WriteFailed : ProfileSaveResult::NotReadBack;
     result.reason = std::move(written.reason);
   }
   return result;

@@ -4,8 +4,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
+#include <string_view>
 
 #include "platform/profile_file.h"
 
@@ -23,7 +26,7 @@ std::string Because(const char* what, const std::string& path) {
   return std::string(what) + " " + path + ": " + std::strerror(errno);
 }
 
-bool WriteAll(int fd, const std::string& data) {
+bool WriteAll(int fd, std::string_view data) {
   std::size_t done = 0;
   while (done < data.size()) {
     const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
@@ -84,7 +87,8 @@ FileReadResult ReadProfileFile(const std::string& path, std::size_t maxBytes, st
   } else if (static_cast<unsigned long long>(st.st_size) > maxBytes) {
     result = FileReadResult::TooLarge;
   } else {
-    bytes->resize(static_cast<std::size_t>(st.st_size));
+    // One byte beyond the size, so the end shows without growing the buffer.
+    bytes->resize(std::min(maxBytes, static_cast<std::size_t>(st.st_size)) + 1);
     std::size_t done = 0;
     for (;;) {
       if (done == bytes->size()) {
@@ -109,7 +113,8 @@ FileReadResult ReadProfileFile(const std::string& path, std::size_t maxBytes, st
   return result;
 }
 
-FileWriteResult WriteProfileFile(const std::string& path, const std::string& bytes) {
+FileWriteResult WriteProfileFile(const std::string& path, const ProduceBytes& produce,
+                                 const ConfirmBytes& confirm) {
   FileWriteResult r;
   std::string target;
   if (path.empty() || !ResolveLinks(path, &target)) {
@@ -137,29 +142,55 @@ FileWriteResult WriteProfileFile(const std::string& path, const std::string& byt
     for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
       temp =
           dir + "/." + base + ".tmp" + std::to_string(::getpid()) + "_" + std::to_string(attempt);
-      fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+      fd = ::open(temp.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
       if (fd < 0 && errno != EEXIST) break;
     }
     if (fd >= 0) {
-      bool ok = WriteAll(fd, bytes);
+      bool ok = produce([fd](const char* data, std::size_t size) {
+        return WriteAll(fd, std::string_view(data, size));
+      });
       if (ok && exists) {
         ok = ::fchmod(fd, st.st_mode & 07777) == 0;
         if (ok && ::geteuid() == 0) ok = ::fchown(fd, st.st_uid, st.st_gid) == 0;
       }
       if (ok) ok = ::fsync(fd) == 0;
       if (::close(fd) != 0) ok = false;
-      if (ok) ok = ::rename(temp.c_str(), target.c_str()) == 0;
-      if (ok) {
-        r.written = true;
-        return r;
+      if (!ok) r.reason = Because("cannot write", temp);
+      // What confirm sees is what the file holds.
+      std::string written;
+      if (ok && ReadProfileFile(temp, SIZE_MAX - 1, &written) != FileReadResult::Read) {
+        ok = false;
+        r.reason = Because("cannot read back", temp);
       }
-      r.reason = Because("cannot replace", target);
-      ::unlink(temp.c_str());
+      if (ok && !confirm(std::move(written))) {
+        ok = false;
+        r.confirmed = false;
+        r.reason = "the new text of " + target + " would not read back as the document";
+      }
+      if (ok && ::rename(temp.c_str(), target.c_str()) != 0) {
+        ok = false;
+        r.reason = Because("cannot replace", target);
+      }
+      if (!ok) ::unlink(temp.c_str());
+      r.written = ok;
       return r;
     }
   }
   if (!exists) {
     r.reason = Because("cannot create a file in", dir);
+    return r;
+  }
+  std::string bytes;
+  if (!produce([&bytes](const char* data, std::size_t size) {
+        bytes.append(data, size);
+        return true;
+      })) {
+    r.reason = "the document cannot be written as text";
+    return r;
+  }
+  if (!confirm(bytes)) {
+    r.confirmed = false;
+    r.reason = "the new text of " + target + " would not read back as the document";
     return r;
   }
   return InPlace(target, bytes);

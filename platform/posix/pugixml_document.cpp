@@ -1,7 +1,9 @@
 // XmlDocument over pugixml. Text is kept exactly as written: no entity or
 // end-of-line conversion (so no entity can expand, and references come back
 // as they were), whitespace-only text kept as nodes.
+#include <cstdint>
 #include <cstring>
+#include <functional>
 #include <pugixml.hpp>
 #include <string_view>
 
@@ -25,6 +27,15 @@ pugi::xml_node Node(XmlElement e) {
 XmlElement Handle(pugi::xml_node n) {
   return n ? n.internal_object() : nullptr;
 }
+
+struct SinkWriter : pugi::xml_writer {
+  const ByteSink& sink;
+  bool ok = true;
+  explicit SinkWriter(const ByteSink& s) : sink(s) {}
+  void write(const void* data, std::size_t size) override {
+    if (ok) ok = sink(static_cast<const char*>(data), size);
+  }
+};
 
 struct StringWriter : pugi::xml_writer {
   std::string* out;
@@ -68,14 +79,16 @@ void Walk(pugi::xml_node root, Visit visit, Leave leave) {
   }
 }
 
-constexpr std::uint64_t kFnvPrime = 1099511628211ull;
-void Mix(std::uint64_t& h, unsigned value) {
-  h ^= value;
-  h *= kFnvPrime;
+void Mix(std::uint64_t& h, std::uint64_t value) {
+  h = (h ^ value) * 1099511628211ull;
+  h ^= h >> 29;
 }
+// Strings are mixed whole (with their length), so no two splits of the same
+// characters mix alike.
 void Mix(std::uint64_t& h, const char* s) {
-  for (; *s != '\0'; ++s) Mix(h, static_cast<unsigned char>(*s));
-  Mix(h, 0x100u);  // no byte has this value: ends the string
+  const std::string_view v(s);
+  Mix(h, v.size());
+  Mix(h, std::hash<std::string_view>{}(v));
 }
 
 class PugiXmlDocument final : public XmlDocument {
@@ -100,12 +113,11 @@ class PugiXmlDocument final : public XmlDocument {
     return true;
   }
 
-  bool Serialize(std::string* bytes) override {
-    bytes->clear();
-    bytes->reserve(source_.size() + 4096);
-    StringWriter w(bytes);
+  using XmlDocument::Serialize;
+  bool Serialize(const ByteSink& write) override {
+    SinkWriter w(write);
     doc_.save(w, "", kWriteFlags | (bom_ ? pugi::format_write_bom : 0u), encoding_);
-    return true;
+    return w.ok;
   }
 
   std::uint64_t Digest() override {
@@ -113,16 +125,16 @@ class PugiXmlDocument final : public XmlDocument {
     Walk(
         doc_,
         [&h](pugi::xml_node n) {
-          Mix(h, static_cast<unsigned>(n.type()));
+          Mix(h, static_cast<std::uint64_t>(n.type()));
           Mix(h, n.name());
           Mix(h, n.value());
           for (pugi::xml_attribute a : n.attributes()) {
-            Mix(h, 0x101u);
+            Mix(h, 0x101);
             Mix(h, a.name());
             Mix(h, a.value());
           }
         },
-        [&h] { Mix(h, 0x102u); });
+        [&h] { Mix(h, 0x102); });
     return h;
   }
 

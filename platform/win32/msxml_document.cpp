@@ -165,7 +165,14 @@ class MsxmlDocument final : public XmlDocument {
     return true;
   }
 
-  bool Serialize(std::string* bytes) override {
+  using XmlDocument::Serialize;
+  bool Serialize(const ByteSink& write) override {
+    std::string bytes;
+    return Render(&bytes) && write(bytes.data(), bytes.size());
+  }
+
+ private:
+  bool Render(std::string* bytes) {
     // The DOM's own save first: it writes the declared encoding. Where it does
     // not (Wine's MSXML writes UTF-8 whatever the declaration says), the
     // DOM's text is encoded here in the declared encoding instead. Whichever
@@ -184,6 +191,7 @@ class MsxmlDocument final : public XmlDocument {
     return true;
   }
 
+ public:
   std::uint64_t Digest() override {
     // The DOM's own rendering of the whole tree stands for its content.
     Bstr xml;

@@ -105,10 +105,19 @@ FileReadResult ReadProfileFile(const std::string& path, std::size_t maxBytes, st
   return result;
 }
 
-FileWriteResult WriteProfileFile(const std::string& path, const std::string& bytes) {
+FileWriteResult WriteProfileFile(const std::string& path, const ProduceBytes& produce,
+                                 const ConfirmBytes& confirm) {
   FileWriteResult r;
   if (path.empty()) {
     r.reason = "no profile path";
+    return r;
+  }
+  std::string bytes;
+  if (!produce([&bytes](const char* data, std::size_t size) {
+        bytes.append(data, size);
+        return true;
+      })) {
+    r.reason = "the document cannot be written as text";
     return r;
   }
   const std::wstring target = FinalPath(Widen(path));
@@ -129,23 +138,31 @@ FileWriteResult WriteProfileFile(const std::string& path, const std::string& byt
     HANDLE f =
         CreateFileW(temp, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     bool ok = f != INVALID_HANDLE_VALUE && WriteAll(f, bytes) && FlushFileBuffers(f);
+    if (!ok) r.reason = Because("cannot write", temp);
     if (f != INVALID_HANDLE_VALUE) CloseHandle(f);
+    if (ok && !confirm(std::move(bytes))) {
+      ok = false;
+      r.confirmed = false;
+      r.reason = "the new text would not read back as the document";
+    }
     // ReplaceFileW keeps the profile's attributes and access control.
     if (ok) {
       ok = exists ? ReplaceFileW(target.c_str(), temp, nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS,
                                  nullptr, nullptr) != 0
                   : MoveFileExW(temp, target.c_str(), MOVEFILE_WRITE_THROUGH) != 0;
+      if (!ok) r.reason = Because("cannot replace", target);
     }
-    if (ok) {
-      r.written = true;
-      return r;
-    }
-    r.reason = Because("cannot replace", target);
-    DeleteFileW(temp);
+    if (!ok) DeleteFileW(temp);
+    r.written = ok;
     return r;
   }
   if (!exists) {
     r.reason = Because("cannot create a file in", dir);
+    return r;
+  }
+  if (!confirm(bytes)) {
+    r.confirmed = false;
+    r.reason = "the new text would not read back as the document";
     return r;
   }
   // No file can be made beside it: the profile itself is written.

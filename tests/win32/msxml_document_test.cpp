@@ -73,8 +73,10 @@ XmlLoadResult LoadFile(XmlDocument& doc, const std::string& path) {
 }
 
 bool SaveFile(XmlDocument& doc, const std::string& path) {
-  std::string text;
-  return doc.Serialize(&text) && WriteProfileFile(path, text).written;
+  return WriteProfileFile(
+             path, [&doc](const WriteBytes& write) { return doc.Serialize(write); },
+             [](std::string) { return true; })
+      .written;
 }
 
 TEST(MsxmlDocument, LoadTellsMissingUnreadableUnparseableAndLoaded) {
