@@ -3,6 +3,7 @@
 // whole document back at destruction.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
