@@ -41,6 +41,7 @@ void StoreLifetime(benchmark::State& state) {
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
                           static_cast<int64_t>(std::filesystem::file_size(path)));
+  std::filesystem::remove(path);
 }
 BENCHMARK(StoreLifetime)->Unit(benchmark::kMillisecond);
 
@@ -77,6 +78,8 @@ void LibraryParseSerialiseFsync(benchmark::State& state) {
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
                           static_cast<int64_t>(std::filesystem::file_size(path)));
+  std::filesystem::remove(path);
+  std::filesystem::remove(out);
 }
 BENCHMARK(LibraryParseSerialiseFsync)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
@@ -110,6 +113,7 @@ void StorePeakMemory50MB(benchmark::State& state) {
   }
   state.counters["peak_x_size"] = peak;
   state.counters["size_MB"] = size / (1 << 20);
+  std::filesystem::remove(path);
 }
 BENCHMARK(StorePeakMemory50MB)->Unit(benchmark::kMillisecond)->Iterations(1);
 
