@@ -1,64 +1,57 @@
 #include "bench/profile_file.h"
 
-#if !defined(KM4R_BENCH_PUGIXML)
-#include "bench/profile_text.h"
-
-namespace km4r::bench {
-
-// No XML library in this build: the edits are made on the file's text.
-bool SetProfileValue(const std::string& path, const std::string& key, const std::string& value,
-                     std::string* error) {
-  return xmltext::SetProfileValue(path, key, value, error);
-}
-
-bool ReadPendantSection(const std::string& path,
-                        std::vector<std::pair<std::string, std::string>>* keys,
-                        std::string* error) {
-  return xmltext::ReadPendantSection(path, keys, error);
-}
-
-}  // namespace km4r::bench
-
-#else
-#include <pugixml.hpp>
-
-#include <filesystem>
-#include <system_error>
+#include "platform/profile_file.h"
+#include "platform/xml_document.h"
 
 namespace km4r::bench {
 
 namespace {
 
-// Loads path into doc. A missing file is an empty document.
-bool Load(const std::string& path, pugi::xml_document* doc, std::string* error) {
-  std::error_code ec;
-  if (!std::filesystem::exists(path, ec)) return true;
-  const pugi::xml_parse_result r =
-      doc->load_file(path.c_str(), pugi::parse_default | pugi::parse_declaration);
-  if (!r) {
-    *error = "profile " + path + " is not readable XML: " + r.description();
-    return false;
+// The profile's document; a missing or blank file is an empty one.
+std::unique_ptr<platform::XmlDocument> Load(const std::string& path, std::string* error) {
+  auto doc = platform::CreateXmlDocument();
+  if (!doc) {
+    *error = "no XML document on this system";
+    return nullptr;
   }
-  return true;
+  std::string bytes;
+  switch (platform::ReadProfileFile(path, std::size_t{64} << 20, &bytes)) {
+    case platform::FileReadResult::Read:
+      if (bytes.find_first_not_of(" \t\r\n") == std::string::npos) break;
+      if (!doc->Parse(std::move(bytes))) {
+        *error = "profile " + path + " is not readable XML";
+        return nullptr;
+      }
+      return doc;
+    case platform::FileReadResult::Missing:
+      break;
+    case platform::FileReadResult::Unreadable:
+    case platform::FileReadResult::TooLarge:
+      *error = "cannot read profile " + path;
+      return nullptr;
+  }
+  return doc;
 }
 
 }  // namespace
 
 bool SetProfileValue(const std::string& path, const std::string& key, const std::string& value,
                      std::string* error) {
-  pugi::xml_document doc;
-  if (!Load(path, &doc, error)) return false;
-  pugi::xml_node root = doc.document_element();
-  if (!root) root = doc.append_child("profile");
-  pugi::xml_node section = root.child(kPendantSection);
-  if (!section) section = root.append_child(kPendantSection);
-  pugi::xml_node node = section.child(key.c_str());
-  if (!node) node = section.append_child(key.c_str());
+  auto doc = Load(path, error);
+  if (!doc) return false;
+  platform::XmlElement root = doc->DocumentElement();
+  if (root == nullptr) root = doc->CreateDocumentElement("profile");
+  platform::XmlElement section = doc->FirstChildElement(root, kPendantSection);
+  if (section == nullptr) section = doc->AppendChildElement(root, kPendantSection);
+  platform::XmlElement node = doc->FirstChildElement(section, key.c_str());
+  if (node == nullptr) node = doc->AppendChildElement(section, key.c_str());
   // The whole text content is replaced, as an editor would.
-  while (node.first_child()) node.remove_child(node.first_child());
-  if (!value.empty()) node.append_child(pugi::node_pcdata).set_value(value.c_str());
-  if (!doc.save_file(path.c_str())) {
-    *error = "cannot write profile " + path;
+  doc->SetText(node, value.c_str());
+  const platform::FileWriteResult written = platform::WriteProfileFile(
+      path, [&doc](const platform::WriteBytes& write) { return doc->Serialize(write); },
+      [](std::string) { return true; });
+  if (!written.written) {
+    *error = "cannot write profile: " + written.reason;
     return false;
   }
   return true;
@@ -68,16 +61,16 @@ bool ReadPendantSection(const std::string& path,
                         std::vector<std::pair<std::string, std::string>>* keys,
                         std::string* error) {
   keys->clear();
-  pugi::xml_document doc;
-  if (!Load(path, &doc, error)) return false;
-  pugi::xml_node section = doc.document_element().child(kPendantSection);
-  for (pugi::xml_node n = section.first_child(); n; n = n.next_sibling()) {
-    if (n.type() != pugi::node_element) continue;
-    keys->emplace_back(n.name(), n.child_value());
-  }
+  auto doc = Load(path, error);
+  if (!doc) return false;
+  platform::XmlElement root = doc->DocumentElement();
+  platform::XmlElement section =
+      root == nullptr ? nullptr : doc->FirstChildElement(root, kPendantSection);
+  if (section == nullptr) return true;
+  for (platform::XmlElement k = doc->FirstChildElement(section, nullptr); k != nullptr;
+       k = doc->NextSiblingElement(k))
+    keys->emplace_back(doc->Name(k), doc->Text(k));
   return true;
 }
 
 }  // namespace km4r::bench
-
-#endif

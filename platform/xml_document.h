@@ -1,43 +1,60 @@
 // The XML document the profile store works on, one implementation per
-// platform (posix: pugixml; win32: the MSXML DOM). Elements are small opaque
-// handles owned by the document; nullptr means "none".
+// platform (posix: pugixml; win32: the MSXML DOM). It parses and produces
+// bytes only: files are the store's business (platform/profile_file.h).
+// Elements are small opaque handles owned by the document; nullptr means
+// "none".
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
 namespace km4r::platform {
 
 using XmlElement = void*;
-
-enum class XmlLoadResult {
-  Loaded,       // parsed; the document holds the file
-  Missing,      // no file at the path: the document is empty
-  Unreadable,   // exists but cannot be read (permissions, a directory, ...)
-  Unparseable,  // read but not well-formed XML (or too large to hold)
-};
+// Takes the next piece of a text being written; false stops the writing.
+using ByteSink = std::function<bool(const char* data, std::size_t size)>;
 
 class XmlDocument {
  public:
   virtual ~XmlDocument() = default;
 
-  // Loads the whole file, keeping everything in it (declaration, doctype,
-  // comments, processing instructions, whitespace) so Save writes back what
-  // the store did not touch exactly as loaded. Entity expansion is off.
-  virtual XmlLoadResult Load(const std::string& path) = 0;
-  // Writes the document to a temporary file in the path's directory and
-  // renames it over path, keeping an existing file's permissions; a crash
-  // mid-save leaves the old file whole. False when nothing was written.
-  virtual bool Save(const std::string& path) = 0;
+  // Parses a whole profile as it is stored: the encoding comes from its
+  // byte-order mark or declaration. Keeps every node (declaration, document
+  // type, comments, processing instructions, whitespace) and its text;
+  // entity references are never expanded. An 8-bit text with a NUL byte is
+  // not XML. False, leaving the document empty, when the text is refused.
+  virtual bool Parse(std::string bytes) = 0;
+  // The document as text in the encoding it was parsed from (with its
+  // byte-order mark if it had one); UTF-8 for a document built from nothing.
+  // Written piece by piece, so it need not be held whole besides the tree.
+  virtual bool Serialize(const ByteSink& write) = 0;
+  bool Serialize(std::string* bytes) {
+    bytes->clear();
+    return Serialize([bytes](const char* data, std::size_t size) {
+      bytes->append(data, size);
+      return true;
+    });
+  }
+  // A digest of every node, its name, text and attributes in order: equal
+  // digests mean equal documents, so a written text can be checked against
+  // the document without holding both at once.
+  virtual std::uint64_t Digest() = 0;
 
   virtual XmlElement DocumentElement() = 0;
   // Appends a new root element to a document that has none.
   virtual XmlElement CreateDocumentElement(const char* name) = 0;
-  // First direct child element of parent with this name, or nullptr.
+  // First direct child element of parent with this name (any name when name
+  // is nullptr), or nullptr.
   virtual XmlElement FirstChildElement(XmlElement parent, const char* name) = 0;
+  // The next element among element's siblings, or nullptr.
+  virtual XmlElement NextSiblingElement(XmlElement element) = 0;
+  virtual std::string Name(XmlElement element) = 0;
   // New element appended as parent's last child.
   virtual XmlElement AppendChildElement(XmlElement parent, const char* name) = 0;
-  // Text content of the element (all descendant text).
+  // Text content of the element (all descendant text), UTF-8.
   virtual std::string Text(XmlElement element) = 0;
   // Replaces the element's content with one text node.
   virtual void SetText(XmlElement element, const char* text) = 0;

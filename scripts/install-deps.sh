@@ -6,7 +6,7 @@
 #   scripts/install-deps.sh all       everything scripts/test.sh needs: linux, package, Wine, Xvfb
 set -euo pipefail
 
-build_pkgs=(build-essential cmake ninja-build pkg-config libpugixml-dev libudev-dev)
+build_pkgs=(build-essential cmake ninja-build pkg-config libudev-dev)
 test_pkgs=(libgtest-dev libgmock-dev googletest libbenchmark-dev tmux clang libclang-rt-14-dev)
 cross_pkgs=(build-essential cmake ninja-build g++-mingw-w64-x86-64 g++-mingw-w64-i686
             mingw-w64-tools)

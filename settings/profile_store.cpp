@@ -2,34 +2,95 @@
 
 #include <cstdio>
 
+#include "platform/profile_file.h"
 #include "plugin/module_state.h"
 
 namespace km4r {
 
+namespace {
+
+bool Blank(const std::string& bytes) {
+  return bytes.find_first_not_of(" \t\r\n") == std::string::npos;
+}
+
+}  // namespace
+
 ProfileStore::ProfileStore() {
   if (platform::ProfilePathUsable()) path_ = Module().profilePath;
+  Load();
+}
+
+ProfileStore::~ProfileStore() {
+  if (!saved_) Save();
+}
+
+void ProfileStore::Load() {
+  keepFile_.clear();
   document_ = platform::CreateXmlDocument();
   if (!document_) return;
   if (!path_.empty()) {
-    switch (document_->Load(path_)) {
-      case platform::XmlLoadResult::Loaded:
-      case platform::XmlLoadResult::Missing:
-        saveAllowed_ = true;
+    std::string bytes;
+    switch (platform::ReadProfileFile(path_, kMaxProfileBytes, &bytes)) {
+      case platform::FileReadResult::Read:
+        // An empty file is as good as none: a fresh profile is written.
+        if (!Blank(bytes) && !document_->Parse(std::move(bytes)))
+          keepFile_ = "profile " + path_ + " is not well-formed XML";
         break;
-      case platform::XmlLoadResult::Unreadable:
-      case platform::XmlLoadResult::Unparseable:
-        // Start from a fresh, empty document; whatever the failed load left
-        // behind is not to be trusted.
-        document_ = platform::CreateXmlDocument();
-        if (!document_) return;
+      case platform::FileReadResult::Missing:
+        break;
+      case platform::FileReadResult::Unreadable:
+        keepFile_ = "profile " + path_ + " cannot be read";
+        break;
+      case platform::FileReadResult::TooLarge:
+        keepFile_ = "profile " + path_ + " is larger than 64 MB";
         break;
     }
   }
   if (document_->DocumentElement() == nullptr) document_->CreateDocumentElement("profile");
 }
 
-ProfileStore::~ProfileStore() {
-  if (document_ && saveAllowed_ && !path_.empty()) document_->Save(path_);
+ProfileSaveResult ProfileStore::Save() {
+  saved_ = true;
+  ProfileSaveResult result;
+  if (path_.empty() || !document_) {
+    result.status = ProfileSaveResult::NoProfile;
+    result.reason = path_.empty() ? "no profile path" : "no XML document on this system";
+    return result;
+  }
+  if (!keepFile_.empty()) {
+    result.status = ProfileSaveResult::FileKept;
+    result.reason = keepFile_;
+    return result;
+  }
+  const std::uint64_t digest = document_->Digest();
+  // The text is written, read back and parsed again, and must be this
+  // document. The document is let go once written, so a large profile is
+  // never held twice over.
+  std::unique_ptr<platform::XmlDocument> check;
+  platform::FileWriteResult written = platform::WriteProfileFile(
+      path_,
+      [this](const platform::WriteBytes& write) {
+        const bool ok = document_->Serialize(write);
+        document_.reset();
+        return ok;
+      },
+      [&check, digest](std::string bytes) {
+        check = platform::CreateXmlDocument();
+        return check && check->Parse(std::move(bytes)) && check->Digest() == digest;
+      });
+  if (!document_) {
+    if (written.confirmed && check) {
+      document_ = std::move(check);
+    } else {
+      Load();  // what the file holds, which is unchanged
+    }
+  }
+  if (!written.written) {
+    result.status =
+        written.confirmed ? ProfileSaveResult::WriteFailed : ProfileSaveResult::NotReadBack;
+    result.reason = std::move(written.reason);
+  }
+  return result;
 }
 
 platform::XmlElement ProfileStore::FindKey(const char* section, const char* key) {

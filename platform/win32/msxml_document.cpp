@@ -7,6 +7,9 @@
 #include <msxml2.h>
 #include <oleauto.h>
 
+#include <cstdint>
+#include <cstring>
+#include <cwctype>
 #include <string>
 #include <vector>
 
@@ -25,9 +28,6 @@ constexpr IID kDomDocumentIid = {
 // {2933BF95-7B36-11D2-B20E-00C04F983E60}
 constexpr IID kDomDocument2Iid = {
     0x2933BF95, 0x7B36, 0x11D2, {0xB2, 0x0E, 0x00, 0xC0, 0x4F, 0x98, 0x3E, 0x60}};
-
-// Anything larger is no profile; refusing it keeps memory bounded.
-constexpr unsigned long long kMaxProfileBytes = 64ull << 20;
 
 // The DOM cannot keep entity references unexpanded, so a document type
 // declaration is refused outright (here, and by the scan in Load where the
@@ -86,36 +86,10 @@ class Bstr {
   BSTR value_ = nullptr;
 };
 
-// A VARIANT holding a file name (the path arguments of load and save).
-class PathVariant {
- public:
-  explicit PathVariant(const std::wstring& path) {
-    VariantInit(&value_);
-    value_.vt = VT_BSTR;
-    value_.bstrVal = SysAllocStringLen(path.data(), static_cast<UINT>(path.size()));
-  }
-  ~PathVariant() { VariantClear(&value_); }
-  PathVariant(const PathVariant&) = delete;
-  PathVariant& operator=(const PathVariant&) = delete;
-  const VARIANT& get() const { return value_; }
-  bool ok() const { return value_.bstrVal != nullptr; }
-
- private:
-  VARIANT value_;
-};
-
-// Whether the file holds a document type declaration, in an 8-bit or a
+// Whether the text holds a document type declaration, in an 8-bit or a
 // UTF-16 encoding. Cheap and conservative: the token inside a comment counts
 // too, which only makes such a file be left alone.
-bool HasDocumentType(const std::wstring& path) {
-  HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                         OPEN_EXISTING, 0, nullptr);
-  if (f == INVALID_HANDLE_VALUE) return false;
-  std::string bytes;
-  char chunk[4096];
-  DWORD n = 0;
-  while (ReadFile(f, chunk, sizeof chunk, &n, nullptr) && n > 0) bytes.append(chunk, n);
-  CloseHandle(f);
+bool HasDocumentType(const std::string& bytes) {
   static const char kToken[] = "<!DOCTYPE";
   std::string le, be;
   for (const char* c = kToken; *c != '\0'; ++c) {
@@ -128,6 +102,27 @@ bool HasDocumentType(const std::wstring& path) {
          bytes.find(be) != std::string::npos;
 }
 
+// UTF-16 shows a byte-order mark or a zero byte beside the first '<'.
+bool LooksWide(const std::string& s) {
+  if (s.size() < 2) return false;
+  const unsigned char a = static_cast<unsigned char>(s[0]), b = static_cast<unsigned char>(s[1]);
+  return (a == 0xFF && b == 0xFE) || (a == 0xFE && b == 0xFF) || (a == 0 && b == '<') ||
+         (a == '<' && b == 0);
+}
+
+// The bytes an IStream holds, from its start.
+bool StreamBytes(IStream* stream, std::string* out) {
+  HGLOBAL memory = nullptr;
+  if (FAILED(GetHGlobalFromStream(stream, &memory))) return false;
+  STATSTG stat{};
+  if (FAILED(stream->Stat(&stat, STATFLAG_NONAME))) return false;
+  const void* data = GlobalLock(memory);
+  if (data == nullptr) return stat.cbSize.QuadPart == 0;
+  out->assign(static_cast<const char*>(data), static_cast<std::size_t>(stat.cbSize.QuadPart));
+  GlobalUnlock(memory);
+  return true;
+}
+
 class MsxmlDocument final : public XmlDocument {
  public:
   explicit MsxmlDocument(IXMLDOMDocument* doc) : doc_(doc) {}
@@ -136,55 +131,78 @@ class MsxmlDocument final : public XmlDocument {
     doc_->Release();
   }
 
-  XmlLoadResult Load(const std::string& path) override {
-    const std::wstring wpath = Widen(path, CP_ACP);
-    const DWORD attrs = GetFileAttributesW(wpath.c_str());
-    if (attrs == INVALID_FILE_ATTRIBUTES) {
-      const DWORD err = GetLastError();
-      return err == ERROR_FILE_NOT_FOUND || err == ERROR_PATH_NOT_FOUND ? XmlLoadResult::Missing
-                                                                        : XmlLoadResult::Unreadable;
+  bool Parse(std::string bytes) override {
+    Reset();
+    if (HasDocumentType(bytes)) return false;
+    wide_ = LooksWide(bytes);
+    utf8Bom_ = bytes.rfind("\xEF\xBB\xBF", 0) == 0;
+    // The DOM would read an 8-bit text only up to a NUL byte.
+    if (!LooksWide(bytes) && bytes.find('\0') != std::string::npos) return false;
+    // From the bytes themselves, never from a path (which the DOM would take
+    // as a URL); the DOM finds the encoding in them.
+    SAFEARRAY* array = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(bytes.size()));
+    if (array == nullptr) return false;
+    void* data = nullptr;
+    if (SUCCEEDED(SafeArrayAccessData(array, &data))) {
+      std::memcpy(data, bytes.data(), bytes.size());
+      SafeArrayUnaccessData(array);
     }
-    if (attrs & FILE_ATTRIBUTE_DIRECTORY) return XmlLoadResult::Unreadable;
-    HANDLE probe = CreateFileW(wpath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                               nullptr, OPEN_EXISTING, 0, nullptr);
-    if (probe == INVALID_HANDLE_VALUE) return XmlLoadResult::Unreadable;
-    LARGE_INTEGER size{};
-    const bool sized = GetFileSizeEx(probe, &size) != 0;
-    CloseHandle(probe);
-    // The DOM would hold the whole file several times over; nothing that large
-    // is a profile.
-    if (!sized || size.QuadPart < 0 ||
-        static_cast<unsigned long long>(size.QuadPart) > kMaxProfileBytes)
-      return XmlLoadResult::Unparseable;
-    if (HasDocumentType(wpath)) return XmlLoadResult::Unparseable;
-
-    PathVariant source(wpath);
-    if (!source.ok()) return XmlLoadResult::Unreadable;
+    std::string().swap(bytes);
+    VARIANT source;
+    VariantInit(&source);
+    source.vt = VT_ARRAY | VT_UI1;
+    source.parray = array;
     VARIANT_BOOL loaded = VARIANT_FALSE;
-    if (FAILED(doc_->load(source.get(), &loaded)) || loaded != VARIANT_TRUE)
-      return XmlLoadResult::Unparseable;
-    return XmlLoadResult::Loaded;
-  }
-
-  bool Save(const std::string& path) override {
-    const std::wstring target = Widen(path, CP_ACP);
-    if (target.empty()) return false;
-    // Next to the target, so the final rename stays on one volume.
-    wchar_t suffix[32];
-    wsprintfW(suffix, L".%lu.tmp", GetCurrentProcessId());
-    const std::wstring temp = target + suffix;
-    PathVariant dest(temp);
-    if (!dest.ok()) return false;
-    if (FAILED(doc_->save(dest.get()))) {
-      DeleteFileW(temp.c_str());
-      return false;
-    }
-    if (!MoveFileExW(temp.c_str(), target.c_str(),
-                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-      DeleteFileW(temp.c_str());
+    const HRESULT hr = doc_->load(source, &loaded);
+    VariantClear(&source);
+    IXMLDOMElement* root = nullptr;
+    const bool hasRoot = doc_->get_documentElement(&root) == S_OK && root != nullptr;
+    if (root != nullptr) root->Release();
+    if (FAILED(hr) || loaded != VARIANT_TRUE || !hasRoot) {
+      Reset();
       return false;
     }
     return true;
+  }
+
+  using XmlDocument::Serialize;
+  bool Serialize(const ByteSink& write) override {
+    std::string bytes;
+    return Render(&bytes) && write(bytes.data(), bytes.size());
+  }
+
+ private:
+  bool Render(std::string* bytes) {
+    // The DOM's own save first: it writes the declared encoding. Where it does
+    // not (Wine's MSXML writes UTF-8 whatever the declaration says), the
+    // DOM's text is encoded here in the declared encoding instead. Whichever
+    // reads back as this document is the result.
+    std::string saved;
+    if (SaveToStream(&saved)) {
+      if (utf8Bom_ && saved.rfind("\xEF\xBB\xBF", 0) != 0) saved.insert(0, "\xEF\xBB\xBF");
+      if (ReadsBack(saved)) {
+        *bytes = std::move(saved);
+        return true;
+      }
+    }
+    std::string encoded;
+    if (!Encode(&encoded) || !ReadsBack(encoded)) return false;
+    *bytes = std::move(encoded);
+    return true;
+  }
+
+ public:
+  std::uint64_t Digest() override {
+    // The DOM's own rendering of the whole tree stands for its content.
+    Bstr xml;
+    std::uint64_t h = 14695981039346656037ull;
+    if (FAILED(doc_->get_xml(xml.out())) || !xml.ok()) return h;
+    const UINT n = SysStringLen(xml.get());
+    for (UINT i = 0; i < n; ++i) {
+      h ^= static_cast<std::uint16_t>(xml.get()[i]);
+      h *= 1099511628211ull;
+    }
+    return h;
   }
 
   XmlElement DocumentElement() override {
@@ -201,15 +219,37 @@ class MsxmlDocument final : public XmlDocument {
 
   XmlElement FirstChildElement(XmlElement parent, const char* name) override {
     if (parent == nullptr) return nullptr;
-    const std::wstring wanted = Widen(name, CP_UTF8);
     IXMLDOMNode* node = nullptr;
     if (AsElement(parent)->get_firstChild(&node) != S_OK) return nullptr;
+    return NextElement(node, name);
+  }
+
+  XmlElement NextSiblingElement(XmlElement element) override {
+    if (element == nullptr) return nullptr;
+    IXMLDOMNode* node = nullptr;
+    if (AsElement(element)->get_nextSibling(&node) != S_OK) return nullptr;
+    return NextElement(node, nullptr);
+  }
+
+  std::string Name(XmlElement element) override {
+    Bstr name;
+    if (element == nullptr || FAILED(AsElement(element)->get_nodeName(name.out())) || !name.ok())
+      return {};
+    return Narrow(name.get(), SysStringLen(name.get()));
+  }
+
+ private:
+  // The first element from node (whose reference this call takes over) on
+  // among its siblings, named name unless name is nullptr.
+  XmlElement NextElement(IXMLDOMNode* node, const char* name) {
+    const std::wstring wanted = name == nullptr ? std::wstring() : Widen(name, CP_UTF8);
     while (node != nullptr) {
       DOMNodeType type = NODE_INVALID;
       if (SUCCEEDED(node->get_nodeType(&type)) && type == NODE_ELEMENT) {
         Bstr nodeName;
-        if (SUCCEEDED(node->get_nodeName(nodeName.out())) && nodeName.ok() &&
-            wanted == std::wstring(nodeName.get(), SysStringLen(nodeName.get()))) {
+        if (name == nullptr ||
+            (SUCCEEDED(node->get_nodeName(nodeName.out())) && nodeName.ok() &&
+             wanted == std::wstring(nodeName.get(), SysStringLen(nodeName.get())))) {
           IXMLDOMElement* e = nullptr;
           const HRESULT hr = node->QueryInterface(IID_IXMLDOMElement, reinterpret_cast<void**>(&e));
           node->Release();
@@ -224,6 +264,7 @@ class MsxmlDocument final : public XmlDocument {
     return nullptr;
   }
 
+ public:
   XmlElement AppendChildElement(XmlElement parent, const char* name) override {
     if (parent == nullptr) return nullptr;
     IXMLDOMElement* e = NewElement(name);
@@ -257,6 +298,119 @@ class MsxmlDocument final : public XmlDocument {
  private:
   static IXMLDOMElement* AsElement(XmlElement e) { return static_cast<IXMLDOMElement*>(e); }
 
+  bool SaveToStream(std::string* bytes) {
+    bytes->clear();
+    IStream* stream = nullptr;
+    if (FAILED(CreateStreamOnHGlobal(nullptr, TRUE, &stream)) || stream == nullptr) return false;
+    VARIANT dest;
+    VariantInit(&dest);
+    dest.vt = VT_UNKNOWN;
+    dest.punkVal = stream;
+    const bool ok = SUCCEEDED(doc_->save(dest)) && StreamBytes(stream, bytes);
+    stream->Release();
+    return ok;
+  }
+
+  // The encoding the declaration names, lower case; empty without one.
+  std::wstring DeclaredEncoding() {
+    std::wstring out;
+    IXMLDOMNode* first = nullptr;
+    if (doc_->get_firstChild(&first) != S_OK || first == nullptr) return out;
+    DOMNodeType type = NODE_INVALID;
+    Bstr name;
+    if (SUCCEEDED(first->get_nodeType(&type)) && type == NODE_PROCESSING_INSTRUCTION &&
+        SUCCEEDED(first->get_nodeName(name.out())) && name.ok() &&
+        std::wstring(name.get(), SysStringLen(name.get())) == L"xml") {
+      out = DeclarationEncoding(first);
+    }
+    first->Release();
+    for (wchar_t& c : out) c = static_cast<wchar_t>(towlower(c));
+    return out;
+  }
+
+  static std::wstring DeclarationEncoding(IXMLDOMNode* declaration) {
+    std::wstring out;
+    IXMLDOMNamedNodeMap* attributes = nullptr;
+    if (declaration->get_attributes(&attributes) == S_OK && attributes != nullptr) {
+      Bstr key(L"encoding");
+      IXMLDOMNode* encoding = nullptr;
+      if (attributes->getNamedItem(key.get(), &encoding) == S_OK && encoding != nullptr) {
+        Bstr text;
+        if (SUCCEEDED(encoding->get_text(text.out())) && text.ok())
+          out.assign(text.get(), SysStringLen(text.get()));
+        encoding->Release();
+      }
+      attributes->Release();
+    }
+    if (!out.empty()) return out;
+    // Wine's MSXML gives the declaration no attributes, only its text
+    // (version="1.0" encoding="..."): the value is taken from there.
+    Bstr text;
+    if (FAILED(declaration->get_text(text.out())) || !text.ok()) return out;
+    const std::wstring t(text.get(), SysStringLen(text.get()));
+    std::size_t at = t.find(L"encoding");
+    if (at == std::wstring::npos) return out;
+    at = t.find_first_not_of(L" \t\r\n", at + 8);
+    if (at == std::wstring::npos || t[at] != L'=') return out;
+    at = t.find_first_not_of(L" \t\r\n", at + 1);
+    if (at == std::wstring::npos || (t[at] != L'"' && t[at] != L'\'')) return out;
+    const std::size_t end = t.find(t[at], at + 1);
+    if (end != std::wstring::npos) out = t.substr(at + 1, end - at - 1);
+    return out;
+  }
+
+  // The DOM's text in the document's encoding: UTF-16 with a byte-order mark
+  // for a wide document, the declared 8-bit code page, or UTF-8.
+  bool Encode(std::string* bytes) {
+    Bstr xml;
+    if (FAILED(doc_->get_xml(xml.out())) || !xml.ok()) return false;
+    const wchar_t* text = xml.get();
+    const int n = static_cast<int>(SysStringLen(xml.get()));
+    const std::wstring encoding = DeclaredEncoding();
+    if (wide_ || encoding == L"utf-16" || encoding == L"unicode") {
+      bytes->assign("\xFF\xFE");
+      for (int i = 0; i < n; ++i) {
+        bytes->push_back(static_cast<char>(text[i] & 0xFF));
+        bytes->push_back(static_cast<char>((text[i] >> 8) & 0xFF));
+      }
+      return true;
+    }
+    UINT codePage = CP_UTF8;
+    if (encoding == L"iso-8859-1" || encoding == L"latin1") codePage = 28591;
+    if (encoding == L"windows-1252") codePage = 1252;
+    if (encoding == L"us-ascii") codePage = 20127;
+    if (codePage == CP_UTF8 && !encoding.empty() && encoding != L"utf-8") return false;
+    BOOL lossy = FALSE;
+    BOOL* lossyOut = codePage == CP_UTF8 ? nullptr : &lossy;
+    const DWORD flags = codePage == CP_UTF8 ? 0 : WC_NO_BEST_FIT_CHARS;
+    const int len = WideCharToMultiByte(codePage, flags, text, n, nullptr, 0, nullptr, lossyOut);
+    bytes->assign(utf8Bom_ && codePage == CP_UTF8 ? "\xEF\xBB\xBF" : "");
+    const std::size_t at = bytes->size();
+    bytes->resize(at + static_cast<std::size_t>(len > 0 ? len : 0));
+    if (len > 0)
+      WideCharToMultiByte(codePage, flags, text, n, bytes->data() + at, len, nullptr, lossyOut);
+    return !lossy;
+  }
+
+  bool ReadsBack(const std::string& bytes) {
+    auto check = CreateXmlDocument();
+    return check && check->Parse(bytes) && check->Digest() == Digest();
+  }
+
+  // Back to an empty document.
+  void Reset() {
+    for (IXMLDOMElement* e : elements_) e->Release();
+    elements_.clear();
+    IXMLDOMNode* child = nullptr;
+    while (doc_->get_firstChild(&child) == S_OK && child != nullptr) {
+      IXMLDOMNode* removed = nullptr;
+      const HRESULT hr = doc_->removeChild(child, &removed);
+      if (removed != nullptr) removed->Release();
+      child->Release();
+      if (FAILED(hr)) break;
+    }
+  }
+
   XmlElement Keep(IXMLDOMElement* e) {
     if (e == nullptr) return nullptr;
     elements_.push_back(e);
@@ -284,6 +438,8 @@ class MsxmlDocument final : public XmlDocument {
 
   IXMLDOMDocument* doc_;
   std::vector<IXMLDOMElement*> elements_;
+  bool wide_ = false;     // parsed from UTF-16
+  bool utf8Bom_ = false;  // parsed from UTF-8 with a byte-order mark
 };
 
 }  // namespace

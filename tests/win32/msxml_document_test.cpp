@@ -5,6 +5,7 @@
 #include <sstream>
 #include <string>
 
+#include "platform/profile_file.h"
 #include "platform/xml_document.h"
 
 namespace km4r::platform {
@@ -56,6 +57,28 @@ void Spit(const std::string& path, const std::string& text) {
   f << text;
 }
 
+// The document over a file, as the profile store uses the two.
+enum class XmlLoadResult { Loaded, Missing, Unreadable, Unparseable };
+
+XmlLoadResult LoadFile(XmlDocument& doc, const std::string& path) {
+  std::string bytes;
+  switch (ReadProfileFile(path, std::size_t{64} << 20, &bytes)) {
+    case FileReadResult::Read:
+      return doc.Parse(std::move(bytes)) ? XmlLoadResult::Loaded : XmlLoadResult::Unparseable;
+    case FileReadResult::Missing:
+      return XmlLoadResult::Missing;
+    default:
+      return XmlLoadResult::Unreadable;
+  }
+}
+
+bool SaveFile(XmlDocument& doc, const std::string& path) {
+  return WriteProfileFile(
+             path, [&doc](const WriteBytes& write) { return doc.Serialize(write); },
+             [](std::string) { return true; })
+      .written;
+}
+
 TEST(MsxmlDocument, LoadTellsMissingUnreadableUnparseableAndLoaded) {
   TempDir dir;
   CreateDirectoryA(dir.File("sub").c_str(), nullptr);
@@ -73,7 +96,7 @@ TEST(MsxmlDocument, LoadTellsMissingUnreadableUnparseableAndLoaded) {
   for (const auto& row : rows) {
     auto doc = CreateXmlDocument();
     ASSERT_NE(doc, nullptr);
-    EXPECT_EQ(doc->Load(dir.File(row.name)), row.expected) << row.name;
+    EXPECT_EQ(LoadFile(*doc, dir.File(row.name)), row.expected) << row.name;
     EXPECT_EQ(doc->DocumentElement() != nullptr, row.expected == XmlLoadResult::Loaded) << row.name;
   }
 }
@@ -90,14 +113,14 @@ TEST(MsxmlDocument, BuiltTreeSurvivesSaveAndLoad) {
     XmlElement sec = doc->AppendChildElement(root, "Quorvix_KM4R_Pendant");
     doc->SetText(doc->AppendChildElement(sec, "StepJogRate"), "-20");
     doc->SetText(doc->AppendChildElement(sec, "DelaySteps"), "25");
-    ASSERT_TRUE(doc->Save(path));
+    ASSERT_TRUE(SaveFile(*doc, path));
   }
   EXPECT_EQ(Slurp(path).find("<profile><Quorvix_KM4R_Pendant><StepJogRate>-20</StepJogRate>"
                              "<DelaySteps>25</DelaySteps></Quorvix_KM4R_Pendant></profile>"),
             0u)
       << Slurp(path);
   auto doc = CreateXmlDocument();
-  ASSERT_EQ(doc->Load(path), XmlLoadResult::Loaded);
+  ASSERT_EQ(LoadFile(*doc, path), XmlLoadResult::Loaded);
   XmlElement sec = doc->FirstChildElement(doc->DocumentElement(), "Quorvix_KM4R_Pendant");
   ASSERT_NE(sec, nullptr);
   EXPECT_EQ(doc->Text(doc->FirstChildElement(sec, "StepJogRate")), "-20");
@@ -110,7 +133,7 @@ TEST(MsxmlDocument, FirstChildElementMatchesDirectChildrenByExactName) {
        "<profile><!-- K -->text<k>lower</k><S><K>nested</K></S><K>first</K><K>second</K>"
        "</profile>");
   auto doc = CreateXmlDocument();
-  ASSERT_EQ(doc->Load(dir.File("p.xml")), XmlLoadResult::Loaded);
+  ASSERT_EQ(LoadFile(*doc, dir.File("p.xml")), XmlLoadResult::Loaded);
   XmlElement root = doc->DocumentElement();
   const struct {
     const char* name;
@@ -136,10 +159,10 @@ TEST(MsxmlDocument, UntouchedContentIsWrittenBack) {
       "  <S><K>5</K></S>\n</profile>";
   Spit(path, "<?xml version=\"1.0\"?>\n" + body);
   auto doc = CreateXmlDocument();
-  ASSERT_EQ(doc->Load(path), XmlLoadResult::Loaded);
+  ASSERT_EQ(LoadFile(*doc, path), XmlLoadResult::Loaded);
   XmlElement sec = doc->FirstChildElement(doc->DocumentElement(), "S");
   doc->SetText(doc->FirstChildElement(sec, "K"), "6");
-  ASSERT_TRUE(doc->Save(path));
+  ASSERT_TRUE(SaveFile(*doc, path));
   std::string expected = body;
   expected.replace(expected.find("<K>5"), 4, "<K>6");
   EXPECT_NE(Slurp(path).find(expected), std::string::npos) << Slurp(path);
@@ -149,12 +172,12 @@ TEST(MsxmlDocument, RemoveDropsTheElement) {
   TempDir dir;
   Spit(dir.File("p.xml"), "<profile><S><A>1</A><B>2</B></S></profile>");
   auto doc = CreateXmlDocument();
-  ASSERT_EQ(doc->Load(dir.File("p.xml")), XmlLoadResult::Loaded);
+  ASSERT_EQ(LoadFile(*doc, dir.File("p.xml")), XmlLoadResult::Loaded);
   XmlElement sec = doc->FirstChildElement(doc->DocumentElement(), "S");
   doc->Remove(doc->FirstChildElement(sec, "A"));
   EXPECT_EQ(doc->FirstChildElement(sec, "A"), nullptr);
   ASSERT_NE(doc->FirstChildElement(sec, "B"), nullptr);
-  ASSERT_TRUE(doc->Save(dir.File("p.xml")));
+  ASSERT_TRUE(SaveFile(*doc, dir.File("p.xml")));
   EXPECT_EQ(Slurp(dir.File("p.xml")).find("<A>"), std::string::npos);
 }
 
@@ -164,7 +187,7 @@ TEST(MsxmlDocument, SaveReplacesWholeFileAndLeavesNoTemporary) {
   Spit(path, "<profile><Old>a much longer old content than the new one</Old></profile>");
   auto doc = CreateXmlDocument();
   doc->CreateDocumentElement("profile");
-  ASSERT_TRUE(doc->Save(path));
+  ASSERT_TRUE(SaveFile(*doc, path));
   EXPECT_EQ(Slurp(path).find("Old"), std::string::npos);
   EXPECT_EQ(dir.Files(), std::vector<std::string>{"p.xml"});
 }
@@ -173,8 +196,8 @@ TEST(MsxmlDocument, SaveIntoMissingDirectoryFailsAndWritesNothing) {
   TempDir dir;
   auto doc = CreateXmlDocument();
   doc->CreateDocumentElement("profile");
-  EXPECT_FALSE(doc->Save(dir.File("nodir\\p.xml")));
-  EXPECT_FALSE(doc->Save(""));
+  EXPECT_FALSE(SaveFile(*doc, dir.File("nodir\\p.xml")));
+  EXPECT_FALSE(SaveFile(*doc, ""));
   EXPECT_TRUE(dir.Files().empty());
 }
 
@@ -203,7 +226,7 @@ TEST(MsxmlDocument, DocumentTypeDeclarationsAreRefused) {
   for (const auto& row : rows) {
     Spit(dir.File("p.xml"), row.text);
     auto doc = CreateXmlDocument();
-    EXPECT_EQ(doc->Load(dir.File("p.xml")), XmlLoadResult::Unparseable) << row.name;
+    EXPECT_EQ(LoadFile(*doc, dir.File("p.xml")), XmlLoadResult::Unparseable) << row.name;
   }
 }
 
