@@ -3,6 +3,21 @@
 #
 #   wine_session_begin WORKDIR   starts Xvfb, exports DISPLAY and WINEPREFIX
 #   wine_session_end             stops the prefix's wineserver and Xvfb
+#
+# It also sets KM4R_WINE, the command that runs a Windows program, and
+# KM4R_WINE32 (1 or 0): whether 32-bit programs can run here. Debian's `wine`
+# starts the 32-bit loader whenever wine32 is installed, so on a kernel that
+# cannot run 32-bit programs every Windows program goes through the 64-bit
+# loader, and the i686 modules cannot run at all.
+if /usr/lib/wine/wine --version >/dev/null 2>&1; then
+  KM4R_WINE=wine
+  KM4R_WINE32=1
+else
+  KM4R_WINE=/usr/lib/wine/wine64
+  KM4R_WINE32=0
+  export WINELOADER=$KM4R_WINE
+fi
+export KM4R_WINE KM4R_WINE32
 
 wine_session_xvfb_pid=""
 
@@ -27,7 +42,7 @@ wine_session_begin() {
   export DISPLAY=":$display" WINEPREFIX="$work/prefix" WINEDEBUG=-all WINEARCH=win64
   # No browser or .NET engines: nothing here needs them, and they cannot be fetched.
   export WINEDLLOVERRIDES="mscoree,mshtml="
-  wineboot -i >/dev/null 2>&1
+  "$KM4R_WINE" wineboot -i >/dev/null 2>&1
   wineserver -w
   echo "Wine prefix ready"
 }
