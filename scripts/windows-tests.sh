@@ -40,8 +40,8 @@ for arch in x86_64 i686; do
   cmake --build "$build" -j2
 
   if [[ $arch == i686 && $KM4R_WINE32 != 1 ]]; then
-    echo "!!!!!!!! i686 SUITE NOT RUN: this kernel cannot run 32-bit programs (no IA-32" \
-      "emulation); only the i686 build and its PE tables were checked !!!!!!!!"
+    echo "!!!!!!!! i686 SUITE NOT RUN: $KM4R_WINE32_WHY; only the i686 build and its PE" \
+      "tables were checked !!!!!!!!"
     ctest --test-dir "$build" --output-on-failure -R '_pe_tables$|pe_tables_reject'
     continue
   fi

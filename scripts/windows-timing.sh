@@ -21,7 +21,7 @@ for arch in x86_64 i686; do
   if [[ $arch == x86_64 ]]; then build=$win64_build; else build=$win32_build; fi
   cmake --build "$build" -j2 --target km4r_cycle_timing >/dev/null
   if [[ $arch == i686 && $KM4R_WINE32 != 1 ]]; then
-    echo "!!!!!!!! i686 NOT MEASURED: this kernel cannot run 32-bit programs !!!!!!!!"
+    echo "!!!!!!!! i686 NOT MEASURED: $KM4R_WINE32_WHY !!!!!!!!"
     continue
   fi
   echo "$arch:"

@@ -9,15 +9,22 @@
 # starts the 32-bit loader whenever wine32 is installed, so on a kernel that
 # cannot run 32-bit programs every Windows program goes through the 64-bit
 # loader, and the i686 modules cannot run at all.
+# KM4R_WINE32_WHY says why not.
 if /usr/lib/wine/wine --version >/dev/null 2>&1; then
   KM4R_WINE=wine
   KM4R_WINE32=1
+  KM4R_WINE32_WHY=""
 else
   KM4R_WINE=/usr/lib/wine/wine64
   KM4R_WINE32=0
+  if [[ -x /usr/lib/wine/wine ]]; then
+    KM4R_WINE32_WHY="this kernel cannot run 32-bit programs (no IA-32 emulation)"
+  else
+    KM4R_WINE32_WHY="wine32:i386 is not installed (scripts/install-deps.sh all)"
+  fi
   export WINELOADER=$KM4R_WINE
 fi
-export KM4R_WINE KM4R_WINE32
+export KM4R_WINE KM4R_WINE32 KM4R_WINE32_WHY
 
 wine_session_xvfb_pid=""
 
