@@ -16,6 +16,7 @@
 #pragma once
 
 #include <cstddef>
+#include <type_traits>
 
 namespace km4r::platform {
 
@@ -24,6 +25,8 @@ namespace km4r::platform {
 struct HostStringObject {
   char* text;
 };
+static_assert(std::is_trivially_copyable_v<HostStringObject> &&
+              sizeof(HostStringObject) == sizeof(void*));
 
 class HostString;
 
