@@ -68,7 +68,7 @@ std::string BenchHost::Name(const std::string& profilePath) {
   module_.SetSetLED(&Callbacks::SetLed);
   module_.SetCode(&Callbacks::Code);
   // The argument is passed by value; the plug-in releases its copy.
-  const char* name = module_.SetProName(platform::HostString(profilePath.c_str()));
+  const char* name = module_.SetProName(platform::HostStringArgument(profilePath.c_str()));
   return name != nullptr ? name : "";
 }
 

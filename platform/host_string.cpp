@@ -6,8 +6,16 @@
 
 namespace km4r::platform {
 
-HostString::Header* HostString::HeaderOf(char* text) {
-  return reinterpret_cast<Header*>(text - sizeof(Header));
+// The header is read and written with memcpy: a host block need not be
+// aligned for int.
+int HostString::RefsOf(const char* text) {
+  int refs = 0;
+  std::memcpy(&refs, text - sizeof(Header) + offsetof(Header, refs), sizeof refs);
+  return refs;
+}
+
+void HostString::SetRefs(char* text, int refs) {
+  std::memcpy(text - sizeof(Header) + offsetof(Header, refs), &refs, sizeof refs);
 }
 
 char* HostString::Allocate(const char* text) {
@@ -22,22 +30,34 @@ char* HostString::Allocate(const char* text) {
   return chars;
 }
 
+// A new owner of `text`: shares a counted block, copies a host-owned one.
+char* HostString::Retain(char* text) {
+  if (text == nullptr) return nullptr;
+  const int refs = RefsOf(text);
+  if (refs <= 0) return Allocate(text);
+  SetRefs(text, refs + 1);
+  return text;
+}
+
 void HostString::Release(char* text) {
   if (text == nullptr) return;
-  Header* h = HeaderOf(text);
-  if (--h->refs <= 0) std::free(h);
+  const int refs = RefsOf(text);
+  if (refs <= 0) return;  // the host's own storage
+  if (refs == 1) {
+    std::free(text - sizeof(Header));
+    return;
+  }
+  SetRefs(text, refs - 1);
 }
 
 HostString::HostString(const char* text) : text_(Allocate(text)) {}
 
-HostString::HostString(const HostString& other) : text_(other.text_) {
-  if (text_ != nullptr) ++HeaderOf(text_)->refs;
-}
+HostString::HostString(const HostString& other) : text_(Retain(other.text_)) {}
 
 HostString& HostString::operator=(const HostString& other) {
-  if (other.text_ != nullptr) ++HeaderOf(other.text_)->refs;
+  char* shared = Retain(other.text_);
   Release(text_);
-  text_ = other.text_;
+  text_ = shared;
   return *this;
 }
 
@@ -57,11 +77,35 @@ const char* HostString::c_str() const {
 }
 
 std::size_t HostString::length() const {
-  return text_ == nullptr ? 0 : static_cast<std::size_t>(HeaderOf(text_)->length);
+  if (text_ == nullptr) return 0;
+  int n = 0;
+  std::memcpy(&n, text_ - sizeof(Header) + offsetof(Header, length), sizeof n);
+  return static_cast<std::size_t>(n);
 }
 
 int HostString::RefCount() const {
-  return text_ == nullptr ? 0 : HeaderOf(text_)->refs;
+  return text_ == nullptr ? 0 : RefsOf(text_);
+}
+
+HostString HostString::Adopt(HostStringObject object) {
+  HostString s;
+  s.text_ = object.text;
+  return s;
+}
+
+HostStringObject HostString::Share() const {
+  return HostStringObject{Retain(text_)};
+}
+
+HostString HostString::FromParam(HostStringParam param) {
+#if defined(_WIN64)
+  if (param == nullptr) return HostString();
+  return Adopt(*param);
+#elif defined(_WIN32)
+  return Adopt(param);
+#else
+  return param;
+#endif
 }
 
 void HostString::AssignAt(void* slot, const char* text) {

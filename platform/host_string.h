@@ -2,19 +2,47 @@
 // (the SetProName argument and the host's status text). Host and plug-in must
 // agree on this layout, so it is fixed here:
 //
-//   object:  one pointer, `text_`, to the first character of a heap block;
+//   object:  one pointer, `text`, to the first character of a heap block;
 //   block:   [int32 refs][int32 length][int32 capacity][int32 reserved]
 //            followed by capacity + 1 chars, NUL-terminated;
-//   empty:   text_ == nullptr, or a block of length 0.
+//   empty:   text == nullptr, or a block of length 0.
 //
-// Blocks come from the C runtime's malloc and go back through free, which both
-// sides of the boundary share. refs counts owners; the last one frees. There
-// are no threads, so the count is a plain integer.
+// refs counts owners; the last one frees. A count of zero or below marks a
+// block the host owns (its static empty string, or a buffer it has locked):
+// such a block is never freed and never written through, and a copy of it
+// gets a block of its own. Blocks the plug-in makes come from the C runtime's
+// malloc and go back through free, which both sides of the boundary must
+// share. There are no threads, so the count is a plain integer.
 #pragma once
 
 #include <cstddef>
+#include <type_traits>
 
 namespace km4r::platform {
+
+// The object's bytes as they cross a C boundary: trivially copyable, so every
+// compiler passes and stores it the same way.
+struct HostStringObject {
+  char* text;
+};
+static_assert(std::is_trivially_copyable_v<HostStringObject> &&
+              sizeof(HostStringObject) == sizeof(void*));
+
+class HostString;
+
+// How an exported function receives a HostString passed by value, as the
+// platform's own C++ compiler passes it. With the Microsoft ABI the callee
+// destroys its by-value argument; i686 puts the object's bytes in the stack
+// slot, x86_64 a pointer to a temporary the caller made. The Itanium ABI
+// (Linux) passes a pointer to the caller's temporary, and the caller destroys
+// it: there the parameter is the class itself.
+#if defined(_WIN64)
+using HostStringParam = HostStringObject*;
+#elif defined(_WIN32)
+using HostStringParam = HostStringObject;
+#else
+using HostStringParam = HostString;
+#endif
 
 class HostString {
  public:
@@ -29,8 +57,19 @@ class HostString {
   std::size_t length() const;
   int RefCount() const;  // 0 for the empty string
 
+  // The callee's side of a by-value argument: the returned string holds the
+  // argument's own reference (Windows) or a copy (Linux), so the argument is
+  // released exactly once whoever destroys it.
+  static HostString FromParam(HostStringParam param);
+  // Takes over the reference held by `object`.
+  static HostString Adopt(HostStringObject object);
+  // One more reference to this text, as a bare object (for a callee that
+  // destroys it).
+  HostStringObject Share() const;
+
   // Assigns text to a HostString object stored at `slot`, which may be
   // unaligned host memory; the object is read and written back with memcpy.
+  // The slot always gets a fresh block.
   static void AssignAt(void* slot, const char* text);
   // Reads the text of a HostString object stored at `slot` (nullptr slot or
   // empty string gives "").
@@ -45,11 +84,52 @@ class HostString {
     int capacity;
     int reserved;
   };
-  static Header* HeaderOf(char* text);
+  static int RefsOf(const char* text);
+  static void SetRefs(char* text, int refs);
   static char* Allocate(const char* text);
+  static char* Retain(char* text);
   static void Release(char* text);
 
   char* text_ = nullptr;
+};
+
+// The caller's side of passing a HostString by value to an exported function,
+// done the way the platform's own compiler does it: the caller keeps its
+// string and gives the callee an object of its own, which the callee (Windows)
+// or this object (Linux) destroys. Use it as a temporary in the call:
+//   SetProName(HostStringArgument(path));
+class HostStringArgument {
+ public:
+  explicit HostStringArgument(const char* text) : value_(text) {}
+  explicit HostStringArgument(const HostString& value) : value_(value) {}
+  HostStringArgument(const HostStringArgument&) = delete;
+  HostStringArgument& operator=(const HostStringArgument&) = delete;
+
+#if defined(_WIN64)
+  operator HostStringParam() {
+    param_ = value_.Share();
+    return &param_;
+  }
+#elif defined(_WIN32)
+  operator HostStringParam() const {
+    return value_.Share();
+  }
+#else
+  operator HostStringParam() const {
+    return value_;
+  }
+#endif
+
+  // The caller's own string (its count shows whether the callee released).
+  const HostString& Value() const {
+    return value_;
+  }
+
+ private:
+  HostString value_;
+#if defined(_WIN64)
+  HostStringObject param_{};
+#endif
 };
 
 }  // namespace km4r::platform

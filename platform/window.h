@@ -26,8 +26,9 @@ class ChildWindow {
   ChildWindow& operator=(const ChildWindow&) = delete;
 
   // Creates the hidden child window (no title, child style only, never
-  // shown). Returns false when the platform refused; the object stays usable
-  // but receives no messages.
+  // shown). A platform layer may fall back to a window of its own when the
+  // host's cannot be a parent (Parent() is then nullptr). Returns false when
+  // the platform refused; the object stays usable but receives no messages.
   bool Create(HostWindow* parent, int left, int top, int right, int bottom, int id);
   bool IsCreated() const;
 

@@ -29,10 +29,12 @@ void Guarded(F&& f) noexcept {
 
 extern "C" {
 
-const char* SetProName(km4r::platform::HostString profileName) {
+const char* SetProName(km4r::platform::HostStringParam profileName) {
   Guarded([&] {
+    // Owns the argument from here on: released once, however the call ends.
+    const auto name = km4r::platform::HostString::FromParam(profileName);
     auto& m = Module();
-    m.profilePath = profileName.c_str();
+    m.profilePath = name.c_str();
     km4r::ProfileStore store;  // loads, and saves when it goes out of scope
     m.pluginName = km4r::platform::ModuleFileTitle() + kNameSuffix;
   });
@@ -63,6 +65,11 @@ void PostInitControl() {
 }
 
 void Config() {
+  // The dialog's message loop can dispatch a host message that calls Config
+  // again: the dialog is already open, so that call does nothing.
+  static bool open = false;
+  if (open) return;
+  open = true;
   Guarded([] {
     auto& m = Module();
     km4r::ProfileStore store;
@@ -70,6 +77,7 @@ void Config() {
     km4r::RunConfigDialog(m.settings);
     km4r::SavePendantSettings(store, m.settings);
   });
+  open = false;
 }
 
 void Update() {
@@ -115,25 +123,25 @@ void SetCode(km4r::host::CodeFn fn) {
   Module().callbacks.code = fn;
 }
 
-int32_t DllRegisterServer() {
+int32_t KM4R_STDAPI_CALL DllRegisterServer() {
   int32_t result = static_cast<int32_t>(0x80040200u);
   Guarded([&] { result = km4r::platform::RegisterServer(); });
   return result;
 }
 
-int32_t DllUnregisterServer() {
+int32_t KM4R_STDAPI_CALL DllUnregisterServer() {
   int32_t result = static_cast<int32_t>(0x80040200u);
   Guarded([&] { result = km4r::platform::UnregisterServer(); });
   return result;
 }
 
-int32_t DllGetClassObject(const void* clsid, const void* iid, void** out) {
+int32_t KM4R_STDAPI_CALL DllGetClassObject(const void* clsid, const void* iid, void** out) {
   int32_t result = static_cast<int32_t>(0x80040111u);
   Guarded([&] { result = km4r::platform::GetClassObject(clsid, iid, out); });
   return result;
 }
 
-int32_t DllCanUnloadNow() {
+int32_t KM4R_STDAPI_CALL DllCanUnloadNow() {
   return km4r::platform::CanUnloadNow();
 }
 

@@ -11,12 +11,18 @@
 
 #if defined(_WIN32)
 #define KM4R_EXPORT
+// The self-registration functions are the component model's STDAPI:
+// __stdcall on i686 (the callee pops its arguments); x86_64 has one convention.
+#define KM4R_STDAPI_CALL __stdcall
 #else
 #define KM4R_EXPORT __attribute__((visibility("default")))
+#define KM4R_STDAPI_CALL
 #endif
 
 extern "C" {
-KM4R_EXPORT const char* SetProName(km4r::platform::HostString profileName);
+// The host passes its profile name by value, as its compiler passes a
+// HostString (platform/host_string.h); the call releases it exactly once.
+KM4R_EXPORT const char* SetProName(km4r::platform::HostStringParam profileName);
 KM4R_EXPORT bool InitControl(void* blockA, void* blockB, void* blockC, void* blockD);
 KM4R_EXPORT void PostInitControl();
 KM4R_EXPORT void Config();
@@ -38,8 +44,9 @@ KM4R_EXPORT void SetGetLED(km4r::host::GetLedFn fn);
 KM4R_EXPORT void SetSetLED(km4r::host::SetLedFn fn);
 KM4R_EXPORT void SetCode(km4r::host::CodeFn fn);
 
-KM4R_EXPORT int32_t DllRegisterServer();
-KM4R_EXPORT int32_t DllUnregisterServer();
-KM4R_EXPORT int32_t DllGetClassObject(const void* clsid, const void* iid, void** out);
-KM4R_EXPORT int32_t DllCanUnloadNow();
+KM4R_EXPORT int32_t KM4R_STDAPI_CALL DllRegisterServer();
+KM4R_EXPORT int32_t KM4R_STDAPI_CALL DllUnregisterServer();
+KM4R_EXPORT int32_t KM4R_STDAPI_CALL DllGetClassObject(const void* clsid, const void* iid,
+                                                       void** out);
+KM4R_EXPORT int32_t KM4R_STDAPI_CALL DllCanUnloadNow();
 }

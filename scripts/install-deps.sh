@@ -10,7 +10,8 @@ build_pkgs=(build-essential cmake ninja-build pkg-config libudev-dev)
 test_pkgs=(libgtest-dev libgmock-dev googletest libbenchmark-dev tmux clang libclang-rt-14-dev)
 cross_pkgs=(build-essential cmake ninja-build g++-mingw-w64-x86-64 g++-mingw-w64-i686
             mingw-w64-tools)
-windows_test_pkgs=(wine wine64 xvfb xauth imagemagick)
+# wine32 too, so the 32-bit module runs as well as the 64-bit one.
+windows_test_pkgs=(wine wine64 wine32:i386 xvfb xauth imagemagick)
 
 case "${1:-linux}" in
   demo) pkgs=("${build_pkgs[@]}") ;;
@@ -31,6 +32,10 @@ if ((${#missing[@]} == 0)); then exit 0; fi
 
 sudo=()
 if [[ $(id -u) != 0 ]]; then sudo=(sudo); fi
+# wine32 is an i386 package: the architecture must be known to dpkg first.
+if [[ " ${missing[*]} " == *":i386 "* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+  "${sudo[@]}" dpkg --add-architecture i386
+fi
 echo "installing: ${missing[*]}"
 "${sudo[@]}" apt-get update -qq
 DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends \

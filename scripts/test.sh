@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the Linux suite, the same suite under the
-# address and undefined-behaviour sanitizers, bounded fuzz runs, and the
-# Windows build under Wine.
+# address and undefined-behaviour sanitizers, bounded fuzz runs, and both
+# Windows builds (x86_64 and i686) with their whole suites under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh all
@@ -24,7 +24,7 @@ if [[ -x scripts/fuzz.sh ]]; then
 fi
 
 if [[ -x scripts/windows-tests.sh ]]; then
-  step "Windows build under Wine"
+  step "Windows builds under Wine (x86_64, i686)"
   scripts/windows-tests.sh
 fi
 step "Windows release package"; scripts/package.sh

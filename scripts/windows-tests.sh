@@ -1,11 +1,16 @@
 #!/usr/bin/env bash
-# Cross-builds KM4R.dll for x86_64 and i686 with mingw-w64, checks the export
-# and import tables of every module, and runs the x86_64 test suite under Wine
-# on a virtual X display, in a Wine prefix of its own that is removed after.
+# Cross-builds KM4R.dll and the whole Windows test suite for x86_64 and i686
+# with mingw-w64 and runs both suites under Wine (unit suites, module, dialog,
+# regsvr32, the C host's calling-convention checks, every scenario through
+# pendant-bench.exe) on a virtual X display, in a Wine prefix of its own that
+# is removed after.
 #
 # Expects these Debian 12 packages (scripts/install-deps.sh all installs them):
 #   cmake ninja-build g++ googletest g++-mingw-w64-x86-64 g++-mingw-w64-i686
-#   mingw-w64-tools wine wine64 xvfb xauth
+#   mingw-w64-tools wine wine64 wine32:i386 xvfb xauth
+# The i686 suite needs a kernel that runs 32-bit programs; where it cannot,
+# the i686 build is still made and its PE tables checked, and one line says
+# that the suite did not run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -26,23 +31,21 @@ step() { printf '\n---- %s\n' "$*"; }
 step "virtual display and Wine prefix"
 wine_session_begin "$work"
 
-step "x86_64 build"
-cmake -S . -B "$win64_build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/mingw-x86_64.cmake \
-  -DCMAKE_CROSSCOMPILING_EMULATOR=wine >/dev/null
-cmake --build "$win64_build" -j2
+for arch in x86_64 i686; do
+  if [[ $arch == x86_64 ]]; then build=$win64_build; else build=$win32_build; fi
+  step "$arch build"
+  cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/mingw-$arch.cmake \
+    -DCMAKE_CROSSCOMPILING_EMULATOR="$KM4R_WINE" >/dev/null
+  cmake --build "$build" -j2
 
-step "i686 build (the modules)"
-cmake -S . -B "$win32_build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/mingw-i686.cmake -DKM4R_BUILD_TESTS=OFF >/dev/null
-cmake --build "$win32_build" -j2 --target km4r_plugin km4r_plugin_virtual
-
-step "i686 export and import tables"
-cmake -DOBJDUMP=i686-w64-mingw32-objdump -DMODULE="$win32_build"/plugin/KM4R.dll \
-  -P tests/win32/check_pe.cmake
-cmake -DOBJDUMP=i686-w64-mingw32-objdump -DMODULE="$win32_build"/bench/virtual/KM4R.dll \
-  -DEXTRA=KM4R_VirtualBus -P tests/win32/check_pe.cmake
-
-step "x86_64 tests under Wine (tables, module, platform layer, core suites)"
-# One at a time: some tests count timer messages in real time.
-ctest --test-dir "$win64_build" --output-on-failure -j1 --timeout 300
+  if [[ $arch == i686 && $KM4R_WINE32 != 1 ]]; then
+    echo "!!!!!!!! i686 SUITE NOT RUN: $KM4R_WINE32_WHY; only the i686 build and its PE" \
+      "tables were checked !!!!!!!!"
+    ctest --test-dir "$build" --output-on-failure -R '_pe_tables$|pe_tables_reject'
+    continue
+  fi
+  step "$arch tests under Wine (tables, C host, module, dialog, platform layer, core suites, scenarios)"
+  # One at a time: some tests count timer messages in real time.
+  ctest --test-dir "$build" --output-on-failure -j1 --timeout 300
+done

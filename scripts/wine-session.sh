@@ -3,6 +3,28 @@
 #
 #   wine_session_begin WORKDIR   starts Xvfb, exports DISPLAY and WINEPREFIX
 #   wine_session_end             stops the prefix's wineserver and Xvfb
+#
+# It also sets KM4R_WINE, the command that runs a Windows program, and
+# KM4R_WINE32 (1 or 0): whether 32-bit programs can run here. Debian's `wine`
+# starts the 32-bit loader whenever wine32 is installed, so on a kernel that
+# cannot run 32-bit programs every Windows program goes through the 64-bit
+# loader, and the i686 modules cannot run at all.
+# KM4R_WINE32_WHY says why not.
+if /usr/lib/wine/wine --version >/dev/null 2>&1; then
+  KM4R_WINE=wine
+  KM4R_WINE32=1
+  KM4R_WINE32_WHY=""
+else
+  KM4R_WINE=/usr/lib/wine/wine64
+  KM4R_WINE32=0
+  if [[ -x /usr/lib/wine/wine ]]; then
+    KM4R_WINE32_WHY="this kernel cannot run 32-bit programs (no IA-32 emulation)"
+  else
+    KM4R_WINE32_WHY="wine32:i386 is not installed (scripts/install-deps.sh all)"
+  fi
+  export WINELOADER=$KM4R_WINE
+fi
+export KM4R_WINE KM4R_WINE32 KM4R_WINE32_WHY
 
 wine_session_xvfb_pid=""
 
@@ -27,7 +49,7 @@ wine_session_begin() {
   export DISPLAY=":$display" WINEPREFIX="$work/prefix" WINEDEBUG=-all WINEARCH=win64
   # No browser or .NET engines: nothing here needs them, and they cannot be fetched.
   export WINEDLLOVERRIDES="mscoree,mshtml="
-  wineboot -i >/dev/null 2>&1
+  "$KM4R_WINE" wineboot -i >/dev/null 2>&1
   wineserver -w
   echo "Wine prefix ready"
 }

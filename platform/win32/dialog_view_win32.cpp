@@ -1,5 +1,6 @@
 // The configuration dialog's window on Windows: dialog template 4013 of this
-// module, run modally with no owner.
+// module, run modally, owned by the calling thread's active top-level window
+// (the host's), which is disabled while the dialog runs.
 #include <windows.h>
 
 #include "platform/dialog_view.h"
@@ -61,8 +62,12 @@ class Win32DialogView final : public DialogView {
                         const std::function<bool()>& onOk) override {
     onInit_ = &onInit;
     onOk_ = &onOk;
+    // The system disables the owner until the dialog ends, so the host is
+    // not usable behind a modal dialog. No active window: no owner.
+    HWND owner = GetActiveWindow();
+    if (owner != nullptr) owner = GetAncestor(owner, GA_ROOT);
     const INT_PTR result =
-        DialogBoxParamA(win32::ThisModule(), MAKEINTRESOURCEA(dialog_id::kTemplate), nullptr, &Proc,
+        DialogBoxParamA(win32::ThisModule(), MAKEINTRESOURCEA(dialog_id::kTemplate), owner, &Proc,
                         reinterpret_cast<LPARAM>(this));
     dlg_ = nullptr;
     onInit_ = nullptr;

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <cstddef>
+#include <cstring>
 
 #include "platform/win32/host_window.h"
 #include "platform/win32/module_handle.h"
@@ -97,14 +98,20 @@ ChildWindow::~ChildWindow() {
 }
 
 bool ChildWindow::Create(HostWindow* parent, int left, int top, int right, int bottom, int id) {
-  if (parent == nullptr || parent->hwnd == nullptr || impl_->hwnd != nullptr) return false;
+  if (impl_->hwnd != nullptr) return false;
   if (!Impl::RegisterClassOnce()) return false;
-  HWND hwnd = CreateWindowExA(0, kClassName, "", WS_CHILD, left, top, right - left, bottom - top,
-                              parent->hwnd, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
-                              win32::ThisModule(), this);
+  HWND host = win32::HostHwnd(parent);
+  // Without a usable host window the timer and the device notifications still
+  // need a window on this thread: a message-only one of our own.
+  HWND hwnd = host != nullptr ? CreateWindowExA(0, kClassName, "", WS_CHILD, left, top,
+                                                right - left, bottom - top, host,
+                                                reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+                                                win32::ThisModule(), this)
+                              : CreateWindowExA(0, kClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE,
+                                                nullptr, win32::ThisModule(), this);
   if (hwnd == nullptr) return false;
   impl_->hwnd = hwnd;
-  impl_->parent = parent;
+  impl_->parent = host != nullptr ? parent : nullptr;
   return true;
 }
 
@@ -131,6 +138,15 @@ HostWindow* ChildWindow::Parent() const {
 }
 
 namespace win32 {
+
+HWND HostHwnd(const HostWindow* window) {
+  if (window == nullptr) return nullptr;
+  HWND hwnd = nullptr;
+  std::memcpy(&hwnd, window, sizeof hwnd);
+  if (hwnd == nullptr || !IsWindow(hwnd)) return nullptr;
+  if (GetWindowThreadProcessId(hwnd, nullptr) != GetCurrentThreadId()) return nullptr;
+  return hwnd;
+}
 
 const char* ChildWindowClassName() {
   return kClassName;

@@ -320,7 +320,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   SetGetLED(OnGetLed);
   SetSetLED(OnSetLed);
   SetCode(OnCode);
-  SetProName(km4r::platform::HostString(""));
+  SetProName(km4r::platform::HostStringArgument(""));
   host.window = hostWindow.Handle();
   const km4r::host::Blocks b = host.Blocks();
   InitControl(b.a, b.b, b.c, b.d);

@@ -33,7 +33,7 @@ TEST(ModuleFileTitle, StripsDirectoryAndExtension) {
 
 TEST(SetProName, ReturnsModuleTitleWithVersionText) {
   test::FakeHost host;
-  const char* name = ::SetProName(platform::HostString("/nonexistent/dir/profile.xml"));
+  const char* name = ::SetProName(platform::HostStringArgument("/nonexistent/dir/profile.xml"));
   ASSERT_NE(name, nullptr);
   EXPECT_EQ(std::string(name), platform::ModuleFileTitle() + kSuffix);
   EXPECT_EQ(Module().profilePath, "/nonexistent/dir/profile.xml");
@@ -41,17 +41,17 @@ TEST(SetProName, ReturnsModuleTitleWithVersionText) {
 
 TEST(SetProName, SecondCallReplacesPathAndReturnsSameName) {
   test::FakeHost host;
-  const std::string first = ::SetProName(platform::HostString("/tmp/one.xml"));
-  const char* second = ::SetProName(platform::HostString("/tmp/two.xml"));
+  const std::string first = ::SetProName(platform::HostStringArgument("/tmp/one.xml"));
+  const char* second = ::SetProName(platform::HostStringArgument("/tmp/two.xml"));
   EXPECT_EQ(first, std::string(second));
   EXPECT_EQ(Module().profilePath, "/tmp/two.xml");
 }
 
 TEST(SetProName, ArgumentIsReleasedByTheCall) {
   test::FakeHost host;
-  platform::HostString arg("/tmp/x.xml");
+  platform::HostStringArgument arg("/tmp/x.xml");
   ::SetProName(arg);  // the by-value copy is gone when the call returns
-  EXPECT_EQ(arg.RefCount(), 1);
+  EXPECT_EQ(arg.Value().RefCount(), 1);
 }
 
 TEST(Setters, StoreEachCallbackInItsSlot) {
@@ -103,7 +103,7 @@ TEST(NoOps, TouchNoState) {
 TEST(Lifecycle, InitControlCreatesChildWindowAndStopPlugDestroysIt) {
   test::FakeHost host;
   test::TestHostWindow window;
-  ::SetProName(platform::HostString(""));
+  ::SetProName(platform::HostStringArgument(""));
   EXPECT_TRUE(
       ::InitControl(host.blockA.data(), host.blockB.data(), host.blockC.data(), window.Handle()));
   ASSERT_NE(Module().window, nullptr);
@@ -128,7 +128,7 @@ TEST(Lifecycle, InitControlCreatesChildWindowAndStopPlugDestroysIt) {
 TEST(Lifecycle, SettingsAreLoadedByPostInitControl) {
   test::FakeHost host;
   test::TestHostWindow window;
-  ::SetProName(platform::HostString(""));
+  ::SetProName(platform::HostStringArgument(""));
   ::InitControl(host.blockA.data(), host.blockB.data(), host.blockC.data(), window.Handle());
   EXPECT_EQ(Module().settings.StepJogRate, 0);
   ::PostInitControl();

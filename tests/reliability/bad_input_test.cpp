@@ -55,7 +55,7 @@ class Running : public ::testing::Test {
     host.window = window.Handle();
     host.led[host::code::kLedJogEnabled] = true;
     host.Set(host.blockC, host::offset::kStepIncrement, 0.001);
-    ::SetProName(platform::HostString(""));
+    ::SetProName(platform::HostStringArgument(""));
     const host::Blocks b = host.Blocks();
     ::InitControl(b.a, b.b, b.c, b.d);
     ::PostInitControl();
@@ -249,7 +249,7 @@ TEST(Lifetime, RunsTwiceInOneProcess) {
   const host::Blocks b = host.Blocks();
   for (int round = 0; round < 2; ++round) {
     SCOPED_TRACE(round);
-    ::SetProName(platform::HostString(""));
+    ::SetProName(platform::HostStringArgument(""));
     ::InitControl(b.a, b.b, b.c, b.d);
     ::PostInitControl();
     window.Advance(250);

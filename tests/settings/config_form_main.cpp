@@ -10,7 +10,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: %s PROFILE.xml\n", argv[0]);
     return 2;
   }
-  SetProName(km4r::platform::HostString(argv[1]));
+  SetProName(km4r::platform::HostStringArgument(argv[1]));
   Config();
   std::printf("config closed\n");
   return 0;

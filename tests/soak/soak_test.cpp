@@ -142,7 +142,7 @@ class Soak {
     SetGetLED(OnGetLed);
     SetSetLED(OnSetLed);
     SetCode(OnCode);
-    SetProName(platform::HostString(""));
+    SetProName(platform::HostStringArgument(""));
     fake_.window = window_.Handle();
     const host::Blocks b = fake_.Blocks();
     InitControl(b.a, b.b, b.c, b.d);

@@ -172,7 +172,7 @@ TEST_P(ConfigDialogTest, StoresWhatTheUserConfirms) {
   const DialogCase& c = GetParam();
   HMODULE dll = LoadLibraryA(ModulePath().c_str());
   ASSERT_NE(dll, nullptr) << ModulePath();
-  auto setProName = reinterpret_cast<const char* (*)(platform::HostString)>(
+  auto setProName = reinterpret_cast<const char* (*)(platform::HostStringParam)>(
       reinterpret_cast<void*>(GetProcAddress(dll, "SetProName")));
   auto config =
       reinterpret_cast<void (*)()>(reinterpret_cast<void*>(GetProcAddress(dll, "Config")));
@@ -187,7 +187,7 @@ TEST_P(ConfigDialogTest, StoresWhatTheUserConfirms) {
     f << "<profile><Quorvix_KM4R_Pendant><StepSize2>3</StepSize2><StepJogRate>40</StepJogRate>"
          "<Decidigit>0</Decidigit><ScreenSel1>1</ScreenSel1></Quorvix_KM4R_Pendant></profile>";
   }
-  setProName(platform::HostString(profile.c_str()));
+  setProName(platform::HostStringArgument(profile.c_str()));
 
   std::vector<std::string> errors;
   std::thread user(Play, std::cref(c.steps), std::ref(errors));
@@ -246,6 +246,86 @@ INSTANTIATE_TEST_SUITE_P(
                    {{Act::Type, kStepJogRate, "250"}, {Act::CancelCommand}},
                    kUnchanged}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// The host's active window owns the dialog and is disabled while it runs; a
+// Config that reaches the module from inside the dialog's message loop (a
+// host message handled there) does nothing.
+void (*g_config)() = nullptr;
+bool g_reentered = false;
+
+LRESULT CALLBACK HostProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+  if (msg == WM_APP) {
+    g_config();
+    g_reentered = true;
+    return 1;
+  }
+  return DefWindowProcA(hwnd, msg, wp, lp);
+}
+
+std::size_t OpenDialogs() {
+  std::size_t n = 0;
+  for (HWND w = FindWindowExA(nullptr, nullptr, "#32770", "01"); w != nullptr;
+       w = FindWindowExA(nullptr, w, "#32770", "01"))
+    n += IsWindowVisible(w) ? 1 : 0;
+  return n;
+}
+
+TEST(ConfigDialogOwner, HostWindowIsDisabledAndASecondConfigDoesNothing) {
+  HMODULE dll = LoadLibraryA(ModulePath().c_str());
+  ASSERT_NE(dll, nullptr) << ModulePath();
+  auto setProName = reinterpret_cast<const char* (*)(platform::HostStringParam)>(
+      reinterpret_cast<void*>(GetProcAddress(dll, "SetProName")));
+  g_config = reinterpret_cast<void (*)()>(reinterpret_cast<void*>(GetProcAddress(dll, "Config")));
+  ASSERT_NE(setProName, nullptr);
+  ASSERT_NE(g_config, nullptr);
+  char temp[MAX_PATH];
+  GetTempPathA(sizeof temp, temp);
+  const std::string profile = std::string(temp) + "km4r_dialog_owner_profile.xml";
+  setProName(platform::HostStringArgument(profile.c_str()));
+
+  WNDCLASSEXA wc{};
+  wc.cbSize = sizeof wc;
+  wc.lpfnWndProc = &HostProc;
+  wc.hInstance = GetModuleHandleA(nullptr);
+  wc.lpszClassName = "Km4rDialogOwnerHost";
+  RegisterClassExA(&wc);
+  HWND host = CreateWindowExA(0, wc.lpszClassName, "host", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0,
+                              300, 200, nullptr, nullptr, wc.hInstance, nullptr);
+  ASSERT_NE(host, nullptr);
+  SetForegroundWindow(host);
+  SetActiveWindow(host);
+  ASSERT_EQ(GetActiveWindow(), host);
+
+  std::vector<std::string> errors;
+  bool disabledWhileOpen = false;
+  std::thread user([&] {
+    HWND dlg = WaitForDialog("01", host, kWaitMs);
+    if (dlg == nullptr) {
+      errors.push_back("no dialog owned by the host's window");
+    } else {
+      disabledWhileOpen = !IsWindowEnabled(host);
+      DWORD_PTR result = 0;
+      if (SendMessageTimeoutA(host, WM_APP, 0, 0, SMTO_NORMAL, 3000, &result) == 0)
+        errors.push_back("the second Config did not return");
+      if (OpenDialogs() != 1) errors.push_back(std::to_string(OpenDialogs()) + " dialogs open");
+    }
+    for (int tries = 0; tries < 20 && OpenDialogs() > 0; ++tries) {
+      for (HWND w = FindWindowExA(nullptr, nullptr, "#32770", "01"); w != nullptr;
+           w = FindWindowExA(nullptr, w, "#32770", "01"))
+        PostMessageA(w, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+      Sleep(100);
+    }
+  });
+  g_config();
+  user.join();
+  for (const std::string& e : errors) ADD_FAILURE() << e;
+  EXPECT_TRUE(disabledWhileOpen);
+  EXPECT_TRUE(g_reentered);
+  EXPECT_TRUE(IsWindowEnabled(host)) << "enabled again once the dialog closed";
+  DestroyWindow(host);
+  DeleteFileA(profile.c_str());
+  FreeLibrary(dll);
+}
 
 }  // namespace
 }  // namespace km4r

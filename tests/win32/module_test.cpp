@@ -55,8 +55,8 @@ TEST(Module, HostCallOrderRunsTheCycleTimerWithoutAPendant) {
   GetTempPathA(sizeof temp, temp);
   const std::string profile = std::string(temp) + "km4r_module_test_profile.xml";
   DeleteFileA(profile.c_str());
-  const char* name = dll.Get<const char* (*)(platform::HostString)>("SetProName")(
-      platform::HostString(profile.c_str()));
+  platform::HostStringArgument profileName(profile.c_str());
+  const char* name = dll.Get<const char* (*)(platform::HostStringParam)>("SetProName")(profileName);
   ASSERT_NE(name, nullptr);
   EXPECT_STREQ(name, "KM4R Pendant --Harbrook Ver 3.3.0");
   EXPECT_NE(GetFileAttributesA(profile.c_str()), INVALID_FILE_ATTRIBUTES) << "profile rewritten";

@@ -45,7 +45,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "cannot load %s\n", ModulePath().c_str());
     return 1;
   }
-  auto setProName = reinterpret_cast<const char* (*)(km4r::platform::HostString)>(
+  auto setProName = reinterpret_cast<const char* (*)(km4r::platform::HostStringParam)>(
       reinterpret_cast<void*>(GetProcAddress(dll, "SetProName")));
   auto config =
       reinterpret_cast<void (*)()>(reinterpret_cast<void*>(GetProcAddress(dll, "Config")));
@@ -55,7 +55,7 @@ int main(int argc, char** argv) {
   GetTempPathA(sizeof temp, temp);
   const std::string profile = std::string(temp) + "km4r_show_dialog_profile.xml";
   DeleteFileA(profile.c_str());
-  setProName(km4r::platform::HostString(profile.c_str()));
+  setProName(km4r::platform::HostStringArgument(profile.c_str()));
 
   std::thread closer(HoldThenCancel, holdMs);
   config();

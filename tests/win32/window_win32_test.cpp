@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <thread>
 #include <vector>
 
 #include "platform/win32/host_window.h"
@@ -58,19 +59,41 @@ TEST(Win32ChildWindow, IsAHiddenChildOfTheHostWithIdOneAndTenByTen) {
   EXPECT_EQ(host.ChildCount(), 1u);
 }
 
-TEST(Win32ChildWindow, CreateRefusesWithoutAHostWindowOrTwice) {
+// A host window object of a framework: its virtual table comes first.
+struct FrameworkWindow {
+  virtual ~FrameworkWindow() = default;
+  HWND hwnd = nullptr;
+};
+
+TEST(Win32ChildWindow, WithoutAUsableHostWindowItMakesAWindowOfItsOwn) {
   test::TestHostWindow host;
   HostWindow noWindow;  // hwnd null
+  FrameworkWindow framework;
+  framework.hwnd = HostOf(host)->hwnd;
+  HostWindow otherThread;
+  std::thread([&otherThread] {
+    otherThread.hwnd = CreateWindowExA(0, "STATIC", "", 0, 0, 0, 1, 1, nullptr, nullptr,
+                                       GetModuleHandleA(nullptr), nullptr);
+  }).join();  // the window dies with its thread: not a window of this one either way
   const struct {
     const char* name;
     HostWindow* parent;
-  } rows[] = {{"null parent", nullptr}, {"parent without HWND", &noWindow}};
+  } rows[] = {{"null parent", nullptr},
+              {"parent without HWND", &noWindow},
+              {"virtual table first", reinterpret_cast<HostWindow*>(&framework)},
+              {"window of another thread", &otherThread}};
   for (const auto& row : rows) {
     RecordingWindow w;
-    EXPECT_FALSE(w.Create(row.parent, 0, 0, 10, 10, 1)) << row.name;
-    EXPECT_FALSE(w.IsCreated()) << row.name;
-    EXPECT_FALSE(w.StartTimer(1, 25)) << row.name;
-    EXPECT_EQ(w.NativeHandle(), nullptr) << row.name;
+    ASSERT_TRUE(w.Create(row.parent, 0, 0, 10, 10, 1)) << row.name;
+    EXPECT_EQ(w.Parent(), nullptr) << row.name;
+    // Message-only: under the message root, neither the desktop nor the host.
+    const HWND root = GetAncestor(HwndOf(w), GA_PARENT);
+    EXPECT_NE(root, GetDesktopWindow()) << row.name;
+    EXPECT_NE(root, HostOf(host)->hwnd) << row.name;
+    EXPECT_EQ(host.ChildCount(), 0u) << row.name;
+    ASSERT_TRUE(w.StartTimer(1, 25)) << row.name;
+    host.Advance(150);
+    EXPECT_GE(w.timers.size(), 3u) << row.name;
   }
   RecordingWindow w;
   ASSERT_TRUE(w.Create(HostOf(host), 0, 0, 10, 10, 1));

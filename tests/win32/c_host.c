@@ -1,0 +1,318 @@
+/* A host written in C that calls every export of KM4R.dll the way a host
+ * built with the platform's own C++ compiler does, and checks what such a
+ * host can see afterwards: the reference count of the text object it passed,
+ * its stack pointer, the results. It knows nothing of the module's headers:
+ * the text object's layout is the documented boundary.
+ *
+ *   c_host KM4R.dll     exit status 0 when every check held
+ */
+#include <windows.h>
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+static int failures = 0;
+
+#define CHECK(cond, ...)                                       \
+  do {                                                         \
+    if (!(cond)) {                                             \
+      ++failures;                                              \
+      printf("FAILED %s:%d: %s: ", __FILE__, __LINE__, #cond); \
+      printf(__VA_ARGS__);                                     \
+      printf("\n");                                            \
+    }                                                          \
+  } while (0)
+
+/* The host's reference-counted text: the object is one pointer to the
+ * characters, preceded in the same block by a 16-byte header. */
+struct Header {
+  int refs, length, capacity, reserved;
+};
+struct Text {
+  char* chars;
+};
+
+static struct Text NewText(const char* s) {
+  size_t n = strlen(s);
+  struct Header* h = malloc(sizeof *h + n + 1);
+  struct Text t;
+  h->refs = 1;
+  h->length = h->capacity = (int)n;
+  h->reserved = 0;
+  t.chars = (char*)(h + 1);
+  memcpy(t.chars, s, n + 1);
+  return t;
+}
+static struct Header* HeaderOf(struct Text t) {
+  return (struct Header*)t.chars - 1;
+}
+/* The host's static empty string and a buffer it has locked: counts of
+ * zero or below, storage the module must neither free nor write. */
+static struct {
+  struct Header h;
+  char chars[64];
+} staticEmpty = {{-1, 0, 0, 0}, ""}, lockedPath = {{-1, 0, 63, 0}, ""};
+
+/* The stack pointer around each call: a callee that pops what the caller
+ * pops too (or pops nothing where it must) leaves it moved. Only i686 has
+ * two conventions. */
+#if defined(__i386__)
+#define SP_BEFORE() \
+  void* spBefore;   \
+  __asm__ volatile("movl %%esp, %0" : "=r"(spBefore))
+#define SP_CHECK(what)                                                 \
+  do {                                                                 \
+    void* spAfter;                                                     \
+    __asm__ volatile("movl %%esp, %0" : "=r"(spAfter));                \
+    CHECK(spAfter == spBefore, "%s moved the stack by %d bytes", what, \
+          (int)((char*)spAfter - (char*)spBefore));                    \
+  } while (0)
+#else
+#define SP_BEFORE() (void)0
+#define SP_CHECK(what) (void)0
+#endif
+
+/* The calling conventions of the exports: the host's entry points are plain
+ * C functions (__cdecl); a text passed by value is, on i686, the object's
+ * bytes in the argument slot and, on x86_64, the address of a temporary the
+ * caller made; in both the callee destroys it. */
+#if defined(__i386__)
+typedef const char*(__cdecl* SetProNameFn)(struct Text byValue);
+#else
+typedef const char*(__cdecl* SetProNameFn)(struct Text* temporary);
+#endif
+typedef BOOL(__cdecl* InitControlFn)(void*, void*, void*, void*);
+typedef void(__cdecl* VoidFn)(void);
+typedef void(__cdecl* SetterFn)(void*);
+typedef HRESULT(STDAPICALLTYPE* StdapiFn)(void);
+typedef HRESULT(STDAPICALLTYPE* GetClassObjectFn)(REFCLSID, REFIID, LPVOID*);
+
+static HMODULE module;
+static void* Export(const char* name) {
+  void* f = (void*)GetProcAddress(module, name);
+  CHECK(f != NULL, "%s not exported", name);
+  if (f == NULL) exit(1);
+  return f;
+}
+
+/* Callbacks as the host hands them over. */
+static int codes = 0;
+static void __cdecl DoButton(short code) {
+  (void)code;
+}
+static void __cdecl SetDro(short code, double v) {
+  (void)code;
+  (void)v;
+}
+static double __cdecl GetDro(short code) {
+  (void)code;
+  return 0.0;
+}
+static BOOL __cdecl GetLed(short code) {
+  (void)code;
+  return FALSE;
+}
+static void __cdecl SetLed(short code, BOOL on) {
+  (void)code;
+  (void)on;
+}
+static void __cdecl Code(const char* text) {
+  (void)text;
+  ++codes;
+}
+
+static const char* CallSetProName(struct Text arg) {
+  SetProNameFn setProName = (SetProNameFn)Export("SetProName");
+  const char* name;
+  SP_BEFORE();
+#if defined(__i386__)
+  name = setProName(arg);
+#else
+  {
+    struct Text temporary = arg;
+    name = setProName(&temporary);
+  }
+#endif
+  SP_CHECK("SetProName");
+  return name;
+}
+
+/* Every message of this thread for `ms`: the module's timer runs in here. */
+static int Pump(DWORD ms) {
+  int timers = 0;
+  DWORD start = GetTickCount();
+  MSG msg;
+  while (GetTickCount() - start < ms) {
+    while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)) {
+      if (msg.message == WM_TIMER) ++timers;
+      DispatchMessageA(&msg);
+    }
+    MsgWaitForMultipleObjects(0, NULL, FALSE, 10, QS_ALLINPUT);
+  }
+  return timers;
+}
+
+static void Run(void* windowObject, HWND frame, int childExpected) {
+  static unsigned char a[166400], b[133700], c[1162100];
+  BOOL ok;
+  int timers;
+  InitControlFn initControl = (InitControlFn)Export("InitControl");
+  {
+    SP_BEFORE();
+    ok = initControl(a, b, c, windowObject);
+    SP_CHECK("InitControl");
+  }
+  CHECK(ok, "InitControl returned false");
+  CHECK((FindWindowExA(frame, NULL, NULL, NULL) != NULL) == childExpected,
+        "child window of the host's: %d, want %d", FindWindowExA(frame, NULL, NULL, NULL) != NULL,
+        childExpected);
+  {
+    static const char* const calls[] = {"PostInitControl", "Update", "DoDwell", "Reset", "JogOn",
+                                        "JogOff",          "Purge",  "Probe",   "Home"};
+    size_t i;
+    for (i = 0; i < sizeof calls / sizeof calls[0]; ++i) {
+      VoidFn f = (VoidFn)Export(calls[i]);
+      SP_BEFORE();
+      f();
+      SP_CHECK(calls[i]);
+    }
+  }
+  timers = Pump(500);
+  CHECK(timers >= 10, "%d timer messages in 500 ms", timers);
+  CHECK(codes == 0, "host actions without a pendant");
+  {
+    VoidFn stop = (VoidFn)Export("StopPlug");
+    SP_BEFORE();
+    stop();
+    SP_CHECK("StopPlug");
+  }
+  CHECK(FindWindowExA(frame, NULL, NULL, NULL) == NULL, "child window left behind");
+  timers = Pump(100);
+  CHECK(timers == 0, "%d timer messages after StopPlug", timers);
+}
+
+int main(int argc, char** argv) {
+  const char* expectedName = "KM4R Pendant --Harbrook Ver 3.3.0";
+  char profile[MAX_PATH];
+  if (argc != 2) {
+    printf("usage: c_host MODULE\n");
+    return 2;
+  }
+  GetTempPathA(MAX_PATH - 32, profile);
+  lstrcatA(profile, "km4r_c_host_profile.xml");
+  DeleteFileA(profile);
+  CoInitialize(NULL);
+  module = LoadLibraryA(argv[1]);
+  CHECK(module != NULL, "cannot load %s", argv[1]);
+  if (module == NULL) return 1;
+
+  {
+    static const struct {
+      const char* name;
+      void* fn;
+    } setters[] = {{"SetDoButton", (void*)DoButton}, {"SetSetDRO", (void*)SetDro},
+                   {"SetGetDRO", (void*)GetDro},     {"SetGetLED", (void*)GetLed},
+                   {"SetSetLED", (void*)SetLed},     {"SetCode", (void*)Code}};
+    size_t i;
+    for (i = 0; i < sizeof setters / sizeof setters[0]; ++i) {
+      SetterFn set = (SetterFn)Export(setters[i].name);
+      SP_BEFORE();
+      set(setters[i].fn);
+      SP_CHECK(setters[i].name);
+    }
+  }
+
+  /* SetProName: the host keeps its own reference; the copy it passes is the
+   * callee's to release. */
+  {
+    struct Text path = NewText(profile);
+    const char* name;
+    ++HeaderOf(path)->refs; /* the by-value copy */
+    name = CallSetProName(path);
+    CHECK(HeaderOf(path)->refs == 1, "count %d after the call, want 1", HeaderOf(path)->refs);
+    CHECK(name != NULL && strcmp(name, expectedName) == 0, "name '%s'", name ? name : "(null)");
+    CHECK(GetFileAttributesA(profile) != INVALID_FILE_ATTRIBUTES, "profile not written");
+    /* Twice more: the count stays put. */
+    ++HeaderOf(path)->refs;
+    CallSetProName(path);
+    ++HeaderOf(path)->refs;
+    CallSetProName(path);
+    CHECK(HeaderOf(path)->refs == 1, "count %d after three calls, want 1", HeaderOf(path)->refs);
+    CHECK(strcmp(path.chars, profile) == 0, "the host's text changed");
+    free(HeaderOf(path));
+  }
+  /* Host-owned texts: never freed or written. */
+  {
+    struct Text empty = {staticEmpty.chars}, locked = {lockedPath.chars};
+    const char* name;
+    lstrcpynA(lockedPath.chars, profile, sizeof lockedPath.chars);
+    lockedPath.h.length = (int)strlen(lockedPath.chars);
+    name = CallSetProName(empty);
+    CHECK(staticEmpty.h.refs == -1 && staticEmpty.chars[0] == '\0', "static empty string touched");
+    CHECK(name != NULL && strcmp(name, expectedName) == 0, "name '%s'", name ? name : "(null)");
+    CallSetProName(locked);
+    CHECK(lockedPath.h.refs == -1 && strcmp(lockedPath.chars, profile) == 0, "locked text touched");
+  }
+
+  /* The run: window, timer, no pendant, stop. The window object is the
+   * HWND first, or a framework's object with its virtual table first: then
+   * the module cannot parent to it but must run all the same. */
+  {
+    static void (*const vtable[2])(void) = {0, 0};
+    HWND frame = CreateWindowExA(0, "STATIC", "c host", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100, NULL,
+                                 NULL, GetModuleHandleA(NULL), NULL);
+    struct {
+      HWND hwnd;
+    } plain = {frame};
+    struct {
+      const void* vtable;
+      HWND hwnd;
+    } framework = {vtable, frame};
+    Run(&plain, frame, 1);
+    Run(&framework, frame, 0);
+    DestroyWindow(frame);
+  }
+
+  /* Self-registration: STDAPI, so __stdcall on i686. */
+  {
+    static const GUID anyClass = {1, 2, 3, {4, 5, 6, 7, 8, 9, 10, 11}};
+    void* out = (void*)1;
+    HRESULT hr;
+    GetClassObjectFn getClassObject = (GetClassObjectFn)Export("DllGetClassObject");
+    StdapiFn canUnload = (StdapiFn)Export("DllCanUnloadNow");
+    StdapiFn reg = (StdapiFn)Export("DllRegisterServer");
+    StdapiFn unreg = (StdapiFn)Export("DllUnregisterServer");
+    {
+      SP_BEFORE();
+      hr = getClassObject(&anyClass, &IID_IClassFactory, &out);
+      SP_CHECK("DllGetClassObject");
+    }
+    CHECK(hr == CLASS_E_CLASSNOTAVAILABLE && out == NULL, "DllGetClassObject 0x%08lx",
+          (unsigned long)hr);
+    {
+      SP_BEFORE();
+      hr = canUnload();
+      SP_CHECK("DllCanUnloadNow");
+    }
+    CHECK(hr == S_OK, "DllCanUnloadNow 0x%08lx", (unsigned long)hr);
+    {
+      SP_BEFORE();
+      hr = reg();
+      SP_CHECK("DllRegisterServer");
+    }
+    CHECK(hr == S_OK, "DllRegisterServer 0x%08lx", (unsigned long)hr);
+    {
+      SP_BEFORE();
+      hr = unreg();
+      SP_CHECK("DllUnregisterServer");
+    }
+    CHECK(hr == S_OK, "DllUnregisterServer 0x%08lx", (unsigned long)hr);
+  }
+
+  FreeLibrary(module);
+  DeleteFileA(profile);
+  CoUninitialize();
+  printf("%s: %d failure(s)\n", failures == 0 ? "passed" : "FAILED", failures);
+  return failures == 0 ? 0 : 1;
+}
