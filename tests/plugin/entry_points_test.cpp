@@ -202,11 +202,11 @@ TEST(OutOfOrder, CallsNeverCrash) {
        }},
       {"InitControl and PostInitControl twice",
        [](test::FakeHost& h, test::TestHostWindow& w) {
-         ::SetProName(platform::HostString(""));
+         ::SetProName(platform::HostStringArgument(""));
          for (int i = 0; i < 2; ++i) {
            ::InitControl(h.blockA.data(), h.blockB.data(), h.blockC.data(), w.Handle());
            ::PostInitControl();
-           ::SetProName(platform::HostString(""));
+           ::SetProName(platform::HostStringArgument(""));
          }
          EXPECT_EQ(w.ChildCount(), 1u);
        }},
@@ -310,7 +310,7 @@ TEST(Reentry, EntryPointsFromInsideCallbacks) {
                        reentry::window->Handle());
        }},
       {"PostInitControl", [] { ::PostInitControl(); }},
-      {"SetProName", [] { ::SetProName(platform::HostString("")); }},
+      {"SetProName", [] { ::SetProName(platform::HostStringArgument("")); }},
       {"Config", [] { ::Config(); }},
       {"Update", [] { ::Update(); }},
       {"Reset", [] { ::Reset(); }},
@@ -333,7 +333,7 @@ TEST(Reentry, EntryPointsFromInsideCallbacks) {
       reentry::armedEntry = entry.call;
       reentry::fired = false;
       reentry::Install();
-      ::SetProName(platform::HostString(""));
+      ::SetProName(platform::HostStringArgument(""));
       ::InitControl(host.blockA.data(), host.blockB.data(), host.blockC.data(), window.Handle());
       ::PostInitControl();
       // Step jog on Y: the first report moves the axis selector (button,
