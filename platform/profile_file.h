@@ -37,4 +37,12 @@ using ConfirmBytes = std::function<bool(std::string bytes)>;
 FileWriteResult WriteProfileFile(const std::string& path, const ProduceBytes& produce,
                                  const ConfirmBytes& confirm);
 
+// What produce writes, gathered in memory; false when it failed.
+inline bool ProduceInto(const ProduceBytes& produce, std::string& bytes) {
+  return produce([&bytes](const char* data, std::size_t size) {
+    bytes.append(data, size);
+    return true;
+  });
+}
+
 }  // namespace km4r::platform

@@ -7,10 +7,11 @@
 #
 # Expects these Debian 12 packages (scripts/install-deps.sh all installs them):
 #   cmake ninja-build g++ googletest g++-mingw-w64-x86-64 g++-mingw-w64-i686
-#   mingw-w64-tools wine wine64 wine32:i386 xvfb xauth
-# The i686 suite needs a kernel that runs 32-bit programs; where it cannot,
-# the i686 build is still made and its PE tables checked, and one line says
-# that the suite did not run.
+#   mingw-w64-tools wine wine64 wine32:i386 qemu-user xvfb xauth
+# The i686 suite runs natively where the kernel runs 32-bit programs, and
+# otherwise under qemu-i386 emulation (qemu-user); one loud line says which.
+# Without either, the i686 build is still made and its PE tables checked, and
+# one line says that the suite did not run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -19,27 +20,37 @@ win64_build=${KM4R_WIN64_BUILD:-build-win64}
 win32_build=${KM4R_WIN32_BUILD:-build-win32}
 
 . scripts/wine-session.sh
-work=$(mktemp -d "${TMPDIR:-/tmp}/km4r-wine.XXXXXX")
-cleanup() {
-  wine_session_end
-  rm -rf "$work"
-}
-trap cleanup EXIT
 
 step() { printf '\n---- %s\n' "$*"; }
 
 step "virtual display and Wine prefix"
-wine_session_begin "$work"
+wine_session_begin_temporary
 
 for arch in x86_64 i686; do
-  if [[ $arch == x86_64 ]]; then build=$win64_build; else build=$win32_build; fi
+  if [[ $arch == x86_64 ]]; then
+    build=$win64_build run=$KM4R_WINE
+  else
+    build=$win32_build run=$KM4R_WINE32_RUN
+  fi
   step "$arch build"
   cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/mingw-$arch.cmake \
-    -DCMAKE_CROSSCOMPILING_EMULATOR="$KM4R_WINE" >/dev/null
+    -DCMAKE_CROSSCOMPILING_EMULATOR="$run" >/dev/null
   cmake --build "$build" -j2
 
-  if [[ $arch == i686 && $KM4R_WINE32 != 1 ]]; then
+  if [[ $arch == i686 && $KM4R_WINE32 == emulated ]]; then
+    # Two suites crash inside the emulated Wine's own code (its server
+    # protocol, glibc's stack check) at the same places every run; they need
+    # a kernel that runs 32-bit programs.
+    not_emulated='^(settings_tests|win32_hid_tests)$'
+    echo "!!!!!!!! i686 SUITE EMULATED: $KM4R_WINE32_WHY; it runs under qemu-i386," \
+      "slowly, without $not_emulated !!!!!!!!"
+    step "i686 tests under Wine, emulated"
+    # Two at a time: each program spends most of a minute in the emulator.
+    ctest --test-dir "$build" --output-on-failure -j2 --timeout 900 -E "$not_emulated"
+    continue
+  fi
+  if [[ $arch == i686 && $KM4R_WINE32 == 0 ]]; then
     echo "!!!!!!!! i686 SUITE NOT RUN: $KM4R_WINE32_WHY; only the i686 build and its PE" \
       "tables were checked !!!!!!!!"
     ctest --test-dir "$build" --output-on-failure -R '_pe_tables$|pe_tables_reject'

@@ -9,13 +9,7 @@ win64_build=${KM4R_WIN64_BUILD:-build-win64}
 win32_build=${KM4R_WIN32_BUILD:-build-win32}
 
 . scripts/wine-session.sh
-work=$(mktemp -d "${TMPDIR:-/tmp}/km4r-wine.XXXXXX")
-cleanup() {
-  wine_session_end
-  rm -rf "$work"
-}
-trap cleanup EXIT
-wine_session_begin "$work"
+wine_session_begin_temporary
 
 for arch in x86_64 i686; do
   if [[ $arch == x86_64 ]]; then build=$win64_build; else build=$win32_build; fi

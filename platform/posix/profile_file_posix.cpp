@@ -181,10 +181,7 @@ FileWriteResult WriteProfileFile(const std::string& path, const ProduceBytes& pr
     return r;
   }
   std::string bytes;
-  if (!produce([&bytes](const char* data, std::size_t size) {
-        bytes.append(data, size);
-        return true;
-      })) {
+  if (!ProduceInto(produce, bytes)) {
     r.reason = "the document cannot be written as text";
     return r;
   }
