@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include "platform/win32/host_window.h"
+#include "tests/support/clock_win32.h"
 #include "tests/support/test_host_window.h"
 
 namespace km4r::test {
@@ -26,17 +27,6 @@ bool RegisterHostClass() {
     return RegisterClassExA(&wc) != 0;
   }();
   return registered;
-}
-
-double NowMs() {
-  static const double ticksPerMs = [] {
-    LARGE_INTEGER f;
-    QueryPerformanceFrequency(&f);
-    return static_cast<double>(f.QuadPart) / 1000.0;
-  }();
-  LARGE_INTEGER c;
-  QueryPerformanceCounter(&c);
-  return static_cast<double>(c.QuadPart) / ticksPerMs;
 }
 
 BOOL CALLBACK CountOne(HWND, LPARAM count) {

@@ -18,20 +18,12 @@
 #include "platform/host_string.h"
 #include "platform/virtual/virtual_bus.h"
 #include "plugin/host_interface.h"
+#include "tests/support/clock_win32.h"
 #include "tests/support/module_path_win32.h"
 
 namespace {
 
-double NowMs() {
-  static const double ticksPerMs = [] {
-    LARGE_INTEGER f;
-    QueryPerformanceFrequency(&f);
-    return static_cast<double>(f.QuadPart) / 1000.0;
-  }();
-  LARGE_INTEGER c;
-  QueryPerformanceCounter(&c);
-  return static_cast<double>(c.QuadPart) / ticksPerMs;
-}
+using km4r::test::NowMs;
 
 class RealClock final : public km4r::platform::Clock {
  public:
