@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/win32/wide_text.h"
 #include "platform/xml_document.h"
 
 namespace km4r::platform {
@@ -47,16 +48,6 @@ void ProhibitDtd(IXMLDOMDocument* doc) {
   if (name != nullptr) doc2->setProperty(name, on);
   SysFreeString(name);
   doc2->Release();
-}
-
-std::wstring Widen(const std::string& text, UINT codePage) {
-  if (text.empty()) return {};
-  const int n =
-      MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring out(n > 0 ? n : 0, L'\0');
-  if (n > 0)
-    MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), out.data(), n);
-  return out;
 }
 
 std::string Narrow(const wchar_t* text, UINT n) {

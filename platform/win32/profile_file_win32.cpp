@@ -4,20 +4,11 @@
 #include <string>
 
 #include "platform/profile_file.h"
+#include "platform/win32/wide_text.h"
 
 namespace km4r::platform {
 
 namespace {
-
-std::wstring Widen(const std::string& text) {
-  if (text.empty()) return {};
-  const int n =
-      MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring out(n > 0 ? n : 0, L'\0');
-  if (n > 0)
-    MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), out.data(), n);
-  return out;
-}
 
 std::string Because(const char* what, const std::wstring& path) {
   const DWORD error = GetLastError();
@@ -65,7 +56,7 @@ std::wstring FinalPath(const std::wstring& path) {
 
 FileReadResult ReadProfileFile(const std::string& path, std::size_t maxBytes, std::string* bytes) {
   bytes->clear();
-  const std::wstring wpath = Widen(path);
+  const std::wstring wpath = Widen(path, CP_ACP);
   const DWORD attrs = GetFileAttributesW(wpath.c_str());
   if (attrs == INVALID_FILE_ATTRIBUTES) {
     const DWORD err = GetLastError();
@@ -117,7 +108,7 @@ FileWriteResult WriteProfileFile(const std::string& path, const ProduceBytes& pr
     r.reason = "the document cannot be written as text";
     return r;
   }
-  const std::wstring target = FinalPath(Widen(path));
+  const std::wstring target = FinalPath(Widen(path, CP_ACP));
   const DWORD attrs = GetFileAttributesW(target.c_str());
   const bool exists = attrs != INVALID_FILE_ATTRIBUTES;
   if (exists && (attrs & FILE_ATTRIBUTE_DIRECTORY)) {
