@@ -30,12 +30,14 @@ struct FileWriteResult {
 // swapped in keeping the file's attributes) when the directory is writable;
 // otherwise the file is written in place. A file the user cannot write is
 // never replaced. confirm gets the bytes as written (read back from the
-// temporary file), or a copy of them before an in-place write.
+// temporary file), or a copy of them before an in-place write. The read-back
+// reuses the storage of *spare when given (produce may fill it), so checking
+// a large profile needs no fresh memory.
 using WriteBytes = std::function<bool(const char* data, std::size_t size)>;
 using ProduceBytes = std::function<bool(const WriteBytes& write)>;
 using ConfirmBytes = std::function<bool(std::string bytes)>;
 FileWriteResult WriteProfileFile(const std::string& path, const ProduceBytes& produce,
-                                 const ConfirmBytes& confirm);
+                                 const ConfirmBytes& confirm, std::string* spare = nullptr);
 
 // What produce writes, gathered in memory; false when it failed.
 inline bool ProduceInto(const ProduceBytes& produce, std::string& bytes) {

@@ -42,6 +42,9 @@ class XmlDocument {
   // digests mean equal documents, so a written text can be checked against
   // the document without holding both at once.
   virtual std::uint64_t Digest() = 0;
+  // Empties the document and hands back the storage its text was parsed
+  // into (empty where the document keeps none), for reuse.
+  virtual std::string Release() { return {}; }
 
   virtual XmlElement DocumentElement() = 0;
   // Appends a new root element to a document that has none.

@@ -67,17 +67,20 @@ ProfileSaveResult ProfileStore::Save() {
   // document. The document is let go once written, so a large profile is
   // never held twice over.
   std::unique_ptr<platform::XmlDocument> check;
+  std::string spare;
   platform::FileWriteResult written = platform::WriteProfileFile(
       path_,
-      [this](const platform::WriteBytes& write) {
+      [this, &spare](const platform::WriteBytes& write) {
         const bool ok = document_->Serialize(write);
+        spare = document_->Release();
         document_.reset();
         return ok;
       },
       [&check, digest](std::string bytes) {
         check = platform::CreateXmlDocument();
         return check && check->Parse(std::move(bytes)) && check->Digest() == digest;
-      });
+      },
+      &spare);
   if (!document_) {
     if (written.confirmed && check) {
       document_ = std::move(check);

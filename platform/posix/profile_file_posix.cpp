@@ -87,25 +87,23 @@ FileReadResult ReadProfileFile(const std::string& path, std::size_t maxBytes, st
   } else if (static_cast<unsigned long long>(st.st_size) > maxBytes) {
     result = FileReadResult::TooLarge;
   } else {
-    // One byte beyond the size, so the end shows without growing the buffer.
-    bytes->resize(std::min(maxBytes, static_cast<std::size_t>(st.st_size)) + 1);
+    // Appended through a small buffer rather than read into a resized string:
+    // zero-filling fresh memory first would cost as much as the read. One
+    // byte beyond the cap shows a file that grew since fstat.
+    bytes->reserve(std::min(maxBytes, static_cast<std::size_t>(st.st_size)) + 1);
+    char chunk[16384];
     std::size_t done = 0;
-    for (;;) {
-      if (done == bytes->size()) {
-        // The file may have grown since fstat; read on in steps.
-        if (bytes->size() >= maxBytes + 1) break;
-        bytes->resize(std::min(maxBytes + 1, bytes->size() + 65536));
-      }
-      const ssize_t n = ::read(fd, bytes->data() + done, bytes->size() - done);
+    while (done <= maxBytes) {
+      const ssize_t n = ::read(fd, chunk, std::min(sizeof chunk, maxBytes + 1 - done));
       if (n < 0 && errno == EINTR) continue;
       if (n < 0) {
         result = FileReadResult::Unreadable;
         break;
       }
       if (n == 0) break;
+      bytes->append(chunk, static_cast<std::size_t>(n));
       done += static_cast<std::size_t>(n);
     }
-    bytes->resize(done);
     if (result == FileReadResult::Read && done > maxBytes) result = FileReadResult::TooLarge;
   }
   ::close(fd);
@@ -114,7 +112,7 @@ FileReadResult ReadProfileFile(const std::string& path, std::size_t maxBytes, st
 }
 
 FileWriteResult WriteProfileFile(const std::string& path, const ProduceBytes& produce,
-                                 const ConfirmBytes& confirm) {
+                                 const ConfirmBytes& confirm, std::string* spare) {
   FileWriteResult r;
   std::string target;
   if (path.empty() || !ResolveLinks(path, &target)) {
@@ -158,6 +156,7 @@ FileWriteResult WriteProfileFile(const std::string& path, const ProduceBytes& pr
       if (!ok) r.reason = Because("cannot write", temp);
       // What confirm sees is what the file holds.
       std::string written;
+      if (spare != nullptr) written = std::move(*spare);
       if (ok && ReadProfileFile(temp, SIZE_MAX - 1, &written) != FileReadResult::Read) {
         ok = false;
         r.reason = Because("cannot read back", temp);
@@ -185,6 +184,7 @@ FileWriteResult WriteProfileFile(const std::string& path, const ProduceBytes& pr
     r.reason = "the document cannot be written as text";
     return r;
   }
+  if (spare != nullptr) std::string().swap(*spare);  // the text is held whole here instead
   if (!confirm(bytes)) {
     r.confirmed = false;
     r.reason = "the new text of " + target + " would not read back as the document";

@@ -97,7 +97,8 @@ FileReadResult ReadProfileFile(const std::string& path, std::size_t maxBytes, st
 }
 
 FileWriteResult WriteProfileFile(const std::string& path, const ProduceBytes& produce,
-                                 const ConfirmBytes& confirm) {
+                                 const ConfirmBytes& confirm,
+                                 std::string* /*spare: MSXML keeps no text*/) {
   FileWriteResult r;
   if (path.empty()) {
     r.reason = "no profile path";
