@@ -138,12 +138,13 @@ static const char* CallSetProName(struct Text arg) {
   return name;
 }
 
-/* Every message of this thread for `ms`: the module's timer runs in here. */
-static int Pump(DWORD ms) {
+/* Every message of this thread for `ms`, or until the first timer message
+   when `untilTimer`: the module's timer runs in here. */
+static int Pump(DWORD ms, int untilTimer) {
   int timers = 0;
   DWORD start = GetTickCount();
   MSG msg;
-  while (GetTickCount() - start < ms) {
+  while (GetTickCount() - start < ms && !(untilTimer && timers > 0)) {
     while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)) {
       if (msg.message == WM_TIMER) ++timers;
       DispatchMessageA(&msg);
@@ -178,8 +179,15 @@ static void Run(void* windowObject, HWND frame, int childExpected) {
       SP_CHECK(calls[i]);
     }
   }
-  timers = Pump(500);
-  CHECK(timers >= 10, "%d timer messages in 500 ms", timers);
+  if (getenv("KM4R_NO_REAL_TIME") != NULL) {
+    /* An emulated CPU sometimes delivers no timer message at all. */
+    printf("timer rate not checked (KM4R_NO_REAL_TIME)\n");
+    Pump(500, 0);
+  } else {
+    CHECK(Pump(10000, 1) > 0, "no timer message in 10 s");
+    timers = Pump(500, 0);
+    CHECK(timers >= 10, "%d timer messages in 500 ms", timers);
+  }
   CHECK(codes == 0, "host actions without a pendant");
   {
     VoidFn stop = (VoidFn)Export("StopPlug");
@@ -188,7 +196,7 @@ static void Run(void* windowObject, HWND frame, int childExpected) {
     SP_CHECK("StopPlug");
   }
   CHECK(FindWindowExA(frame, NULL, NULL, NULL) == NULL, "child window left behind");
-  timers = Pump(100);
+  timers = Pump(100, 0);
   CHECK(timers == 0, "%d timer messages after StopPlug", timers);
 }
 
