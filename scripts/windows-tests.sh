@@ -44,8 +44,9 @@ for arch in x86_64 i686; do
     # programs.
     not_emulated='^win32_hid_tests$'
     echo "!!!!!!!! i686 SUITE EMULATED: $KM4R_WINE32_WHY; it runs under qemu-i386" \
-      "without $not_emulated and the C host's timer rate; a test that fails is" \
-      "tried up to three times !!!!!!!!"
+      "without $not_emulated and the C host's timer rate, the C host judged by its" \
+      "verdict line (the emulated Wine crashes in its own exit), and a test" \
+      "that fails tried up to three times !!!!!!!!"
     step "i686 tests under Wine, emulated"
     # The emulated Wine now and then loses a thread's server connection or
     # a timer; those runs say nothing about the module.
