@@ -1,13 +1,14 @@
 # Checks of the bench commands that do not produce a golden trace. EMULATOR,
 # when set, runs BENCH (a cross-built program).
-# One row of the bad-input table: runs the bench with ARGS (a list; INPUT
-# feeds standard input) and wants exit status RC and PATTERN in standard
-# error, or in standard output for a zero RC.
-# A program under CPU emulation takes most of a minute just to start.
+# A program under CPU emulation is slow to start, more so on a busy machine.
 set(timeout 60)
 if(EMULATOR)
   set(timeout 600)
 endif()
+
+# One row of the bad-input table: runs the bench with ARGS (a list; INPUT
+# feeds standard input) and wants exit status RC and PATTERN in standard
+# error, or in standard output for a zero RC.
 function(expect rc pattern)
   cmake_parse_arguments(PARSE_ARGV 2 row "" "INPUT" "ARGS")
   set(input)
