@@ -1,6 +1,7 @@
 #include "bench/plugin_module.h"
 
 #include "bench/system.h"
+#include "plugin/export_names.h"
 
 namespace km4r::bench {
 

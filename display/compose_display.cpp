@@ -19,21 +19,6 @@ using display::PutNumber;
 using display::PutSpaces;
 using display::PutText;
 
-// The host's codes, under the names this file reads best with.
-constexpr int kLedReset = host::code::kLedReset;
-constexpr int kLedRunning = host::code::kLedRun;
-constexpr int kLedPaused = host::code::kLedPause;
-constexpr int kDroAxisBase = host::code::kDroAxisPositionBase;
-constexpr int kDroStepSize = host::code::kDroStepSize;
-constexpr int kDroFeed = host::code::kDroFeedRate;
-constexpr int kDroJogRate = host::code::kDroJogRate;
-constexpr int kDroFeedOverride = host::code::kDroFeedOverride;
-constexpr int kDroFeedShown = host::code::kDroFeedShown;
-constexpr int kDroSpindleOverride = host::code::kDroSpindleOverride;
-constexpr int kDroSpindleRpm = host::code::kDroSpindleRpm;
-constexpr int kDroSpindleShown = host::code::kDroSpindleSpeed;
-constexpr int kDroSpindleDigit = host::code::kDroPDigit;
-
 struct ScreenName {
   int32_t code;
   const char* text;
@@ -66,7 +51,9 @@ struct Composer {
     std::memcpy(line2, m.positionText, kLineWidth);
   }
 
-  void FetchAxis(int32_t axisIndex) { m.shownAxisValue = host::GetDRO(kDroAxisBase + axisIndex); }
+  void FetchAxis(int32_t axisIndex) {
+    m.shownAxisValue = host::GetDRO(host::code::kDroAxisPositionBase + axisIndex);
+  }
 
   void RunAnimation() {
     const int32_t phase = m.ticks.DisplayPhase;
@@ -85,14 +72,15 @@ struct Composer {
 
   void StepSizeOrFeed() {
     if (w.displayCycle > 80) {
-      const double step = host::GetDRO(kDroStepSize);
+      const double step = host::GetDRO(host::code::kDroStepSize);
       line1[1] = ' ';
       PutNumber(line1 + 2, 6, "%6.4f", step);
       if (step < 1.0) line1[2] = ' ';
       return;
     }
     const int32_t rate = m.settings.StepJogRate;
-    const double feed = rate != 0 ? static_cast<double>(rate) : host::GetDRO(kDroFeed);
+    const double feed =
+        rate != 0 ? static_cast<double>(rate) : host::GetDRO(host::code::kDroFeedRate);
     PutNumber(line1 + 1, 5, feed >= 100.0 ? "%5.0f" : "%5.1f", feed);
     PutText(line1 + 6, "/M");
   }
@@ -107,9 +95,9 @@ struct Composer {
     if (firstHalf) line1[0] = ' ';
     ShowPosition();
 
-    if (host::GetLED(kLedRunning)) {
+    if (host::GetLED(host::code::kLedRun)) {
       RunAnimation();
-    } else if (host::GetLED(kLedPaused)) {
+    } else if (host::GetLED(host::code::kLedPause)) {
       PutSpaces(line1 + 2, 4);
       PutText(line1 + 6, firstHalf ? "  " : "||");
     } else if (w.jogMode == StepJog) {
@@ -118,7 +106,7 @@ struct Composer {
       PutText(line1 + 1, "    Vel");
     } else {
       line1[1] = ' ';
-      PutNumber(line1 + 2, 5, "%5.1f", host::GetDRO(kDroJogRate));
+      PutNumber(line1 + 2, 5, "%5.1f", host::GetDRO(host::code::kDroJogRate));
       line1[7] = '%';
     }
   }
@@ -128,13 +116,13 @@ struct Composer {
     line2[6] = 'P';
     line2[7] = ' ';
     if (m.settings.DisplyRPM != 0) {
-      PutNumber(line2, 4, "%4.0f", host::GetDRO(kDroSpindleRpm));
+      PutNumber(line2, 4, "%4.0f", host::GetDRO(host::code::kDroSpindleRpm));
       PutText(line2 + 4, " RPM");
     } else {
-      PutNumber(line2, 5, "%5.0f", host::GetDRO(kDroSpindleShown));
+      PutNumber(line2, 5, "%5.0f", host::GetDRO(host::code::kDroSpindleSpeed));
       line2[5] = ' ';
       line2[6] = 'P';
-      PutNumber(line2 + 7, 1, "%1.0f", host::GetDRO(kDroSpindleDigit));
+      PutNumber(line2 + 7, 1, "%1.0f", host::GetDRO(host::code::kDroPDigit));
     }
   }
 
@@ -160,27 +148,27 @@ struct Composer {
       case JogRateAdjust:
         PutSpaces(line1, 2 * kLineWidth);
         PutText(line1, "CON'T");
-        PutNumber(line2 + 1, 6, "%6.1f", host::GetDRO(kDroJogRate));
+        PutNumber(line2 + 1, 6, "%6.1f", host::GetDRO(host::code::kDroJogRate));
         line2[7] = '%';
         break;
       case FeedOverrideAdjust:
         PutSpaces(line1, 2 * kLineWidth);
         PutText(line1, "FRO ");
-        PutNumber(line1 + 4, 3, "%3.0f", host::GetDRO(kDroFeedOverride));
+        PutNumber(line1 + 4, 3, "%3.0f", host::GetDRO(host::code::kDroFeedOverride));
         line1[7] = '%';
-        PutNumber(line2, 8, "%8.2f", host::GetDRO(kDroFeedShown));
+        PutNumber(line2, 8, "%8.2f", host::GetDRO(host::code::kDroFeedShown));
         break;
       case SpindleOverrideAdjust:
         PutSpaces(line1, 2 * kLineWidth);
         PutText(line1, "Sov ");
-        PutNumber(line1 + 4, 3, "%3.0f", host::GetDRO(kDroSpindleOverride));
+        PutNumber(line1 + 4, 3, "%3.0f", host::GetDRO(host::code::kDroSpindleOverride));
         line1[7] = '%';
         SpindleLine();
         break;
       case StepSizeSelect:
         PutText(line1, "Stepsize");
         PutSpaces(line2, 2);
-        PutNumber(line2 + 2, 6, "%.4f", host::GetDRO(kDroStepSize));
+        PutNumber(line2 + 2, 6, "%.4f", host::GetDRO(host::code::kDroStepSize));
         break;
       case AxisZero:
         ZeroScreen();
@@ -215,7 +203,7 @@ void PendantWindow::ComposeDisplay() {
   ModuleState& m = Module();
   outputReport[display::kReportIdByte] = 0;
   outputReport[display::kSequenceByte] = static_cast<uint8_t>(m.ticks.UpdateSequence & 0xFF);
-  outputReport[display::kResetByte] = host::GetLED(kLedReset) ? 1 : 0;
+  outputReport[display::kResetByte] = host::GetLED(host::code::kLedReset) ? 1 : 0;
 
   Composer c{*this, m, outputReport + kLine1, outputReport + kLine2,
              display::FirstBlinkHalf(displayCycle)};
@@ -223,7 +211,7 @@ void PendantWindow::ComposeDisplay() {
     c.BlinkBoth(" E-STOP ");
     return;
   }
-  if (host::GetLED(kLedReset)) {
+  if (host::GetLED(host::code::kLedReset)) {
     c.BlinkBoth("  Reset ");
     return;
   }

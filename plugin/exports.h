@@ -6,7 +6,6 @@
 #include <cstdint>
 
 #include "platform/host_string.h"
-#include "plugin/export_names.h"
 #include "plugin/host_interface.h"
 
 #if defined(_WIN32)

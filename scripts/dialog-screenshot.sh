@@ -4,21 +4,18 @@
 #
 #   scripts/dialog-screenshot.sh [OUTPUT.png]     (default build/dialog.png)
 #
-# Builds the x86_64 module in $KM4R_WIN64_BUILD (default build-win64) first.
+# Builds the x86_64 module (the win64 preset, build/win64) first.
 # Needs what scripts/windows-tests.sh needs, plus imagemagick.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 out=${1:-build/dialog.png}
-win64_build=${KM4R_WIN64_BUILD:-build-win64}
 mkdir -p "$(dirname "$out")"
 out=$(cd "$(dirname "$out")" && pwd)/$(basename "$out")
 
 . scripts/wine-session.sh
-cmake -S . -B "$win64_build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/mingw-x86_64.cmake \
-  -DCMAKE_CROSSCOMPILING_EMULATOR="$KM4R_WINE" >/dev/null
-cmake --build "$win64_build" -j2 --target km4r_show_dialog km4r_plugin
+cmake --preset win64 >/dev/null
+cmake --build --preset win64 -j2 --target km4r_show_dialog km4r_plugin
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/km4r-dialog.XXXXXX")
 shower=""
@@ -31,11 +28,11 @@ trap cleanup EXIT
 wine_session_begin "$work"
 # No window manager on the virtual display: Wine draws the frames itself, so
 # the caption shows too.
-"$KM4R_WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+$KM4R_WINE64 reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
 wineserver -w
 
 # Held long enough for the picture; it closes itself.
-"$KM4R_WINE" "$win64_build/tests/win32/km4r_show_dialog.exe" 8000 >"$work/show.log" 2>&1 &
+$KM4R_WINE64 build/win64/tests/win32/km4r_show_dialog.exe 8000 >"$work/show.log" 2>&1 &
 shower=$!
 for _ in $(seq 300); do
   grep -q shown "$work/show.log" && break

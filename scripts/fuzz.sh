@@ -1,26 +1,23 @@
 #!/usr/bin/env bash
 # Bounded fuzz runs: builds the libFuzzer targets with clang (address and
 # undefined-behaviour sanitizers) and runs each for a fixed time from its seed
-# corpus. Any crash fails the run and leaves the input under build-fuzz/crashes;
+# corpus. Any crash fails the run and leaves the input under build/fuzz/crashes;
 # copy it to tests/fuzz/regressions/<target>/ once the fault is mended.
 #   scripts/fuzz.sh [SECONDS_PER_TARGET]      default 60
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds="${1:-${KM4R_FUZZ_SECONDS:-60}}"
-build=build-fuzz
+build=build/fuzz
 targets=(report_cycle profile scenario_parser)
 
 for tool in clang clang++; do
   command -v "$tool" >/dev/null || { echo "fuzz.sh: $tool not found (scripts/install-deps.sh linux)"; exit 1; }
 done
 
-# The code under test carries coverage instrumentation; only the targets
-# themselves link the fuzzer's main.
-flags="-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer"
-CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DKM4R_BUILD_FUZZERS=ON -DCMAKE_C_FLAGS="$flags" -DCMAKE_CXX_FLAGS="$flags" \
-  -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=address,undefined" >/dev/null
-ninja -C "$build" -j2 "${targets[@]/#/fuzz_}"
+# The fuzz preset instruments the code under test for coverage; only the
+# targets themselves link the fuzzer's main.
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz -j2
 
 export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"

@@ -9,7 +9,7 @@ set -euo pipefail
 build_pkgs=(build-essential cmake ninja-build pkg-config libudev-dev)
 test_pkgs=(libgtest-dev libgmock-dev googletest libbenchmark-dev tmux clang libclang-rt-14-dev)
 cross_pkgs=(build-essential cmake ninja-build g++-mingw-w64-x86-64 g++-mingw-w64-i686
-            mingw-w64-tools)
+            mingw-w64-tools googletest)
 # wine32 too, so the 32-bit module runs as well as the 64-bit one; qemu-user
 # runs it where the kernel cannot run 32-bit programs.
 windows_test_pkgs=(wine wine64 wine32:i386 qemu-user xvfb xauth imagemagick)

@@ -1,26 +1,27 @@
 #!/usr/bin/env bash
-# Builds the Windows plug-in for both architectures in Release (with debug
-# information) and writes dist/KM4R-<version>-windows.zip:
+# Writes dist/KM4R-<version>-windows.zip from the win32 and win64 preset
+# builds, the ones scripts/test.sh tested (built here first when missing):
 #   x86/KM4R.dll   for 32-bit hosts      x64/KM4R.dll   for 64-bit hosts
 #   INSTALL.txt  LICENSE  CHANGELOG.md  SHA256SUMS
-# The DLLs in the zip are stripped; the debug information stays in the build
-# (build/win32-release/plugin/KM4R.dll.debug, build/win64-release/...), linked
-# from each DLL by name. The zip is checked before the script reports success.
+# The DLLs in the zip are stripped copies; the builds keep theirs, and the
+# debug information goes beside them (build/win32/plugin/KM4R.dll.debug,
+# build/win64/...), linked from each copy by name. The zip is checked before
+# the script reports success.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh package
 
-declare -A preset=([x86]=win32-release [x64]=win64-release)
+declare -A preset=([x86]=win32 [x64]=win64)
 declare -A triple=([x86]=i686-w64-mingw32 [x64]=x86_64-w64-mingw32)
 
 for arch in x86 x64; do
   cmake --preset "${preset[$arch]}" >/dev/null
-  cmake --build --preset "${preset[$arch]}" -j2
+  cmake --build --preset "${preset[$arch]}" -j2 --target km4r_plugin
 done
 
-version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/win64-release/CMakeCache.txt)
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/win64/CMakeCache.txt)
 if [[ -z "$version" ]]; then
-  echo "package.sh: no project version in build/win64-release/CMakeCache.txt" >&2
+  echo "package.sh: no project version in build/win64/CMakeCache.txt" >&2
   exit 1
 fi
 

@@ -6,9 +6,9 @@
 # Not part of scripts/test.sh; the figures go into docs/PERFORMANCE.md.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-build=build-perf
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKM4R_BUILD_BENCHMARKS=ON >/dev/null
-ninja -C "$build" -j2 km4r_cycle_bench km4r_profile_store_bench
+build=build/perf
+cmake --preset bench-perf >/dev/null
+cmake --build --preset bench-perf -j2 --target km4r_cycle_bench km4r_profile_store_bench
 echo "date: $(date -u)"
 echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ //')"
 "$build/tests/perf/km4r_cycle_bench" "$@"

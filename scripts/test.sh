@@ -27,5 +27,6 @@ if [[ -x scripts/windows-tests.sh ]]; then
   step "Windows builds under Wine (x86_64, i686)"
   scripts/windows-tests.sh
 fi
-step "Windows release package"; scripts/package.sh
+step "Windows release package (the DLLs just tested)"
+scripts/package.sh
 step "all tests passed"

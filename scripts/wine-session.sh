@@ -7,34 +7,14 @@
 #                                session ends and the folder goes when the
 #                                calling script exits
 #
-# It also sets KM4R_WINE, the command that runs a Windows program, and
-# KM4R_WINE32 (1 or 0): whether 32-bit programs can run here. Debian's `wine`
-# starts the 32-bit loader whenever wine32 is installed, so on a kernel that
-# cannot run 32-bit programs every Windows program goes through the 64-bit
-# loader, and the i686 modules cannot run at all.
-# KM4R_WINE32_WHY says why not. Where qemu-i386 is installed the i686 modules
-# still run, emulated: KM4R_WINE32_RUN is then scripts/wine32-emulated and
-# KM4R_WINE32 reads "emulated".
-if /usr/lib/wine/wine --version >/dev/null 2>&1; then
-  KM4R_WINE=wine
-  KM4R_WINE32=1
-  KM4R_WINE32_WHY=""
-else
-  KM4R_WINE=/usr/lib/wine/wine64
-  KM4R_WINE32=0
-  if [[ -x /usr/lib/wine/wine ]]; then
-    KM4R_WINE32_WHY="this kernel cannot run 32-bit programs (no IA-32 emulation)"
-  else
-    KM4R_WINE32_WHY="wine32:i386 is not installed (scripts/install-deps.sh all)"
-  fi
-  export WINELOADER=$KM4R_WINE
-  if [[ -x /usr/lib/wine/wine ]] && command -v qemu-i386 >/dev/null 2>&1; then
-    KM4R_WINE32=emulated
-    KM4R_WINE32_RUN="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/wine32-emulated"
-  fi
-fi
-KM4R_WINE32_RUN=${KM4R_WINE32_RUN:-$KM4R_WINE}
-export KM4R_WINE KM4R_WINE32 KM4R_WINE32_WHY KM4R_WINE32_RUN
+# It also sets KM4R_WINE64 and KM4R_WINE32, the commands that run a Windows
+# program of each architecture (scripts/wine-run), and KM4R_WINE32_HOW, how
+# the 32-bit programs run on this kernel ("native", "emulated" or "none: WHY").
+km4r_scripts="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+KM4R_WINE64="$km4r_scripts/wine-run x86_64"
+KM4R_WINE32="$km4r_scripts/wine-run i686"
+KM4R_WINE32_HOW=$("$km4r_scripts/wine-run" --how i686)
+export KM4R_WINE64 KM4R_WINE32 KM4R_WINE32_HOW
 
 wine_session_xvfb_pid=""
 
@@ -59,13 +39,13 @@ wine_session_begin() {
   export DISPLAY=":$display" WINEPREFIX="$work/prefix" WINEDEBUG=-all WINEARCH=win64
   # No browser or .NET engines: nothing here needs them, and they cannot be fetched.
   export WINEDLLOVERRIDES="mscoree,mshtml="
-  "$KM4R_WINE" wineboot -i >/dev/null 2>&1
+  $KM4R_WINE64 wineboot -i >/dev/null 2>&1
   wineserver -w
-  if [[ $KM4R_WINE32 == emulated ]]; then
+  if [[ $KM4R_WINE32_HOW == emulated ]]; then
     # wineboot could not start the 32-bit side: give the prefix its 32-bit
     # system files and registry entries (COM classes such as MSXML) by hand.
     cp -n /usr/lib/i386-linux-gnu/wine/i386-windows/* "$WINEPREFIX/drive_c/windows/syswow64/"
-    "$KM4R_WINE32_RUN" rundll32 setupapi.dll,InstallHinfSection \
+    $KM4R_WINE32 rundll32 setupapi.dll,InstallHinfSection \
       DefaultInstall 128 '\\?\unix/usr/share/wine/wine.inf' >/dev/null 2>&1
     wineserver -w
   fi

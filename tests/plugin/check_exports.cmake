@@ -15,9 +15,8 @@ foreach(line ${lines})
   endif()
 endforeach()
 list(SORT found)
-set(expected SetProName InitControl PostInitControl Config Update StopPlug DoDwell Reset JogOn
-    JogOff Purge Probe Home SetDoButton SetSetDRO SetGetDRO SetGetLED SetSetLED SetCode
-    DllRegisterServer DllUnregisterServer DllGetClassObject DllCanUnloadNow)
+include(${CMAKE_CURRENT_LIST_DIR}/../support/expected_exports.cmake)
+set(expected ${expected_exports})
 list(SORT expected)
 if(NOT found STREQUAL expected)
   message(FATAL_ERROR "exports differ\n  found:    ${found}\n  expected: ${expected}")

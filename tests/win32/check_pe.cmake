@@ -33,9 +33,8 @@ foreach(line IN LISTS lines)
   endif()
 endforeach()
 
-set(expected SetProName InitControl PostInitControl Config Update StopPlug DoDwell Reset JogOn
-    JogOff Purge Probe Home SetDoButton SetSetDRO SetGetDRO SetGetLED SetSetLED SetCode
-    DllRegisterServer DllUnregisterServer DllGetClassObject DllCanUnloadNow ${EXTRA})
+include(${CMAKE_CURRENT_LIST_DIR}/../support/expected_exports.cmake)
+set(expected ${expected_exports} ${EXTRA})
 list(SORT expected)
 list(SORT exports)
 if(NOT exports STREQUAL expected)

@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "platform/host_string.h"
-#include "plugin/export_names.h"
 #include "plugin/host_interface.h"
 #include "tests/support/module_path_win32.h"
 #include "tests/support/test_host_window.h"
@@ -41,9 +40,6 @@ int g_calls = 0;
 TEST(Module, HostCallOrderRunsTheCycleTimerWithoutAPendant) {
   Module dll;
   ASSERT_NE(dll.get(), nullptr) << ModulePath();
-  for (const char* name : kExportedNames)
-    EXPECT_NE(GetProcAddress(dll.get(), name), nullptr) << name;
-
   dll.Get<void (*)(host::DoButtonFn)>("SetDoButton")([](short) { ++g_calls; });
   dll.Get<void (*)(host::SetDroFn)>("SetSetDRO")([](short, double) { ++g_calls; });
   dll.Get<void (*)(host::GetDroFn)>("SetGetDRO")([](short) { return 0.0; });

@@ -1,0 +1,17 @@
+# Compares files with the SHA-256 sums of a sha256sum-style list.
+# cmake -DLIST=dir/name.sha256 -DDIR=dir/name -P check_sha256.cmake
+file(STRINGS ${LIST} rows)
+if(NOT rows)
+  message(FATAL_ERROR "no sums in ${LIST}")
+endif()
+foreach(row IN LISTS rows)
+  if(NOT row MATCHES "^([0-9a-f]+)  (.+)$")
+    message(FATAL_ERROR "${LIST}: not a sum line: ${row}")
+  endif()
+  set(want ${CMAKE_MATCH_1})
+  set(name ${CMAKE_MATCH_2})
+  file(SHA256 ${DIR}/${name} got)
+  if(NOT got STREQUAL want)
+    message(FATAL_ERROR "${DIR}/${name} differs from upstream (SHA-256 ${got}, want ${want})")
+  endif()
+endforeach()
