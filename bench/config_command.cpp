@@ -13,6 +13,7 @@
 #include "bench/commands.h"
 #include "bench/profile_file.h"
 #include "platform/clock.h"
+#include "settings/setting_descriptors.h"
 
 namespace km4r::bench {
 
@@ -22,22 +23,25 @@ namespace {
 
 // What the plug-in loads for a missing key, so that a key the dialog only
 // filled in is not taken for an edit.
-const std::map<std::string, long> kDefaults = {
-    {"StepSize1", 2},  {"StepSize2", 1},      {"StepSize3", 3},      {"ScreenSel1", 1},
-    {"ScreenSel2", 2}, {"ScreenSel3", 3},     {"StepJogRate", 100},  {"DelaySteps", 25},
-    {"DisplyRPM", 0},  {"AutoChangeSens", 0}, {"VelocityInAuto", 5}, {"Decidigit", 2},
-    {"CAmode", 0}};
+std::map<std::string, long> Defaults() {
+  std::map<std::string, long> out;
+  for (const SettingDescriptor& d : kSettingDescriptors) out[d.key] = d.defaultValue;
+  return out;
+}
 
 // The thirteen settings as the profile holds them, defaults filled in.
 bool ReadSettings(const std::string& path, std::map<std::string, long>* out, std::string* error) {
   std::vector<std::pair<std::string, std::string>> keys;
   if (!ReadPendantSection(path, &keys, error)) return false;
-  *out = kDefaults;
+  *out = Defaults();
   for (const auto& [key, text] : keys) {
     auto it = out->find(key);
     if (it == out->end() || text.empty()) continue;
     it->second = std::strtol(text.c_str(), nullptr, 10);
-    if (key == "DisplyRPM" || key == "CAmode") it->second = it->second != 0 ? 1 : 0;
+    const SettingDescriptor* d = nullptr;
+    for (const SettingDescriptor& row : kSettingDescriptors)
+      if (key == row.key) d = &row;
+    if (d != nullptr && d->kind == SettingKind::Flag) it->second = it->second != 0 ? 1 : 0;
   }
   return true;
 }
@@ -105,7 +109,7 @@ int RunConfig(const std::string& modulePath, const std::string& profilePath, std
     err << "pendant-bench config: not saved: " << error << '\n';
     return 1;
   }
-  if (!existed) before = kDefaults;
+  if (!existed) before = Defaults();
 
   platform::VirtualClock clock;
   BenchHost host(clock, [&out](const std::string& line) { out << line << '\n'; });
@@ -129,7 +133,7 @@ int RunConfig(const std::string& modulePath, const std::string& profilePath, std
   }
   std::vector<std::pair<std::string, std::string>> keys;
   ReadPendantSection(profilePath, &keys, &error);
-  if (keys.size() < kDefaults.size()) {
+  if (keys.size() < static_cast<std::size_t>(kSettingCount)) {
     err << "pendant-bench config: not saved: the settings did not reach " << profilePath << '\n';
     return 1;
   }

@@ -1,7 +1,7 @@
 // The configuration dialog's window, one implementation per platform (win32:
 // dialog template 4013; posix: a text form on the terminal). The portable
 // model (settings/config_dialog.h) drives it by control id and never sees
-// the platform's controls.
+// the platform's controls. The ids are those of resources/resource_ids.h.
 #pragma once
 
 #include <functional>
@@ -9,25 +9,6 @@
 #include <string>
 
 namespace km4r::platform {
-
-// Control ids of dialog template 4013.
-namespace dialog_id {
-inline constexpr int kTemplate = 4013;
-inline constexpr int kOk = 1;
-inline constexpr int kStepSize1 = 4032;
-inline constexpr int kStepSize2 = 4033;
-inline constexpr int kStepSize3 = 4034;
-inline constexpr int kStepJogRate = 4170;
-inline constexpr int kDelaySteps = 4174;
-inline constexpr int kAutoChangeSens = 4021;
-inline constexpr int kVelocityInAuto = 4022;
-inline constexpr int kDecidigit = 4023;
-inline constexpr int kScreenSel1 = 4024;
-inline constexpr int kScreenSel2 = 4025;
-inline constexpr int kScreenSel3 = 4026;
-inline constexpr int kDisplyRPM = 4172;
-inline constexpr int kCAmode = 4173;
-}  // namespace dialog_id
 
 enum class DialogResult { Ok, Cancel };
 

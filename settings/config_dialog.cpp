@@ -5,32 +5,20 @@
 
 #include "settings/choice_tables.h"
 #include "settings/profile_store.h"
+#include "settings/setting_descriptors.h"
 
 namespace km4r {
-
-namespace dlg = platform::dialog_id;
 
 namespace {
 
 constexpr const char* kNotAnInteger = "Please enter an integer.";
 constexpr std::size_t kFieldCharsRead = 63;
 
-template <std::size_t N>
-void FillList(platform::DialogView& view, int id, const std::array<std::string_view, N>& table,
-              int setting) {
-  view.ClearList(id);
-  for (std::string_view entry : table) view.AddListItem(id, std::string(ShownText(entry)).c_str());
-  view.SetListSelection(id, setting >= 0 && setting < static_cast<int>(N) ? setting : -1);
-}
-
-// A list left without a selection keeps the setting as it was: no user of
-// the settings copes with "none".
-template <std::size_t N>
-void StoreSelection(platform::DialogView& view, int id, const std::array<std::string_view, N>&,
-                    int16_t& setting) {
-  int sel = view.ListSelection(id);
-  if (sel >= 0 && sel < static_cast<int>(N)) setting = static_cast<int16_t>(sel);
-}
+// The lists are filled in this order, the number fields read in this one.
+constexpr int kListFillOrder[] = {IDC_STEPSIZE1,      IDC_STEPSIZE2,      IDC_STEPSIZE3,
+                                  IDC_VELOCITYINAUTO, IDC_AUTOCHANGESENS, IDC_DECIDIGIT,
+                                  IDC_SCREENSEL1,     IDC_SCREENSEL2,     IDC_SCREENSEL3};
+constexpr int kFieldReadOrder[] = {IDC_STEPJOGRATE, IDC_DELAYSTEPS};
 
 bool IsBlank(char c) {
   return c == ' ' || (c >= '\t' && c <= '\r');
@@ -57,56 +45,47 @@ platform::DialogResult ConfigDialog::DoModal() {
 }
 
 void ConfigDialog::OnInitDialog() {
-  stepJogRate_ = settings_.StepJogRate;
-  delaySteps_ = settings_.DelaySteps;
-  displyRpm_ = settings_.DisplyRPM != 0 ? 1 : 0;
-  caMode_ = settings_.CAmode != 0 ? 1 : 0;
-
-  FillList(view_, dlg::kStepSize1, kStepSizeTable, settings_.StepSize1);
-  FillList(view_, dlg::kStepSize2, kStepSizeTable, settings_.StepSize2);
-  FillList(view_, dlg::kStepSize3, kStepSizeTable, settings_.StepSize3);
-  FillList(view_, dlg::kVelocityInAuto, kVelocityTable, settings_.VelocityInAuto);
-  FillList(view_, dlg::kAutoChangeSens, kSensitivityTable, settings_.AutoChangeSens);
-  FillList(view_, dlg::kDecidigit, kDigitsTable, settings_.Decidigit);
-  FillList(view_, dlg::kScreenSel1, kScreenTable, settings_.ScreenSel1);
-  FillList(view_, dlg::kScreenSel2, kScreenTable, settings_.ScreenSel2);
-  FillList(view_, dlg::kScreenSel3, kScreenTable, settings_.ScreenSel3);
-
-  char text[16];
-  std::snprintf(text, sizeof text, "%d", static_cast<int>(stepJogRate_));
-  view_.SetFieldText(dlg::kStepJogRate, text);
-  std::snprintf(text, sizeof text, "%d", static_cast<int>(delaySteps_));
-  view_.SetFieldText(dlg::kDelaySteps, text);
-  view_.SetChecked(dlg::kDisplyRPM, displyRpm_ != 0);
-  view_.SetChecked(dlg::kCAmode, caMode_ != 0);
+  for (int id : kListFillOrder) {
+    const SettingDescriptor& d = *SettingOfControl(id);
+    const int setting = SettingValue(settings_, d);
+    const int count = static_cast<int>(d.choices.size());
+    view_.ClearList(id);
+    for (std::string_view entry : d.choices)
+      view_.AddListItem(id, std::string(ShownText(entry)).c_str());
+    view_.SetListSelection(id, setting >= 0 && setting < count ? setting : -1);
+  }
+  for (const SettingDescriptor& d : kSettingDescriptors) {
+    if (d.kind == SettingKind::Number) {
+      char text[16];
+      std::snprintf(text, sizeof text, "%d", static_cast<int>(SettingValue(settings_, d)));
+      view_.SetFieldText(d.controlId, text);
+    } else if (d.kind == SettingKind::Flag) {
+      view_.SetChecked(d.controlId, SettingValue(settings_, d) != 0);
+    }
+  }
 }
 
 bool ConfigDialog::OnOk() {
-  for (int id : {dlg::kStepJogRate, dlg::kDelaySteps}) {
-    int32_t value = 0;
-    if (!ReadIntegerField(view_.FieldText(id), value)) {
+  int32_t numbers[std::size(kFieldReadOrder)] = {};
+  for (std::size_t i = 0; i < std::size(kFieldReadOrder); ++i) {
+    if (!ReadIntegerField(view_.FieldText(kFieldReadOrder[i]), numbers[i])) {
       view_.ShowMessage(kNotAnInteger);
-      view_.SetFocus(id);
+      view_.SetFocus(kFieldReadOrder[i]);
       return false;
     }
-    (id == dlg::kStepJogRate ? stepJogRate_ : delaySteps_) = value;
   }
-  displyRpm_ = view_.Checked(dlg::kDisplyRPM) ? 1 : 0;
-  caMode_ = view_.Checked(dlg::kCAmode) ? 1 : 0;
-
-  StoreSelection(view_, dlg::kStepSize1, kStepSizeTable, settings_.StepSize1);
-  StoreSelection(view_, dlg::kStepSize2, kStepSizeTable, settings_.StepSize2);
-  StoreSelection(view_, dlg::kStepSize3, kStepSizeTable, settings_.StepSize3);
-  StoreSelection(view_, dlg::kScreenSel1, kScreenTable, settings_.ScreenSel1);
-  StoreSelection(view_, dlg::kScreenSel2, kScreenTable, settings_.ScreenSel2);
-  StoreSelection(view_, dlg::kScreenSel3, kScreenTable, settings_.ScreenSel3);
-  settings_.StepJogRate = stepJogRate_;
-  settings_.DelaySteps = delaySteps_;
-  settings_.DisplyRPM = displyRpm_ != 0 ? 1 : 0;
-  settings_.CAmode = caMode_ != 0 ? 1 : 0;
-  StoreSelection(view_, dlg::kVelocityInAuto, kVelocityTable, settings_.VelocityInAuto);
-  StoreSelection(view_, dlg::kAutoChangeSens, kSensitivityTable, settings_.AutoChangeSens);
-  StoreSelection(view_, dlg::kDecidigit, kDigitsTable, settings_.Decidigit);
+  for (std::size_t i = 0; i < std::size(kFieldReadOrder); ++i)
+    SetSettingValue(settings_, *SettingOfControl(kFieldReadOrder[i]), numbers[i]);
+  for (const SettingDescriptor& d : kSettingDescriptors) {
+    if (d.kind == SettingKind::Flag) {
+      SetSettingValue(settings_, d, view_.Checked(d.controlId) ? 1 : 0);
+    } else if (d.kind == SettingKind::Choice) {
+      // A list left without a selection keeps the setting as it was: no user
+      // of the settings copes with "none".
+      const int sel = view_.ListSelection(d.controlId);
+      if (sel >= 0 && sel < static_cast<int>(d.choices.size())) SetSettingValue(settings_, d, sel);
+    }
+  }
   return true;
 }
 

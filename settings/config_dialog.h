@@ -28,10 +28,6 @@ class ConfigDialog {
  private:
   PendantSettings& settings_;
   platform::DialogView& view_;
-  int32_t stepJogRate_ = 0;
-  int32_t delaySteps_ = 0;
-  int32_t displyRpm_ = 0;
-  int32_t caMode_ = 0;
 };
 
 // Reads a number field as "%d" does: leading white space, an optional sign,

@@ -1,95 +1,27 @@
 #include "settings/pendant_settings.h"
 
-#include "settings/choice_tables.h"
 #include "settings/profile_store.h"
+#include "settings/setting_descriptors.h"
 
 namespace km4r {
 
-namespace {
-
-enum class Kind { Int16, Int32, Flag };
-
-struct Key {
-  const char* name;
-  int32_t defaultValue;
-  Kind kind;
-  int16_t PendantSettings::*i16;
-  int32_t PendantSettings::*i32;
-  uint8_t PendantSettings::*flag;
-};
-
-constexpr Key I16(const char* n, int32_t d, int16_t PendantSettings::*f) {
-  return {n, d, Kind::Int16, f, nullptr, nullptr};
-}
-constexpr Key I32(const char* n, int32_t d, int32_t PendantSettings::*f) {
-  return {n, d, Kind::Int32, nullptr, f, nullptr};
-}
-constexpr Key Flag(const char* n, int32_t d, uint8_t PendantSettings::*f) {
-  return {n, d, Kind::Flag, nullptr, nullptr, f};
-}
-
-// Load and save order.
-constexpr Key kKeys[] = {
-    I16("StepSize1", 2, &PendantSettings::StepSize1),
-    I16("StepSize2", 1, &PendantSettings::StepSize2),
-    I16("StepSize3", 3, &PendantSettings::StepSize3),
-    I16("ScreenSel1", 1, &PendantSettings::ScreenSel1),
-    I16("ScreenSel2", 2, &PendantSettings::ScreenSel2),
-    I16("ScreenSel3", 3, &PendantSettings::ScreenSel3),
-    I32("StepJogRate", 100, &PendantSettings::StepJogRate),
-    I32("DelaySteps", 25, &PendantSettings::DelaySteps),
-    Flag("DisplyRPM", 0, &PendantSettings::DisplyRPM),
-    I16("AutoChangeSens", 0, &PendantSettings::AutoChangeSens),
-    I16("VelocityInAuto", 5, &PendantSettings::VelocityInAuto),
-    I16("Decidigit", 2, &PendantSettings::Decidigit),
-    Flag("CAmode", 0, &PendantSettings::CAmode),
-};
-
-// The two sensitivities index ten-entry tables at every jog; a hand-edited
-// value outside them falls back to the default rather than to the nearest
-// end, which would silently pick an extreme behaviour.
-void KeepInTable(int16_t& value, std::size_t tableSize, int16_t defaultValue) {
-  if (value < 0 || static_cast<std::size_t>(value) >= tableSize) value = defaultValue;
-}
-
-}  // namespace
-
 void LoadPendantSettings(ProfileStore& store, PendantSettings& s) {
-  for (const Key& k : kKeys) {
-    int32_t v = store.GetInt(kPendantSection, k.name, k.defaultValue);
-    switch (k.kind) {
-      case Kind::Int16:
-        // The record's 16-bit fields keep the low 16 bits of the value.
-        s.*k.i16 = static_cast<int16_t>(static_cast<uint16_t>(static_cast<uint32_t>(v)));
-        break;
-      case Kind::Int32:
-        s.*k.i32 = v;
-        break;
-      case Kind::Flag:
-        s.*k.flag = v != 0 ? 1 : 0;
-        break;
-    }
+  for (const SettingDescriptor& d : kSettingDescriptors) {
+    SetSettingValue(s, d, store.GetInt(kPendantSection, d.key, d.defaultValue));
+    // The two sensitivities index their tables at every jog; a hand-edited
+    // value outside them falls back to the default rather than to the
+    // nearest end, which would silently pick an extreme behaviour.
+    if (d.i16 != &PendantSettings::AutoChangeSens && d.i16 != &PendantSettings::VelocityInAuto)
+      continue;
+    int16_t& v = s.*d.i16;
+    if (v < 0 || static_cast<std::size_t>(v) >= d.choices.size())
+      v = static_cast<int16_t>(d.defaultValue);
   }
-  KeepInTable(s.AutoChangeSens, kSensitivityTable.size(), 0);
-  KeepInTable(s.VelocityInAuto, kVelocityTable.size(), 5);
 }
 
 void SavePendantSettings(ProfileStore& store, const PendantSettings& s) {
-  for (const Key& k : kKeys) {
-    int32_t v = 0;
-    switch (k.kind) {
-      case Kind::Int16:
-        v = s.*k.i16;
-        break;
-      case Kind::Int32:
-        v = s.*k.i32;
-        break;
-      case Kind::Flag:
-        v = s.*k.flag != 0 ? 1 : 0;
-        break;
-    }
-    store.SetInt(kPendantSection, k.name, v);
-  }
+  for (const SettingDescriptor& d : kSettingDescriptors)
+    store.SetInt(kPendantSection, d.key, SettingValue(s, d));
 }
 
 }  // namespace km4r

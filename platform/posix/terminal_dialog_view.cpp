@@ -2,6 +2,7 @@
 // is printed with a number before every control, the user types a control
 // number (and, on the same line or when asked, an item number or the new
 // text), "o" for OK or "c" for Cancel. End of input cancels.
+#include <array>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -9,42 +10,21 @@
 #include <vector>
 
 #include "platform/dialog_view.h"
+#include "settings/setting_descriptors.h"
 
 namespace km4r::platform {
 
 namespace {
 
-namespace id = dialog_id;
-
-enum class Kind { List, Field, Check };
-
-struct Control {
-  int id;
-  Kind kind;
-  const char* heading;  // static text printed above the control, or nullptr
-  const char* label;    // the control's own text (check boxes), or nullptr
+// The settings in the dialog's tab order.
+struct TabOrder {
+  std::array<const SettingDescriptor*, kSettingCount> rows{};
+  constexpr TabOrder() {
+    for (const SettingDescriptor& d : kSettingDescriptors) rows[d.tabOrder] = &d;
+  }
 };
-
-// Tab order of the template; headings are its static texts.
-constexpr Control kControls[] = {
-    {id::kStepSize1, Kind::List, "Step Size Selection. Set NONE to Skip.", nullptr},
-    {id::kStepSize2, Kind::List, nullptr, nullptr},
-    {id::kStepSize3, Kind::List, nullptr, nullptr},
-    {id::kStepJogRate, Kind::Field,
-     "Step Jogging Feed Rate. Set 0 to Use Feed Rate Currently in the System.", nullptr},
-    {id::kDelaySteps, Kind::Field,
-     "Steps to Delay the Start of Axis Movement in Continous Mode. 0 to 100.", nullptr},
-    {id::kAutoChangeSens, Kind::List,
-     "Step / Vel  Mode Switch Sensitivity.\nSelect 0 for Step only mode", nullptr},
-    {id::kVelocityInAuto, Kind::List, "Speed Change Sensitivity in Velocity Mode.", nullptr},
-    {id::kDecidigit, Kind::List, "Number of decimal digits for axis DRO", nullptr},
-    {id::kScreenSel1, Kind::List, "Screen selection. Set NONE to skip", nullptr},
-    {id::kScreenSel2, Kind::List, nullptr, nullptr},
-    {id::kScreenSel3, Kind::List, nullptr, nullptr},
-    {id::kDisplyRPM, Kind::Check, nullptr, "Display Spindle Speed RPM"},
-    {id::kCAmode, Kind::Check, nullptr, "Use A Axis in C%-A Mode (v2 only)."},
-};
-constexpr int kControlCount = static_cast<int>(sizeof kControls / sizeof kControls[0]);
+constexpr TabOrder kTabOrder;
+constexpr int kControlCount = kSettingCount;
 
 struct ListState {
   std::vector<std::string> items;
@@ -93,7 +73,7 @@ class TerminalDialogView final : public DialogView {
         continue;
       }
       std::string rest = Remainder(line);
-      if (!Edit(kControls[number - 1], rest)) return DialogResult::Cancel;
+      if (!Edit(*kTabOrder.rows[number - 1], rest)) return DialogResult::Cancel;
     }
   }
 
@@ -142,19 +122,19 @@ class TerminalDialogView final : public DialogView {
   }
 
   // False at end of input.
-  bool Edit(const Control& c, std::string rest) {
-    switch (c.kind) {
-      case Kind::Check:
-        checks_[c.id] = !checks_[c.id];
+  bool Edit(const SettingDescriptor& d, std::string rest) {
+    switch (d.kind) {
+      case SettingKind::Flag:
+        checks_[d.controlId] = !checks_[d.controlId];
         return true;
-      case Kind::Field:
+      case SettingKind::Number:
         if (rest.empty()) {
           if (!Prompt("New text (as typed, may be empty): ", rest)) return false;
         }
-        fields_[c.id] = rest;
+        fields_[d.controlId] = rest;
         return true;
-      case Kind::List: {
-        ListState& l = lists_[c.id];
+      case SettingKind::Choice: {
+        ListState& l = lists_[d.controlId];
         if (FirstWord(rest).empty()) {
           for (std::size_t i = 0; i < l.items.size(); ++i)
             std::fprintf(out_, "    %zu: [%s]\n", i, l.items[i].c_str());
@@ -174,22 +154,27 @@ class TerminalDialogView final : public DialogView {
 
   void PrintForm() {
     std::fprintf(out_, "\n%s\n\n", "Quorvix KM4-R Pendant Configuration");
+    const char* heading = nullptr;
     for (int n = 0; n < kControlCount; ++n) {
-      const Control& c = kControls[n];
-      if (c.heading != nullptr) std::fprintf(out_, "%s\n", c.heading);
-      const char* mark = focus_ == c.id ? ">" : " ";
-      switch (c.kind) {
-        case Kind::List: {
-          const ListState& l = lists_[c.id];
+      const SettingDescriptor& d = *kTabOrder.rows[n];
+      const int id = d.controlId;
+      // Lists and fields show their label above them, once for a row of
+      // controls that share it; a check box carries its own.
+      if (d.kind != SettingKind::Flag && d.label != heading) std::fprintf(out_, "%s\n", d.label);
+      heading = d.label;
+      const char* mark = focus_ == id ? ">" : " ";
+      switch (d.kind) {
+        case SettingKind::Choice: {
+          const ListState& l = lists_[id];
           const char* shown = l.selection >= 0 ? l.items[l.selection].c_str() : "";
           std::fprintf(out_, "%s%3d) [%s]\n", mark, n + 1, shown);
           break;
         }
-        case Kind::Field:
-          std::fprintf(out_, "%s%3d) [%s]\n", mark, n + 1, fields_[c.id].c_str());
+        case SettingKind::Number:
+          std::fprintf(out_, "%s%3d) [%s]\n", mark, n + 1, fields_[id].c_str());
           break;
-        case Kind::Check:
-          std::fprintf(out_, "%s%3d) [%c] %s\n", mark, n + 1, checks_[c.id] ? 'x' : ' ', c.label);
+        case SettingKind::Flag:
+          std::fprintf(out_, "%s%3d) [%c] %s\n", mark, n + 1, checks_[id] ? 'x' : ' ', d.label);
           break;
       }
     }

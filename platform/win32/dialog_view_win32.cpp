@@ -6,6 +6,7 @@
 #include "platform/dialog_view.h"
 #include "platform/module_info.h"
 #include "platform/win32/module_handle.h"
+#include "resources/resource_ids.h"
 
 namespace km4r::platform {
 
@@ -66,9 +67,8 @@ class Win32DialogView final : public DialogView {
     // not usable behind a modal dialog. No active window: no owner.
     HWND owner = GetActiveWindow();
     if (owner != nullptr) owner = GetAncestor(owner, GA_ROOT);
-    const INT_PTR result =
-        DialogBoxParamA(win32::ThisModule(), MAKEINTRESOURCEA(dialog_id::kTemplate), owner, &Proc,
-                        reinterpret_cast<LPARAM>(this));
+    const INT_PTR result = DialogBoxParamA(win32::ThisModule(), MAKEINTRESOURCEA(IDD_CONFIG), owner,
+                                           &Proc, reinterpret_cast<LPARAM>(this));
     dlg_ = nullptr;
     onInit_ = nullptr;
     onOk_ = nullptr;

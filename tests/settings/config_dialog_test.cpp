@@ -1,5 +1,7 @@
 #include "settings/config_dialog.h"
 
+#include "resources/resource_ids.h"
+
 #include <gtest/gtest.h>
 
 #include <map>
@@ -9,7 +11,6 @@
 namespace km4r {
 namespace {
 
-namespace id = platform::dialog_id;
 using platform::DialogResult;
 
 // A view that plays a script: each step edits the controls, then either
@@ -97,27 +98,27 @@ TEST(ConfigDialog, ShowsDefaults) {
     const char* shown;
     std::size_t items;
   } expected[] = {
-      {id::kStepSize1, "0.001", 5},
-      {id::kStepSize2, "0.0001", 5},
-      {id::kStepSize3, "0.01", 5},
-      {id::kScreenSel1, " Screen 1 (Program Run screen) ", 7},
-      {id::kScreenSel2, " Screen 2 (MDI screen)         ", 7},
-      {id::kScreenSel3, " screen 4 (Toolpath screen)    ", 7},
-      {id::kVelocityInAuto, "6", 10},
-      {id::kAutoChangeSens, "0", 10},
-      {id::kDecidigit, "4", 3},
+      {IDC_STEPSIZE1, "0.001", 5},
+      {IDC_STEPSIZE2, "0.0001", 5},
+      {IDC_STEPSIZE3, "0.01", 5},
+      {IDC_SCREENSEL1, " Screen 1 (Program Run screen) ", 7},
+      {IDC_SCREENSEL2, " Screen 2 (MDI screen)         ", 7},
+      {IDC_SCREENSEL3, " screen 4 (Toolpath screen)    ", 7},
+      {IDC_VELOCITYINAUTO, "6", 10},
+      {IDC_AUTOCHANGESENS, "0", 10},
+      {IDC_DECIDIGIT, "4", 3},
   };
   for (const auto& e : expected) {
     EXPECT_EQ(view.Shown(e.id), e.shown) << e.id;
     EXPECT_EQ(view.lists[e.id].items.size(), e.items) << e.id;
   }
-  EXPECT_EQ(view.fields[id::kStepJogRate], "100");
-  EXPECT_EQ(view.fields[id::kDelaySteps], "25");
-  EXPECT_FALSE(view.checks[id::kDisplyRPM]);
-  EXPECT_FALSE(view.checks[id::kCAmode]);
-  const std::vector<int> order = {id::kStepSize1,      id::kStepSize2,      id::kStepSize3,
-                                  id::kVelocityInAuto, id::kAutoChangeSens, id::kDecidigit,
-                                  id::kScreenSel1,     id::kScreenSel2,     id::kScreenSel3};
+  EXPECT_EQ(view.fields[IDC_STEPJOGRATE], "100");
+  EXPECT_EQ(view.fields[IDC_DELAYSTEPS], "25");
+  EXPECT_FALSE(view.checks[IDC_DISPLYRPM]);
+  EXPECT_FALSE(view.checks[IDC_CAMODE]);
+  const std::vector<int> order = {IDC_STEPSIZE1,      IDC_STEPSIZE2,      IDC_STEPSIZE3,
+                                  IDC_VELOCITYINAUTO, IDC_AUTOCHANGESENS, IDC_DECIDIGIT,
+                                  IDC_SCREENSEL1,     IDC_SCREENSEL2,     IDC_SCREENSEL3};
   EXPECT_EQ(view.fillOrder, order);
   EXPECT_TRUE(Same(s, Defaults()));
 }
@@ -133,13 +134,13 @@ TEST(ConfigDialog, ListsHoldTheShownTexts) {
                                             " screen 5 (Offsets screen) ",
                                             " screen 6 (Setting screen) ",
                                             " screen 7 (Diagnostics screen) "};
-  for (int list : {id::kScreenSel1, id::kScreenSel2, id::kScreenSel3})
+  for (int list : {IDC_SCREENSEL1, IDC_SCREENSEL2, IDC_SCREENSEL3})
     EXPECT_EQ(view.lists[list].items, screens);
-  EXPECT_EQ(view.lists[id::kStepSize2].items,
+  EXPECT_EQ(view.lists[IDC_STEPSIZE2].items,
             (std::vector<std::string>{"NONE", "0.0001", "0.001", "0.01", "0.1"}));
-  EXPECT_EQ(view.lists[id::kVelocityInAuto].items,
+  EXPECT_EQ(view.lists[IDC_VELOCITYINAUTO].items,
             (std::vector<std::string>{"1", "2", "3", "4", "5", "6", "7", "8", "9", "10"}));
-  EXPECT_EQ(view.lists[id::kDecidigit].items, (std::vector<std::string>{"2", "3", "4"}));
+  EXPECT_EQ(view.lists[IDC_DECIDIGIT].items, (std::vector<std::string>{"2", "3", "4"}));
 }
 
 TEST(ConfigDialog, FlagsAndOutOfRangeSettingsShow) {
@@ -153,12 +154,12 @@ TEST(ConfigDialog, FlagsAndOutOfRangeSettingsShow) {
   ScriptedView view;
   view.steps.push_back([](ScriptedView&) {});
   EXPECT_EQ(RunDialog(s, view), DialogResult::Ok);
-  EXPECT_EQ(view.lists[id::kStepSize1].selection, -1);
-  EXPECT_EQ(view.lists[id::kScreenSel2].selection, -1);
-  EXPECT_EQ(view.lists[id::kDecidigit].selection, -1);
-  EXPECT_EQ(view.fields[id::kStepJogRate], "-20");
-  EXPECT_TRUE(view.checks[id::kDisplyRPM]);
-  EXPECT_TRUE(view.checks[id::kCAmode]);
+  EXPECT_EQ(view.lists[IDC_STEPSIZE1].selection, -1);
+  EXPECT_EQ(view.lists[IDC_SCREENSEL2].selection, -1);
+  EXPECT_EQ(view.lists[IDC_DECIDIGIT].selection, -1);
+  EXPECT_EQ(view.fields[IDC_STEPJOGRATE], "-20");
+  EXPECT_TRUE(view.checks[IDC_DISPLYRPM]);
+  EXPECT_TRUE(view.checks[IDC_CAMODE]);
   // OK with lists left empty keeps what the settings held.
   EXPECT_EQ(s.StepSize1, 5);
   EXPECT_EQ(s.ScreenSel2, -1);
@@ -171,13 +172,13 @@ TEST(ConfigDialog, OkStoresEveryControlIntoItsSetting) {
   ScriptedView view;
   view.steps.push_back([](ScriptedView& v) {
     const std::pair<int, int> picks[] = {
-        {id::kStepSize1, 4},      {id::kStepSize2, 0},      {id::kStepSize3, 1},
-        {id::kScreenSel1, 6},     {id::kScreenSel2, 5},     {id::kScreenSel3, 0},
-        {id::kVelocityInAuto, 2}, {id::kAutoChangeSens, 7}, {id::kDecidigit, 0}};
+        {IDC_STEPSIZE1, 4},      {IDC_STEPSIZE2, 0},      {IDC_STEPSIZE3, 1},
+        {IDC_SCREENSEL1, 6},     {IDC_SCREENSEL2, 5},     {IDC_SCREENSEL3, 0},
+        {IDC_VELOCITYINAUTO, 2}, {IDC_AUTOCHANGESENS, 7}, {IDC_DECIDIGIT, 0}};
     for (auto [list, item] : picks) v.lists[list].selection = item;
-    v.fields[id::kStepJogRate] = "250";
-    v.fields[id::kDelaySteps] = "500";
-    v.checks[id::kDisplyRPM] = true;
+    v.fields[IDC_STEPJOGRATE] = "250";
+    v.fields[IDC_DELAYSTEPS] = "500";
+    v.checks[IDC_DISPLYRPM] = true;
   });
   EXPECT_EQ(RunDialog(s, view), DialogResult::Ok);
   PendantSettings want = Defaults();
@@ -213,10 +214,10 @@ TEST_P(ConfigDialogFieldTest, ReadsFieldsLikeScanf) {
   PendantSettings s = Defaults();
   ScriptedView view;
   view.steps.push_back([&c](ScriptedView& v) {
-    v.fields[id::kStepJogRate] = c.feed;
-    v.fields[id::kDelaySteps] = c.delay;
-    v.lists[id::kStepSize2].selection = 0;
-    v.checks[id::kCAmode] = true;
+    v.fields[IDC_STEPJOGRATE] = c.feed;
+    v.fields[IDC_DELAYSTEPS] = c.delay;
+    v.lists[IDC_STEPSIZE2].selection = 0;
+    v.checks[IDC_CAMODE] = true;
   });
   DialogResult r = RunDialog(s, view);
   if (c.accepted) {
@@ -238,12 +239,12 @@ const std::string k62Blanks(62, ' ');
 const std::string k63Blanks(63, ' ');
 
 INSTANTIATE_TEST_SUITE_P(Fields, ConfigDialogFieldTest,
-                         ::testing::Values(FieldCase{"abc", "25", false, 0, 0, id::kStepJogRate},
-                                           FieldCase{"100", "", false, 0, 0, id::kDelaySteps},
-                                           FieldCase{"", "", false, 0, 0, id::kStepJogRate},
-                                           FieldCase{"100", "  ", false, 0, 0, id::kDelaySteps},
-                                           FieldCase{"-", "25", false, 0, 0, id::kStepJogRate},
-                                           FieldCase{"+ 5", "25", false, 0, 0, id::kStepJogRate},
+                         ::testing::Values(FieldCase{"abc", "25", false, 0, 0, IDC_STEPJOGRATE},
+                                           FieldCase{"100", "", false, 0, 0, IDC_DELAYSTEPS},
+                                           FieldCase{"", "", false, 0, 0, IDC_STEPJOGRATE},
+                                           FieldCase{"100", "  ", false, 0, 0, IDC_DELAYSTEPS},
+                                           FieldCase{"-", "25", false, 0, 0, IDC_STEPJOGRATE},
+                                           FieldCase{"+ 5", "25", false, 0, 0, IDC_STEPJOGRATE},
                                            FieldCase{" 250 ", "25", true, 250, 25, 0},
                                            FieldCase{"250abc", "25", true, 250, 25, 0},
                                            FieldCase{"-20", "25", true, -20, 25, 0},
@@ -252,16 +253,16 @@ INSTANTIATE_TEST_SUITE_P(Fields, ConfigDialogFieldTest,
                                            FieldCase{"100", "12.9", true, 100, 12, 0},
                                            FieldCase{"100", k62Blanks + "5", true, 100, 5, 0},
                                            FieldCase{"100", k63Blanks + "5", false, 0, 0,
-                                                     id::kDelaySteps}));
+                                                     IDC_DELAYSTEPS}));
 
 TEST(ConfigDialog, RefusedOkThenCorrectedOk) {
   PendantSettings s = Defaults();
   ScriptedView view;
   view.steps.push_back([](ScriptedView& v) {
-    v.fields[id::kStepJogRate] = "abc";
-    v.lists[id::kScreenSel1].selection = 0;
+    v.fields[IDC_STEPJOGRATE] = "abc";
+    v.lists[IDC_SCREENSEL1].selection = 0;
   });
-  view.steps.push_back([](ScriptedView& v) { v.fields[id::kStepJogRate] = "80"; });
+  view.steps.push_back([](ScriptedView& v) { v.fields[IDC_STEPJOGRATE] = "80"; });
   EXPECT_EQ(RunDialog(s, view), DialogResult::Ok);
   EXPECT_EQ(view.okPresses, 2);
   EXPECT_EQ(view.messages.size(), 1u);
