@@ -680,8 +680,9 @@ void RunCase(const Case& c, Framework& f, const std::string& path, Session* sess
       CHECK((f.counts - r0).runtimeFree == 1, "the module's block did not go to delete[]");
     if (!c.newer && c.start == Start::kTooSmall) f.Release(object);
     SetSlot(*session, f.Empty());
-  } else if (c.refsAfter != kFreed && (c.start == Start::kUnshared || c.start == Start::kLocked ||
-                                       c.start == Start::kSpoiled)) {
+  } else if (g_undecided ||
+             (c.refsAfter != kFreed && (c.start == Start::kUnshared || c.start == Start::kLocked ||
+                                        c.start == Start::kSpoiled))) {
     f.Release(object);  // the argument the module left to the host
   }
   if (kept != nullptr) {
