@@ -15,8 +15,8 @@ struct CStringData {
 
 __interface IAtlStringMgr {
   CStringData* Allocate(int nAllocLength, int nCharSize) throw();
-  void Free(CStringData* pData) throw();
-  CStringData* Reallocate(CStringData* pData, int nAllocLength, int nCharSize) throw();
+  void Free(CStringData * pData) throw();
+  CStringData* Reallocate(CStringData * pData, int nAllocLength, int nCharSize) throw();
   CStringData* GetNilString() throw();
   IAtlStringMgr* Clone() throw();
 };
