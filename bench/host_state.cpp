@@ -9,7 +9,9 @@ HostState::HostState()
       blockB(host::kBlockBSize, 0),
       blockC(host::kBlockCSize, 0),
       dro_(65536, 0.0),
-      led_(65536, 0) {}
+      led_(65536, 0) {
+  platform::HostString::EmptyAt(blockC.data() + host::offset::kStatusText);
+}
 
 HostState::~HostState() {
   platform::HostString::ReleaseAt(blockC.data() + host::offset::kStatusText);

@@ -1,3 +1,14 @@
+// HostString on Linux, where no framework exists: the bench's own layout.
+//
+//   block:   [int32 refs][int32 length][int32 capacity][int32 reserved]
+//            followed by capacity + 1 chars, NUL-terminated;
+//   empty:   text == nullptr, or a block of length 0.
+//
+// refs counts owners; the last one frees. A count of zero or below marks a
+// block the host owns (its static empty string, or a buffer it has locked):
+// such a block is never freed and never written through, and a copy of it
+// gets a block of its own. There are no threads, so the count is a plain
+// integer.
 #include "platform/host_string.h"
 
 #include <cstdlib>
@@ -6,17 +17,28 @@
 
 namespace km4r::platform {
 
+namespace {
+
+struct Header {
+  int refs;
+  int length;
+  int capacity;
+  int reserved;
+};
+
 // The header is read and written with memcpy: a host block need not be
 // aligned for int.
-int HostString::RefsOf(const char* text) {
+int RefsOf(const char* text) {
   int refs = 0;
   std::memcpy(&refs, text - sizeof(Header) + offsetof(Header, refs), sizeof refs);
   return refs;
 }
 
-void HostString::SetRefs(char* text, int refs) {
+void SetRefs(char* text, int refs) {
   std::memcpy(text - sizeof(Header) + offsetof(Header, refs), &refs, sizeof refs);
 }
+
+}  // namespace
 
 char* HostString::Allocate(const char* text) {
   if (text == nullptr || *text == '\0') return nullptr;
@@ -98,14 +120,7 @@ HostStringObject HostString::Share() const {
 }
 
 HostString HostString::FromParam(HostStringParam param) {
-#if defined(_WIN64)
-  if (param == nullptr) return HostString();
-  return Adopt(*param);
-#elif defined(_WIN32)
-  return Adopt(param);
-#else
   return param;
-#endif
 }
 
 void HostString::AssignAt(void* slot, const char* text) {
@@ -122,6 +137,12 @@ const char* HostString::TextAt(const void* slot) {
   char* text = nullptr;
   std::memcpy(&text, slot, sizeof text);
   return text == nullptr ? "" : text;
+}
+
+void HostString::EmptyAt(void* slot) {
+  if (slot == nullptr) return;
+  char* text = nullptr;
+  std::memcpy(slot, &text, sizeof text);
 }
 
 void HostString::ReleaseAt(void* slot) {

@@ -1,18 +1,14 @@
 // Reference-counted text shared with the host across the plug-in boundary
-// (the SetProName argument and the host's status text). Host and plug-in must
-// agree on this layout, so it is fixed here:
+// (the SetProName argument and the host's status text). The object is one
+// pointer to the first character; what precedes the characters belongs to
+// the string class the host uses:
 //
-//   object:  one pointer, `text`, to the first character of a heap block;
-//   block:   [int32 refs][int32 length][int32 capacity][int32 reserved]
-//            followed by capacity + 1 chars, NUL-terminated;
-//   empty:   text == nullptr, or a block of length 0.
-//
-// refs counts owners; the last one frees. A count of zero or below marks a
-// block the host owns (its static empty string, or a buffer it has locked):
-// such a block is never freed and never written through, and a copy of it
-// gets a block of its own. Blocks the plug-in makes come from the C runtime's
-// malloc and go back through free, which both sides of the boundary must
-// share. There are no threads, so the count is a plain integer.
+//   Windows: the window framework's own string class, either generation
+//            (platform/win32/framework_string.h, host_string_win32.cpp).
+//            Counts, allocations and releases follow the framework's rules;
+//            an object the module cannot place is only read.
+//   Linux:   there is no framework; the bench and the tests use a layout of
+//            their own (host_string.cpp).
 #pragma once
 
 #include <cstddef>
@@ -55,7 +51,7 @@ class HostString {
 
   const char* c_str() const;
   std::size_t length() const;
-  int RefCount() const;  // 0 for the empty string
+  int RefCount() const;  // 0 where there is no count to read
 
   // The callee's side of a by-value argument: the returned string holds the
   // argument's own reference (Windows) or a copy (Linux), so the argument is
@@ -69,23 +65,19 @@ class HostString {
 
   // Assigns text to a HostString object stored at `slot`, which may be
   // unaligned host memory; the object is read and written back with memcpy.
-  // The slot always gets a fresh block.
+  // On Windows the object keeps its block where the framework would write in
+  // place, and stays as it is where the module cannot tell what it is.
   static void AssignAt(void* slot, const char* text);
   // Reads the text of a HostString object stored at `slot` (nullptr slot or
   // empty string gives "").
   static const char* TextAt(const void* slot);
+  // Puts an empty string object at `slot` (host side set-up: a host's string
+  // field always holds an object).
+  static void EmptyAt(void* slot);
   // Releases the object at `slot` and leaves it empty (host side clean-up).
   static void ReleaseAt(void* slot);
 
  private:
-  struct Header {
-    int refs;
-    int length;
-    int capacity;
-    int reserved;
-  };
-  static int RefsOf(const char* text);
-  static void SetRefs(char* text, int refs);
   static char* Allocate(const char* text);
   static char* Retain(char* text);
   static void Release(char* text);

@@ -46,6 +46,7 @@ FakeHost::FakeHost()
     : blockA(host::kBlockASize + 64),
       blockB(host::kBlockBSize + 64),
       blockC(host::kBlockCSize + 64) {
+  platform::HostString::EmptyAt(host::StatusTextSlot(Blocks()));
   ResetModuleState();
   current = this;
   Install();

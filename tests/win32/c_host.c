@@ -2,7 +2,9 @@
  * built with the platform's own C++ compiler does, and checks what such a
  * host can see afterwards: the reference count of the text object it passed,
  * its stack pointer, the results. It knows nothing of the module's headers:
- * the text object's layout is the documented boundary.
+ * its text objects are the window framework's strings (newer generation:
+ * CStringData before the characters, blocks from a string manager), the
+ * documented boundary. string_host.cpp tries every kind of them.
  *
  *   c_host KM4R.dll     exit status 0 when every check held
  */
@@ -24,35 +26,85 @@ static int failures = 0;
     }                                                          \
   } while (0)
 
-/* The host's reference-counted text: the object is one pointer to the
- * characters, preceded in the same block by a 16-byte header. */
+/* The framework's string: one pointer to the characters, preceded in the
+ * same block by CStringData. Every block comes from the string manager named
+ * in it, a static object of this program whose member functions are
+ * __thiscall on i686. */
+#if defined(__i386__)
+#define THISCALL __attribute__((thiscall))
+#else
+#define THISCALL
+#endif
+struct Manager;
 struct Header {
-  int refs, length, capacity, reserved;
+  struct Manager* manager;
+  int length, capacity;
+  long refs;
+};
+struct ManagerTable {
+  struct Header*(THISCALL* allocate)(struct Manager*, int, int);
+  void(THISCALL* free)(struct Manager*, struct Header*);
+  struct Header*(THISCALL* reallocate)(struct Manager*, struct Header*, int, int);
+  struct Header*(THISCALL* nil)(struct Manager*);
+  struct Manager*(THISCALL* clone)(struct Manager*);
+};
+struct Manager {
+  const struct ManagerTable* table;
 };
 struct Text {
   char* chars;
 };
 
-static struct Text NewText(const char* s) {
-  size_t n = strlen(s);
-  struct Header* h = malloc(sizeof *h + n + 1);
-  struct Text t;
+static int frees = 0;
+static struct Manager manager;
+static struct {
+  struct Header h;
+  char chars[8];
+} nilString = {{&manager, 0, 0, 2}, ""};
+
+static struct Header* THISCALL Allocate(struct Manager* self, int capacity, int charSize) {
+  struct Header* h = malloc(sizeof *h + (size_t)capacity * charSize + charSize);
+  h->manager = self;
+  h->length = 0;
+  h->capacity = capacity;
   h->refs = 1;
-  h->length = h->capacity = (int)n;
-  h->reserved = 0;
+  return h;
+}
+static void THISCALL Free(struct Manager* self, struct Header* h) {
+  (void)self;
+  ++frees;
+  free(h);
+}
+static struct Header* THISCALL Reallocate(struct Manager* self, struct Header* h, int capacity,
+                                          int charSize) {
+  (void)self;
+  h = realloc(h, sizeof *h + (size_t)capacity * charSize + charSize);
+  h->capacity = capacity;
+  return h;
+}
+static struct Header* THISCALL Nil(struct Manager* self) {
+  (void)self;
+  InterlockedIncrement(&nilString.h.refs);
+  return &nilString.h;
+}
+static struct Manager* THISCALL Clone(struct Manager* self) {
+  return self;
+}
+static const struct ManagerTable managerTable = {Allocate, Free, Reallocate, Nil, Clone};
+static struct Manager manager = {&managerTable};
+
+static struct Text NewText(const char* s) {
+  int n = (int)strlen(s);
+  struct Header* h = manager.table->allocate(&manager, n, 1);
+  struct Text t;
   t.chars = (char*)(h + 1);
   memcpy(t.chars, s, n + 1);
+  h->length = n;
   return t;
 }
 static struct Header* HeaderOf(struct Text t) {
   return (struct Header*)t.chars - 1;
 }
-/* The host's static empty string and a buffer it has locked: counts of
- * zero or below, storage the module must neither free nor write. */
-static struct {
-  struct Header h;
-  char chars[64];
-} staticEmpty = {{-1, 0, 0, 0}, ""}, lockedPath = {{-1, 0, 63, 0}, ""};
 
 /* The stack pointer around each call: a callee that pops what the caller
  * pops too (or pops nothing where it must) leaves it moved. Only i686 has
@@ -232,7 +284,7 @@ int main(int argc, char** argv) {
     const char* name;
     ++HeaderOf(path)->refs; /* the by-value copy */
     name = CallSetProName(path);
-    CHECK(HeaderOf(path)->refs == 1, "count %d after the call, want 1", HeaderOf(path)->refs);
+    CHECK(HeaderOf(path)->refs == 1, "count %ld after the call, want 1", HeaderOf(path)->refs);
     CHECK(name != NULL && strcmp(name, expectedName) == 0, "name '%s'", name ? name : "(null)");
     CHECK(GetFileAttributesA(profile) != INVALID_FILE_ATTRIBUTES, "profile not written");
     /* Twice more: the count stays put. */
@@ -240,21 +292,22 @@ int main(int argc, char** argv) {
     CallSetProName(path);
     ++HeaderOf(path)->refs;
     CallSetProName(path);
-    CHECK(HeaderOf(path)->refs == 1, "count %d after three calls, want 1", HeaderOf(path)->refs);
+    CHECK(HeaderOf(path)->refs == 1, "count %ld after three calls, want 1", HeaderOf(path)->refs);
     CHECK(strcmp(path.chars, profile) == 0, "the host's text changed");
-    free(HeaderOf(path));
+    /* An unshared temporary: the callee frees it through its manager. */
+    CallSetProName(NewText(profile));
+    CHECK(frees == 1, "%d block(s) freed, want 1", frees);
+    manager.table->free(&manager, HeaderOf(path));
   }
-  /* Host-owned texts: never freed or written. */
+  /* The empty string: the count the callee was given goes back. */
   {
-    struct Text empty = {staticEmpty.chars}, locked = {lockedPath.chars};
+    struct Text empty;
     const char* name;
-    lstrcpynA(lockedPath.chars, profile, sizeof lockedPath.chars);
-    lockedPath.h.length = (int)strlen(lockedPath.chars);
+    empty.chars = (char*)(manager.table->nil(&manager) + 1);
     name = CallSetProName(empty);
-    CHECK(staticEmpty.h.refs == -1 && staticEmpty.chars[0] == '\0', "static empty string touched");
+    CHECK(nilString.h.refs == 2 && nilString.chars[0] == '\0', "empty string count %ld",
+          nilString.h.refs);
     CHECK(name != NULL && strcmp(name, expectedName) == 0, "name '%s'", name ? name : "(null)");
-    CallSetProName(locked);
-    CHECK(lockedPath.h.refs == -1 && strcmp(lockedPath.chars, profile) == 0, "locked text touched");
   }
 
   /* The run: window, timer, no pendant, stop. The window object is the

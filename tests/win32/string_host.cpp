@@ -1,0 +1,809 @@
+// A host whose text objects are the window framework's own strings, laid out
+// and managed as the framework does it, from Microsoft's documentation of the
+// classes and nothing of the module's code:
+//
+//   newer  CStringData {manager, length, capacity, count} before the text;
+//          every block from a string manager (IAtlStringMgr) that counts and
+//          checks each call; its nil string for the empty text.
+//   older  {count, length, capacity} before the text (i686 only); blocks of
+//          capacity 64/128/256/512 from pools, others from new[], one static
+//          empty string with count -1; FreeData returns a block that is in no
+//          pool and not the host's own to the C runtime's delete[].
+//
+// Every block has a no-access page right before its header (pass "front")
+// or right after its capacity (pass "back", up to 7 bytes of alignment
+// between, filled with a pattern that must survive). The module is loaded
+// after a module named like the framework's DLL of that generation, as a
+// host built on the framework has it.
+//
+//   km4r_string_host MODULE FRAMEWORK_DLL[,FRAMEWORK_DLL] newer|older|undecided [CASE]
+//       runs every case of the table (or only the one named CASE) through
+//       SetProName and, with the virtual pendant turning the wheel while
+//       jogging is switched off in the host, through the status text
+//       " Jog OFF. "; exit status 0 when every check held. "undecided" runs
+//       the newer generation's cases with the DLLs of both generations
+//       loaded, where the module cannot tell and must only read.
+#include <windows.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/clock.h"
+#include "platform/virtual/virtual_bus.h"
+#include "plugin/host_interface.h"
+
+namespace {
+
+int g_failures = 0;
+
+#define CHECK(cond, ...)                                                \
+  do {                                                                  \
+    if (!(cond)) {                                                      \
+      ++g_failures;                                                     \
+      std::printf("FAILED %s: line %d: %s: ", g_case, __LINE__, #cond); \
+      std::printf(__VA_ARGS__);                                         \
+      std::printf("\n");                                                \
+    }                                                                   \
+  } while (0)
+
+const char* g_case = "setup";
+bool g_back = false;       // pass "back": the guard page right after the capacity
+bool g_undecided = false;  // both generations' DLLs loaded
+
+// --- guarded blocks ----------------------------------------------------------
+
+constexpr unsigned char kPattern = 0xA5;
+
+struct Region {
+  char* base = nullptr;  // the first guard page
+  char* open = nullptr;  // the first accessible byte
+  std::size_t openSize = 0;
+  char* block = nullptr;
+  std::size_t blockSize = 0;
+};
+
+std::size_t PageSize() {
+  SYSTEM_INFO si;
+  GetSystemInfo(&si);
+  return si.dwPageSize;
+}
+
+Region NewRegion(std::size_t size) {
+  const std::size_t page = PageSize();
+  const std::size_t pages = (size + page - 1) / page;
+  Region r;
+  r.base = static_cast<char*>(
+      VirtualAlloc(nullptr, (pages + 2) * page, MEM_RESERVE | MEM_COMMIT, PAGE_NOACCESS));
+  if (r.base == nullptr) {
+    std::printf("VirtualAlloc failed\n");
+    std::exit(1);
+  }
+  DWORD old;
+  VirtualProtect(r.base + page, pages * page, PAGE_READWRITE, &old);
+  r.open = r.base + page;
+  r.openSize = pages * page;
+  std::memset(r.open, kPattern, r.openSize);
+  if (g_back) {
+    const auto end = reinterpret_cast<uintptr_t>(r.open + r.openSize);
+    r.block = reinterpret_cast<char*>((end - size) & ~uintptr_t{7});
+  } else {
+    r.block = r.open;
+  }
+  r.blockSize = size;
+  return r;
+}
+
+// Nothing written between the guard pages outside the block.
+bool PatternIntact(const Region& r) {
+  for (const char* p = r.open; p < r.open + r.openSize; ++p) {
+    if (p >= r.block && p < r.block + r.blockSize) continue;
+    if (static_cast<unsigned char>(*p) != kPattern) return false;
+  }
+  return true;
+}
+
+void FreeRegion(const Region& r) {
+  VirtualFree(r.base, 0, MEM_RELEASE);
+}
+
+struct Counts {
+  int allocate = 0, free = 0, reallocate = 0, nil = 0, clone = 0;
+  int poolFree = 0, runtimeFree = 0;
+  bool operator==(const Counts& o) const {
+    return allocate == o.allocate && free == o.free && reallocate == o.reallocate && nil == o.nil &&
+           clone == o.clone && poolFree == o.poolFree && runtimeFree == o.runtimeFree;
+  }
+  Counts operator-(const Counts& o) const {
+    return {allocate - o.allocate, free - o.free,         reallocate - o.reallocate,  nil - o.nil,
+            clone - o.clone,       poolFree - o.poolFree, runtimeFree - o.runtimeFree};
+  }
+};
+
+void Print(const char* what, const Counts& c) {
+  std::printf(
+      "  %s: allocate %d free %d reallocate %d nil %d clone %d poolFree %d runtimeFree %d\n", what,
+      c.allocate, c.free, c.reallocate, c.nil, c.clone, c.poolFree, c.runtimeFree);
+}
+
+// The host's side of its framework, for either generation.
+class Framework {
+ public:
+  virtual ~Framework() = default;
+  // A string of count 1 holding `text`; capacity 0 lets the framework choose.
+  virtual char* Make(const char* text, int capacity) = 0;
+  virtual char* Copy(char* text) = 0;  // the copy constructor
+  virtual char* Empty() = 0;           // the empty string, as a new object gets it
+  virtual void Lock(char* text) = 0;   // LockBuffer
+  virtual void Unlock(char* text) = 0;
+  virtual void Release(char* text) = 0;  // the destructor
+  virtual long Refs(const char* text) = 0;
+  virtual int Capacity(const char* text) = 0;
+  virtual int Length(const char* text) = 0;
+  virtual void SetLength(char* text, int length) = 0;  // to spoil a header
+  virtual bool Owns(const char* text) = 0;             // a block of the host's framework
+  virtual std::size_t Live() = 0;                      // blocks the framework holds
+  virtual int Damaged() = 0;                           // live blocks written outside
+  virtual long NilRefs() = 0;
+  Counts counts;
+  int errors = 0;  // a call the framework would not accept
+};
+
+// --- newer generation --------------------------------------------------------
+
+#if defined(_WIN64)
+#define THISCALL
+#else
+#define THISCALL __attribute__((thiscall))
+#endif
+
+struct Manager;
+struct StringData {  // CStringData
+  Manager* manager;
+  int length;
+  int capacity;
+  long refs;
+};
+struct ManagerTable {  // IAtlStringMgr
+  StringData*(THISCALL* allocate)(Manager*, int, int);
+  void(THISCALL* free)(Manager*, StringData*);
+  StringData*(THISCALL* reallocate)(Manager*, StringData*, int, int);
+  StringData*(THISCALL* getNilString)(Manager*);
+  Manager*(THISCALL* clone)(Manager*);
+};
+struct Manager {
+  const ManagerTable* table;
+};
+
+class NewerFramework;
+NewerFramework* g_newer = nullptr;
+
+class NewerFramework final : public Framework {
+ public:
+  NewerFramework() {
+    g_newer = this;
+    nilRegion_ = NewRegion(sizeof(StringData) + 1);
+    nil_ = reinterpret_cast<StringData*>(nilRegion_.block);
+    *nil_ = StringData{&manager_, 0, 0, 2};
+    Text(nil_)[0] = '\0';
+  }
+  static StringData* Data(const char* text) {
+    return reinterpret_cast<StringData*>(const_cast<char*>(text)) - 1;
+  }
+  static char* Text(StringData* d) { return reinterpret_cast<char*>(d + 1); }
+
+  char* Make(const char* text, int capacity) override {
+    const int n = static_cast<int>(std::strlen(text));
+    if (n == 0) return Empty();
+    StringData* d = manager_.table->allocate(&manager_, capacity > n ? capacity : n, 1);
+    std::memcpy(Text(d), text, n + 1);
+    d->length = n;
+    return Text(d);
+  }
+  char* Copy(char* text) override {
+    StringData* d = Data(text);
+    Manager* m = d->manager->table->clone(d->manager);
+    if (d->refs >= 0 && m == d->manager) {
+      InterlockedIncrement(&d->refs);
+      return text;
+    }
+    StringData* c = m->table->allocate(m, d->length, 1);
+    std::memcpy(Text(c), text, d->length + 1);
+    c->length = d->length;
+    return Text(c);
+  }
+  char* Empty() override { return Text(manager_.table->getNilString(&manager_)); }
+  void Lock(char* text) override {
+    StringData* d = Data(text);
+    if (--d->refs == 0) d->refs = -1;
+  }
+  void Unlock(char* text) override {
+    StringData* d = Data(text);
+    if (d->refs < 0 && ++d->refs == 0) d->refs = 1;
+  }
+  void Release(char* text) override {
+    StringData* d = Data(text);
+    if (InterlockedDecrement(&d->refs) <= 0) d->manager->table->free(d->manager, d);
+  }
+  long Refs(const char* text) override { return Data(text)->refs; }
+  int Capacity(const char* text) override { return Data(text)->capacity; }
+  int Length(const char* text) override { return Data(text)->length; }
+  void SetLength(char* text, int length) override { Data(text)->length = length; }
+  bool Owns(const char* text) override {
+    return blocks_.count(Data(text)) != 0 || Data(text) == nil_;
+  }
+  std::size_t Live() override { return blocks_.size(); }
+  int Damaged() override {
+    int n = PatternIntact(nilRegion_) ? 0 : 1;
+    for (const auto& b : blocks_) n += PatternIntact(b.second) ? 0 : 1;
+    return n;
+  }
+  long NilRefs() override { return nil_->refs; }
+
+ private:
+  static StringData* THISCALL Allocate(Manager* self, int capacity, int charSize) {
+    ++g_newer->counts.allocate;
+    if (self != &g_newer->manager_ || charSize != 1 || capacity < 0) ++g_newer->errors;
+    const Region r = NewRegion(sizeof(StringData) + capacity + 1);
+    auto* d = reinterpret_cast<StringData*>(r.block);
+    *d = StringData{self, 0, capacity, 1};
+    Text(d)[0] = '\0';
+    g_newer->blocks_[d] = r;
+    return d;
+  }
+  static void THISCALL Free(Manager* self, StringData* d) {
+    ++g_newer->counts.free;
+    auto it = g_newer->blocks_.find(d);
+    if (self != &g_newer->manager_ || it == g_newer->blocks_.end()) {
+      ++g_newer->errors;
+      std::printf("  Free of a block the manager does not hold\n");
+      return;
+    }
+    if (!PatternIntact(it->second)) ++g_newer->errors;
+    FreeRegion(it->second);
+    g_newer->blocks_.erase(it);
+  }
+  static StringData* THISCALL Reallocate(Manager* self, StringData* d, int capacity, int charSize) {
+    ++g_newer->counts.reallocate;
+    auto it = g_newer->blocks_.find(d);
+    if (self != &g_newer->manager_ || it == g_newer->blocks_.end() || charSize != 1 ||
+        capacity < d->length) {
+      ++g_newer->errors;
+      return nullptr;
+    }
+    const Region r = NewRegion(sizeof(StringData) + capacity + 1);
+    auto* moved = reinterpret_cast<StringData*>(r.block);
+    std::memcpy(moved, d, sizeof(StringData) + d->length + 1);
+    moved->capacity = capacity;
+    FreeRegion(it->second);
+    g_newer->blocks_.erase(it);
+    g_newer->blocks_[moved] = r;
+    return moved;
+  }
+  static StringData* THISCALL GetNilString(Manager* self) {
+    ++g_newer->counts.nil;
+    if (self != &g_newer->manager_) ++g_newer->errors;
+    InterlockedIncrement(&g_newer->nil_->refs);
+    return g_newer->nil_;
+  }
+  static Manager* THISCALL Clone(Manager* self) {
+    ++g_newer->counts.clone;
+    return self;
+  }
+  static const ManagerTable kTable;
+  // A static object in the host's image, as the framework's own manager is.
+  static Manager manager_;
+
+  Region nilRegion_;
+  StringData* nil_ = nullptr;
+  std::map<StringData*, Region> blocks_;
+};
+const ManagerTable NewerFramework::kTable = {Allocate, Free, Reallocate, GetNilString, Clone};
+Manager NewerFramework::manager_ = {&NewerFramework::kTable};
+
+// --- older generation --------------------------------------------------------
+
+struct OlderData {
+  long refs;
+  int length;
+  int capacity;
+};
+
+class OlderFramework final : public Framework {
+ public:
+  OlderFramework() {
+    nilRegion_ = NewRegion(sizeof(OlderData) + 1);
+    nil_ = reinterpret_cast<OlderData*>(nilRegion_.block);
+    *nil_ = OlderData{-1, 0, 0};
+    Text(nil_)[0] = '\0';
+    HMODULE crt = GetModuleHandleA("msvcrt.dll");
+    if (crt == nullptr) crt = LoadLibraryA("msvcrt.dll");
+    deleteArray_ = reinterpret_cast<void(__cdecl*)(void*)>(
+        reinterpret_cast<void*>(GetProcAddress(crt, "??_V@YAXPAX@Z")));
+    if (deleteArray_ == nullptr)
+      deleteArray_ = reinterpret_cast<void(__cdecl*)(void*)>(
+          reinterpret_cast<void*>(GetProcAddress(crt, "??3@YAXPAX@Z")));
+  }
+  static OlderData* Data(const char* text) {
+    return reinterpret_cast<OlderData*>(const_cast<char*>(text)) - 1;
+  }
+  static char* Text(OlderData* d) { return reinterpret_cast<char*>(d + 1); }
+
+  // AllocBuffer: the pools for up to 512 characters; `capacity` other than 0
+  // stands for a block the framework had from new[] (a debug build's).
+  char* Make(const char* text, int capacity) override {
+    const int n = static_cast<int>(std::strlen(text));
+    if (n == 0) return Empty();
+    OlderData* d = capacity > 0 ? NewBlock(capacity) : AllocBuffer(n);
+    std::memcpy(Text(d), text, n + 1);
+    d->length = n;
+    return Text(d);
+  }
+  char* Copy(char* text) override {
+    OlderData* d = Data(text);
+    if (d->refs >= 0) {
+      InterlockedIncrement(&d->refs);
+      return text;
+    }
+    return Make(text, 0);
+  }
+  char* Empty() override { return Text(nil_); }
+  void Lock(char* text) override { Data(text)->refs = -1; }
+  void Unlock(char* text) override {
+    if (Data(text) != nil_) Data(text)->refs = 1;
+  }
+  void Release(char* text) override {
+    OlderData* d = Data(text);
+    if (d != nil_ && InterlockedDecrement(&d->refs) <= 0) FreeData(d);
+  }
+  long Refs(const char* text) override { return Data(text)->refs; }
+  int Capacity(const char* text) override { return Data(text)->capacity; }
+  int Length(const char* text) override { return Data(text)->length; }
+  void SetLength(char* text, int length) override { Data(text)->length = length; }
+  bool Owns(const char* text) override {
+    return blocks_.count(Data(text)) != 0 || Data(text) == nil_;
+  }
+  std::size_t Live() override { return blocks_.size(); }
+  int Damaged() override {
+    int n = PatternIntact(nilRegion_) ? 0 : 1;
+    for (const auto& b : blocks_) n += PatternIntact(b.second) ? 0 : 1;
+    return n;
+  }
+  long NilRefs() override { return nil_->refs; }
+
+ private:
+  static bool PoolSize(int capacity) {
+    return capacity == 64 || capacity == 128 || capacity == 256 || capacity == 512;
+  }
+  OlderData* NewBlock(int capacity) {
+    const Region r = NewRegion(sizeof(OlderData) + capacity + 1);
+    auto* d = reinterpret_cast<OlderData*>(r.block);
+    *d = OlderData{1, 0, capacity};
+    blocks_[d] = r;
+    return d;
+  }
+  OlderData* AllocBuffer(int n) {
+    for (int pool : {64, 128, 256, 512})
+      if (n <= pool) return NewBlock(pool);
+    return NewBlock(n);
+  }
+  void FreeData(OlderData* d) {
+    auto it = blocks_.find(d);
+    if (it != blocks_.end()) {
+      if (PoolSize(d->capacity)) ++counts.poolFree;
+      if (!PatternIntact(it->second)) ++errors;
+      FreeRegion(it->second);
+      blocks_.erase(it);
+      return;
+    }
+    // Not the host's: a pool block would be freed into the pool here.
+    if (PoolSize(d->capacity) || deleteArray_ == nullptr) {
+      ++errors;
+      std::printf("  FreeData of a foreign block of capacity %d\n", d->capacity);
+      return;
+    }
+    ++counts.runtimeFree;
+    deleteArray_(d);
+  }
+
+  Region nilRegion_;
+  OlderData* nil_ = nullptr;
+  std::map<OlderData*, Region> blocks_;
+  void(__cdecl* deleteArray_)(void*) = nullptr;
+};
+
+// --- the module --------------------------------------------------------------
+
+struct TextObject {
+  char* text;
+};
+#if defined(_WIN64)
+using SetProNameFn = const char* (*)(TextObject* temporary);
+#else
+using SetProNameFn = const char* (*)(TextObject byValue);
+#endif
+
+HMODULE g_module = nullptr;
+
+template <typename Fn>
+Fn Export(const char* name) {
+  void* f = reinterpret_cast<void*>(GetProcAddress(g_module, name));
+  if (f == nullptr) {
+    std::printf("%s not exported\n", name);
+    std::exit(1);
+  }
+  return reinterpret_cast<Fn>(f);
+}
+
+// The callee destroys a by-value object: the host hands it over.
+const char* CallSetProName(char* argument) {
+  TextObject object{argument};
+#if defined(_WIN64)
+  return Export<SetProNameFn>("SetProName")(&object);
+#else
+  return Export<SetProNameFn>("SetProName")(object);
+#endif
+}
+
+class TickClock final : public km4r::platform::Clock {
+ public:
+  uint64_t NowMs() const override { return GetTickCount64(); }
+};
+
+void __cdecl DoButton(short) {}
+void __cdecl SetDro(short, double) {}
+double __cdecl GetDro(short) {
+  return 0.0;
+}
+// Every indicator unlit: jogging is switched off in the host.
+bool __cdecl GetLed(short) {
+  return false;
+}
+void __cdecl SetLed(short, bool) {}
+void __cdecl Code(const char*) {}
+
+void Pump(DWORD ms) {
+  const ULONGLONG end = GetTickCount64() + ms;
+  MSG msg;
+  while (GetTickCount64() < end) {
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
+  }
+}
+
+// --- the cases ---------------------------------------------------------------
+
+enum class Where { kSetProName, kStatus };
+enum class Start { kUnshared, kShared, kEmpty, kLocked, kTooSmall, kSpoiled };
+
+constexpr long kFreed = -100;  // the object's block went back to its framework
+
+struct Case {
+  const char* name;
+  Where where;
+  Start start;
+  bool newer;          // row of the newer generation's table
+  Counts module;       // what the module's call did to the framework
+  long refsAfter;      // the argument's / status object's count afterwards
+  bool statusWritten;  // the status reads " Jog OFF. " afterwards
+  bool sameBlock;      // the status object kept its block
+  int capacityAfter;   // 0: not checked
+};
+
+Counts C(int allocate, int free, int reallocate, int nil, int clone) {
+  Counts c;
+  c.allocate = allocate;
+  c.free = free;
+  c.reallocate = reallocate;
+  c.nil = nil;
+  c.clone = clone;
+  return c;
+}
+Counts None() {
+  return Counts{};
+}
+
+const char* const kJogOff = " Jog OFF. ";
+
+// clang-format off
+const Case kCases[] = {
+  // newer generation: every block through the manager named in its header
+  {"newer SetProName unshared temporary", Where::kSetProName, Start::kUnshared, true, C(0, 1, 0, 0, 0), kFreed, false, false, 0},
+  {"newer SetProName shared with the host", Where::kSetProName, Start::kShared, true, None(), 1, false, false, 0},
+  {"newer SetProName empty", Where::kSetProName, Start::kEmpty, true, None(), 2, false, false, 0},
+  {"newer SetProName copy of a locked string", Where::kSetProName, Start::kLocked, true, C(0, 1, 0, 0, 0), kFreed, false, false, 0},
+  {"newer SetProName spoiled header", Where::kSetProName, Start::kSpoiled, true, None(), 1, false, false, 0},
+  {"newer status unshared with room", Where::kStatus, Start::kUnshared, true, None(), 1, true, true, 32},
+  {"newer status too small", Where::kStatus, Start::kTooSmall, true, C(0, 0, 1, 0, 0), 1, true, false, 10},
+  {"newer status shared with the host", Where::kStatus, Start::kShared, true, C(1, 0, 0, 0, 1), 1, true, false, 10},
+  {"newer status empty", Where::kStatus, Start::kEmpty, true, C(1, 0, 0, 0, 1), 1, true, false, 10},
+  {"newer status locked", Where::kStatus, Start::kLocked, true, None(), -1, true, true, 32},
+  {"newer status spoiled header", Where::kStatus, Start::kSpoiled, true, None(), 1, false, true, 32},
+  // older generation: counts only while another owner remains, never a free
+  {"older SetProName unshared temporary", Where::kSetProName, Start::kUnshared, false, None(), 1, false, false, 0},
+  {"older SetProName shared with the host", Where::kSetProName, Start::kShared, false, None(), 1, false, false, 0},
+  {"older SetProName empty", Where::kSetProName, Start::kEmpty, false, None(), -1, false, false, 0},
+  {"older SetProName copy of a locked string", Where::kSetProName, Start::kLocked, false, None(), 1, false, false, 0},
+  {"older SetProName spoiled header", Where::kSetProName, Start::kSpoiled, false, None(), 1, false, false, 0},
+  {"older status unshared with room", Where::kStatus, Start::kUnshared, false, None(), 1, true, true, 64},
+  {"older status too small", Where::kStatus, Start::kTooSmall, false, None(), 1, true, false, 10},
+  {"older status shared with the host", Where::kStatus, Start::kShared, false, None(), 1, true, false, 10},
+  {"older status empty", Where::kStatus, Start::kEmpty, false, None(), 1, true, false, 10},
+  {"older status locked", Where::kStatus, Start::kLocked, false, None(), -1, true, true, 64},
+  {"older status spoiled header", Where::kStatus, Start::kSpoiled, false, None(), 1, false, true, 64},
+};
+// clang-format on
+
+struct Session {
+  km4r::platform::VirtualBus* bus = nullptr;
+  int pendant = -1;
+  int wheel = 0;
+  unsigned char* statusSlot = nullptr;
+};
+
+// One wheel step while jogging is off, taken by the module's cycle. A report
+// is decoded inside the timer message whose read it completed, and this
+// thread dispatches that message: once the queue is empty, it has been.
+bool TurnWheel(Session& s) {
+  s.wheel = (s.wheel + 1) & 0xFF;
+  const unsigned char report[8] = {0, static_cast<unsigned char>(s.wheel), 5, 0x41, 1, 0, 0, 0};
+  s.bus->QueueInput(s.pendant, report, sizeof report);
+  const ULONGLONG end = GetTickCount64() + 20000;
+  while (GetTickCount64() < end) {
+    Pump(10);
+    if (s.bus->QueuedInputs(s.pendant) == 0) return true;
+  }
+  return false;
+}
+
+char* Slot(const Session& s) {
+  char* text = nullptr;
+  std::memcpy(&text, s.statusSlot, sizeof text);
+  return text;
+}
+void SetSlot(Session& s, char* text) {
+  std::memcpy(s.statusSlot, &text, sizeof text);
+}
+
+void RunCase(const Case& c, Framework& f, const std::string& path, Session* session) {
+  g_case = c.name;
+  const std::size_t liveBefore = f.Live();
+  const long nilBefore = f.NilRefs();
+  const bool status = c.where == Where::kStatus;
+  const char* initial = status ? "Ready" : path.c_str();
+  char* kept = nullptr;    // the host's own object
+  char* object = nullptr;  // the argument, or the status object
+  switch (c.start) {
+    case Start::kUnshared:
+      object = f.Make(initial, status ? (c.newer ? 32 : 0) : 0);
+      break;
+    case Start::kShared:
+      kept = f.Make(initial, 0);
+      object = f.Copy(kept);
+      break;
+    case Start::kEmpty:
+      object = f.Empty();
+      break;
+    case Start::kLocked:
+      kept = f.Make(initial, status && c.newer ? 32 : 0);
+      f.Lock(kept);
+      if (status) {
+        object = kept;
+        kept = nullptr;
+      } else {
+        object = f.Copy(kept);
+      }
+      break;
+    case Start::kTooSmall:
+      object = f.Make("Hi", 2);
+      break;
+    case Start::kSpoiled:
+      object = f.Make(initial, status ? (c.newer ? 32 : 0) : 0);
+      f.SetLength(object, f.Length(object) + 1);  // the header disagrees with its text
+      break;
+  }
+  const std::string objectText = object;
+  char* result = object;
+  unsigned char header[sizeof(StringData)] = {};
+  if (g_undecided) std::memcpy(header, object - sizeof header, sizeof header);
+  const Counts before = f.counts;
+  if (status) {
+    SetSlot(*session, object);
+    CHECK(TurnWheel(*session), "the module took no report");
+    result = Slot(*session);
+  } else {
+    const char* name = CallSetProName(object);
+    CHECK(name != nullptr && std::strstr(name, " Pendant --Harbrook Ver 3.3.0") != nullptr,
+          "name '%s'", name == nullptr ? "(null)" : name);
+  }
+  const Counts did = f.counts - before;
+  const Counts want = g_undecided ? None() : c.module;
+  CHECK(did == want, "framework calls differ");
+  if (!(did == want)) {
+    Print("made", did);
+    Print("want", want);
+  }
+  CHECK(f.errors == 0, "%d call(s) the framework refuses", f.errors);
+  CHECK(f.Damaged() == 0, "%d block(s) written outside", f.Damaged());
+  if (kept != nullptr) {
+    CHECK(std::strcmp(kept, initial) == 0, "the host's copy reads '%s'", kept);
+    const long keptRefs = c.start == Start::kLocked ? -1 : (g_undecided && kept == object ? 2 : 1);
+    CHECK(f.Refs(kept) == keptRefs, "the host's copy has count %ld, want %ld", f.Refs(kept),
+          keptRefs);
+  }
+  if (g_undecided) {
+    // Only read: not a byte of the object changed, the field kept it.
+    CHECK(result == object, "the status field changed");
+    CHECK(std::memcmp(header, object - sizeof header, sizeof header) == 0 && objectText == object,
+          "the object changed");
+  } else if (status) {
+    CHECK(std::strcmp(result, c.statusWritten ? kJogOff : objectText.c_str()) == 0, "status '%s'",
+          result);
+    CHECK((result == object) == c.sameBlock, "status block %s", result == object ? "kept" : "new");
+    CHECK(f.Refs(result) == c.refsAfter, "status count %ld, want %ld", f.Refs(result), c.refsAfter);
+    if (c.capacityAfter != 0)
+      CHECK(f.Capacity(result) == c.capacityAfter ||
+                (!c.newer && !c.sameBlock && f.Capacity(result) >= c.capacityAfter),
+            "status capacity %d, want %d", f.Capacity(result), c.capacityAfter);
+    if (!c.newer && !c.sameBlock) {
+      // A block of the C runtime, unpooled, that FreeData hands to delete[].
+      CHECK(!f.Owns(result), "the status block is the host's");
+      const int cap = f.Capacity(result);
+      CHECK(cap != 64 && cap != 128 && cap != 256 && cap != 512, "pool capacity %d", cap);
+      CHECK(f.Length(result) == 10, "status length %d", f.Length(result));
+    }
+    if (!c.newer && c.start == Start::kTooSmall)
+      CHECK(f.Refs(object) == 1, "old status count %ld", f.Refs(object));  // left to the host
+  }
+  if (!g_undecided && c.refsAfter != kFreed && (!status || !c.statusWritten)) {
+    // Not the module's to change: the header reads as the host left it.
+    const int length = static_cast<int>(objectText.size()) + (c.start == Start::kSpoiled ? 1 : 0);
+    CHECK(f.Length(object) == length, "length field %d, want %d", f.Length(object), length);
+  }
+  if (!g_undecided && !status && c.refsAfter != kFreed) {
+    // The framework's empty string: back to its count before the host's copy.
+    const long want = c.start == Start::kEmpty && c.newer ? nilBefore : c.refsAfter;
+    CHECK(f.Refs(object) == want, "argument count %ld, want %ld", f.Refs(object), want);
+  }
+  if (c.start == Start::kSpoiled) f.SetLength(object, f.Length(object) - 1);
+
+  // The host releases everything through its own framework.
+  if (status) {
+    if (f.Refs(result) < 0) f.Unlock(result);
+    const Counts r0 = f.counts;
+    f.Release(result);
+    if (!c.newer && !c.sameBlock)
+      CHECK((f.counts - r0).runtimeFree == 1, "the module's block did not go to delete[]");
+    if (!c.newer && c.start == Start::kTooSmall) f.Release(object);
+    SetSlot(*session, f.Empty());
+  } else if (g_undecided ||
+             (c.refsAfter != kFreed && (c.start == Start::kUnshared || c.start == Start::kLocked ||
+                                        c.start == Start::kSpoiled))) {
+    f.Release(object);  // the argument the module left to the host
+  }
+  if (kept != nullptr) {
+    if (f.Refs(kept) < 0) f.Unlock(kept);
+    f.Release(kept);
+  }
+  CHECK(f.Live() == liveBefore, "%d block(s) left after the host released everything",
+        static_cast<int>(f.Live() - liveBefore));
+  // A status field holds the empty string again, one more owner of it.
+  const long nilWant = nilBefore + (status && c.newer ? 1 : 0);
+  CHECK(f.NilRefs() == nilWant, "empty string count %ld, want %ld", f.NilRefs(), nilWant);
+  CHECK(f.errors == 0, "%d call(s) the framework refuses", f.errors);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 4) {
+    std::printf(
+        "usage: km4r_string_host MODULE FRAMEWORK_DLL[,FRAMEWORK_DLL] newer|older|undecided "
+        "[CASE]\n");
+    return 2;
+  }
+  g_undecided = std::strcmp(argv[3], "undecided") == 0;
+  const bool newer = g_undecided || std::strcmp(argv[3], "newer") == 0;
+  const char* only = argc > 4 ? argv[4] : nullptr;
+  // The framework's DLL is in the process before the module, as in a host
+  // built on it.
+  for (std::string dlls = argv[2]; !dlls.empty();) {
+    const std::size_t comma = dlls.find(',');
+    const std::string dll = dlls.substr(0, comma);
+    dlls = comma == std::string::npos ? "" : dlls.substr(comma + 1);
+    if (LoadLibraryA(dll.c_str()) == nullptr) {
+      std::printf("cannot load %s\n", dll.c_str());
+      return 1;
+    }
+  }
+  CoInitialize(nullptr);
+  g_module = LoadLibraryA(argv[1]);
+  if (g_module == nullptr) {
+    std::printf("cannot load %s\n", argv[1]);
+    return 1;
+  }
+  char temp[MAX_PATH];
+  GetTempPathA(sizeof temp, temp);
+  const std::string path = std::string(temp) + "km4r_string_host_profile.xml";
+
+  Session session;
+  session.bus = Export<km4r::platform::VirtualBus* (*)()>("KM4R_VirtualBus")();
+  TickClock clock;
+  session.bus->Reset();
+  session.bus->SetClock(&clock);
+  session.pendant = session.bus->AddDevice("\\\\?\\hid#virtual#pendant", 0x04D8, 0xFCE7);
+  Export<void (*)(km4r::host::DoButtonFn)>("SetDoButton")(&DoButton);
+  Export<void (*)(km4r::host::SetDroFn)>("SetSetDRO")(&SetDro);
+  Export<void (*)(km4r::host::GetDroFn)>("SetGetDRO")(&GetDro);
+  Export<void (*)(km4r::host::GetLedFn)>("SetGetLED")(&GetLed);
+  Export<void (*)(km4r::host::SetLedFn)>("SetSetLED")(&SetLed);
+  Export<void (*)(km4r::host::CodeFn)>("SetCode")(&Code);
+
+  int ran = 0;
+  auto wanted = [&](const Case& c, Where where) {
+    return c.newer == newer && c.where == where && (only == nullptr || c.name == std::string(only));
+  };
+  Framework* f = newer ? static_cast<Framework*>(new NewerFramework())
+                       : static_cast<Framework*>(new OlderFramework());
+  const char* const passes[] = {"front", "back"};
+  for (int pass = 0; pass < 2; ++pass) {
+    g_back = pass == 1;
+    std::printf("SetProName, guard page %s\n", passes[pass]);
+    for (const Case& c : kCases)
+      if (wanted(c, Where::kSetProName)) {
+        RunCase(c, *f, path, nullptr);
+        ++ran;
+      }
+  }
+
+  // A whole session; the status text is the host's and the module writes it
+  // while the wheel turns with jogging switched off.
+  g_back = false;
+  std::vector<unsigned char> a(km4r::host::kBlockASize), b(km4r::host::kBlockBSize),
+      cBlock(km4r::host::kBlockCSize);
+  session.statusSlot = cBlock.data() + km4r::host::offset::kStatusText;
+  SetSlot(session, f->Empty());
+  struct {
+    HWND hwnd;
+  } window = {CreateWindowExA(0, "STATIC", "host", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100, nullptr,
+                              nullptr, GetModuleHandleA(nullptr), nullptr)};
+  g_case = "session";
+  char* argument = f->Make(path.c_str(), 0);
+  CallSetProName(argument);
+  if (!newer || g_undecided) {
+    CHECK(f->Refs(argument) == 1, "argument count %ld", f->Refs(argument));
+    f->Release(argument);  // the module left it
+  }
+  Export<bool (*)(void*, void*, void*, void*)>("InitControl")(a.data(), b.data(), cBlock.data(),
+                                                              &window);
+  Export<void (*)()>("PostInitControl")();
+  CHECK(TurnWheel(session), "the module took no report");
+  for (int pass = 0; pass < 2; ++pass) {
+    g_back = pass == 1;
+    std::printf("status text, guard page %s\n", passes[pass]);
+    for (const Case& c : kCases)
+      if (wanted(c, Where::kStatus)) {
+        f->Release(Slot(session));
+        RunCase(c, *f, path, &session);
+        ++ran;
+      }
+  }
+  g_case = "session end";
+  Export<void (*)()>("StopPlug")();
+  f->Release(Slot(session));
+  SetSlot(session, nullptr);
+  DestroyWindow(window.hwnd);
+  CHECK(f->Live() == 0, "%d block(s) left at the end", static_cast<int>(f->Live()));
+  CHECK(f->errors == 0, "%d call(s) the framework refuses", f->errors);
+  delete f;
+  DeleteFileA(path.c_str());
+  CHECK(ran > 0, "no case named '%s'", only == nullptr ? "" : only);
+  std::printf("%d case run(s): %s: %d failure(s)\n", ran, g_failures == 0 ? "passed" : "FAILED",
+              g_failures);
+  std::fflush(stdout);
+  return g_failures == 0 ? 0 : 1;
+}
