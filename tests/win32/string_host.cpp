@@ -543,19 +543,22 @@ struct Session {
   int pendant = -1;
   int wheel = 0;
   unsigned char* statusSlot = nullptr;
+  HWND module = nullptr;  // the module's window: its cycle runs at WM_TIMER
 };
 
-// One wheel step while jogging is off, taken by the module's cycle. A report
-// is decoded inside the timer message whose read it completed, and this
-// thread dispatches that message: once the queue is empty, it has been.
+// One wheel step while jogging is off, taken by the module's cycle. The
+// cycle is run here, as the timer would run it, so that the case does not
+// depend on when the system's timer fires; a read may take a cycle to
+// complete before the report is taken, and it is decoded in the cycle that
+// takes it.
 bool TurnWheel(Session& s) {
   s.wheel = (s.wheel + 1) & 0xFF;
   const unsigned char report[8] = {0, static_cast<unsigned char>(s.wheel), 5, 0x41, 1, 0, 0, 0};
   s.bus->QueueInput(s.pendant, report, sizeof report);
-  const ULONGLONG end = GetTickCount64() + 20000;
-  while (GetTickCount64() < end) {
-    Pump(10);
+  for (int cycle = 0; cycle < 100; ++cycle) {
+    SendMessageA(s.module, WM_TIMER, 1, 0);
     if (s.bus->QueuedInputs(s.pendant) == 0) return true;
+    Pump(5);
   }
   return false;
 }
@@ -781,6 +784,8 @@ int main(int argc, char** argv) {
   Export<bool (*)(void*, void*, void*, void*)>("InitControl")(a.data(), b.data(), cBlock.data(),
                                                               &window);
   Export<void (*)()>("PostInitControl")();
+  session.module = FindWindowExA(window.hwnd, nullptr, nullptr, nullptr);
+  CHECK(session.module != nullptr, "the module made no window under the host's");
   CHECK(TurnWheel(session), "the module took no report");
   for (int pass = 0; pass < 2; ++pass) {
     g_back = pass == 1;
