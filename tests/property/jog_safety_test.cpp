@@ -20,6 +20,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -259,19 +260,20 @@ class Session {
     if (fault_.empty()) fault_ = what + " (tick " + std::to_string(tick_) + ")";
   }
 
-  // The plug-in has read the report queued last when the queue is empty
-  // again (unplugging clears it too; that is recorded where it happens).
+  // Reports leave the queue only by being read (unplugging clears it, and is
+  // recorded where it happens).
   void Sync() {
-    if (!queuedPending_ || bus_->QueuedInputs(id_) != 0) return;
-    queuedPending_ = false;
-    const Report r = queued_;
-    Trace("read", "counter=" + std::to_string(r.counter) + " speed=" + std::to_string(r.speed) +
-                      " estop=" + std::to_string(r.estop));
-    if (haveRead_ && r.estop != read_.estop) estopEdgeOwed_ = true;
-    const int d = ((r.counter - read_.counter) & 0xFF);
-    turning_ = d != 0;
-    read_ = r;
-    haveRead_ = true;
+    while (pending_.size() > bus_->QueuedInputs(id_)) {
+      const Pending p = pending_.front();
+      pending_.pop_front();
+      const Report& r = p.report;
+      Trace("read", "counter=" + std::to_string(r.counter) + " speed=" + std::to_string(r.speed) +
+                        " estop=" + std::to_string(r.estop));
+      if (p.estopEdge) estopPressOwed_ = true;
+      turning_ = turning_ || ((r.counter - read_.counter) & 0xFF) != 0;
+      read_ = r;
+      haveRead_ = true;
+    }
   }
 
   // The jog mode and axis the plug-in has decoded (selector positions no
@@ -310,7 +312,7 @@ class Session {
     if (s.pumping_ > 0 && s.inNestedTick_ && code != host::code::kButtonEstop &&
         code != host::code::kButtonAltJogRelease)
       s.Fault("DoButton " + std::to_string(code) + " from a nested cycle");
-    if (code == host::code::kButtonEstop) s.estopEdgeOwed_ = false;
+    if (code == host::code::kButtonEstop) s.estopPressOwed_ = false;
     if (code == host::code::kButtonAltJogPress) {
       if (s.owed205_) s.Fault("204 pressed again before its 205");
       s.owed205_ = true;
@@ -397,7 +399,8 @@ class Session {
       case Event::MissedRemoval:
         if (plugged_) {
           plugged_ = false;
-          queuedPending_ = false;
+          reachable_ = false;
+          pending_.clear();
           bus_->Unplug(id_, st.event == Event::Unplug);
         }
         break;
@@ -406,6 +409,8 @@ class Session {
         if (!plugged_) {
           plugged_ = true;
           bus_->Plug(id_, st.event == Event::Replug);
+          // Without an arrival message nobody opens it again.
+          reachable_ = st.event == Event::Replug;
         }
         break;
       case Event::Stranger:
@@ -415,6 +420,8 @@ class Session {
           bus_->Unplug(other_, false);
           bus_->Plug(other_, true);
         }
+        // Any arrival opens the pendant's path again.
+        reachable_ = plugged_;
         break;
       case Event::None:
         break;
@@ -429,8 +436,9 @@ class Session {
     pendant_.mode = st.mode;
     pendant_.enable = st.enable;
     pendant_.estop = st.estop;
-    // The pendant holds one report; a newer one waits for it to be read.
-    if (plugged_ && bus_->QueuedInputs(id_) == 0) {
+    // One report a tick while the link can be read. A change of the E-stop
+    // switch that is next in line must reach the host within this tick.
+    if (plugged_ && reachable_ && Module().window != nullptr) {
       uint8_t r[kInputReportSize] = {};
       r[1] = static_cast<uint8_t>(pendant_.counter);
       r[2] = static_cast<uint8_t>(pendant_.speed);
@@ -438,8 +446,8 @@ class Session {
                                   (pendant_.estop & 1) << 5 | (pendant_.mode & 3) << 6);
       r[4] = static_cast<uint8_t>(pendant_.stepSel & 0x7F);
       bus_->QueueInput(id_, r, sizeof r);
-      queued_ = pendant_;
-      queuedPending_ = true;
+      pending_.push_back(Pending{pendant_, pending_.empty() && pendant_.estop != lastQueuedEstop_});
+      lastQueuedEstop_ = pendant_.estop;
     }
     if (!nested) {
       armedAt_ = st.pumpAt;
@@ -480,7 +488,8 @@ class Session {
   }
 
   void AfterCycle(bool counts) {
-    if (estopEdgeOwed_) Fault("the pendant's E-stop did not reach the host in its cycle");
+    if (estopPressOwed_ || (!pending_.empty() && pending_.front().estopEdge))
+      Fault("the pendant's E-stop did not reach the host in its cycle");
     if (counts) {
       const auto holds = Holds();
       for (std::size_t i = 0; i < holds.size(); ++i)
@@ -518,14 +527,19 @@ class Session {
   std::string fault_;
   // The pendant, and the host's view of what the plug-in has read.
   Report pendant_{0, 0, 1, 1, 1, 0, 0};
-  Report queued_;
-  bool queuedPending_ = false;
+  struct Pending {
+    Report report;
+    bool estopEdge;
+  };
+  std::deque<Pending> pending_;
+  int lastQueuedEstop_ = 0;
   bool plugged_ = true;
+  bool reachable_ = true;
   Report read_;
   bool haveRead_ = false;
   bool turning_ = false;
   int stopAges_[6] = {};
-  bool estopEdgeOwed_ = false;
+  bool estopPressOwed_ = false;
   // The host's view of the jog and the alternate-jog button.
   bool jogOpen_ = false;
   int jogAxis_ = -1, jogDir_ = -1;
