@@ -143,8 +143,8 @@ void PendantWindow::OnParentDestroyed() {
 }
 
 bool PendantWindow::MayStartMotion() const {
-  return connected != 0 && !shutDown && estopLatched == 0 && !reportStale &&
-         !host::Stopped() && host::ResetIndicator(host::HostBlocks()) == 0;
+  return connected != 0 && !shutDown && estopLatched == 0 && !reportStale && !host::Stopped() &&
+         host::ResetIndicator(host::HostBlocks()) == 0;
 }
 
 void PendantWindow::EndJogForGoing() {

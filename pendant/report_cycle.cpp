@@ -1,8 +1,8 @@
 // The 25 ms exchange: one input report in (waited for briefly), decoded,
 // the display composed and one output report out.
+#include "jog/jog_steps.h"
 #include "pendant/input_words.h"
 #include "pendant/pendant_window.h"
-#include "jog/jog_steps.h"
 #include "plugin/host_calls.h"
 
 namespace km4r {
@@ -137,8 +137,7 @@ void PendantWindow::RunNestedCycle() {
                      AxisSelectorBits(word0) == AxisSelectorBits(inputWord0) &&
                      StepSelectorBits(word1) == StepSelectorBits(inputWord1) &&
                      (mode == 0 || mode == activeMode) && jogMode == jogRunningMode &&
-                     axisIndex == jogRunningAxis &&
-                     host::ResetIndicator(host::HostBlocks()) == 0;
+                     axisIndex == jogRunningAxis && host::ResetIndicator(host::HostBlocks()) == 0;
   if (keeps) {
     // A 205 owed by a jog that has ended is paid now, not when the host's
     // callback returns.

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
-#include <vector>
 #include <string>
+#include <vector>
 
 #include "pendant/pendant_window.h"
 #include "platform/module_info.h"
@@ -168,8 +168,8 @@ TEST(Lifecycle, GoingEndsTheRunningJog) {
       ::StopPlug();
     }
     EXPECT_EQ(host.calls, (std::vector<std::string>{"Code ENDJOG", "DoButton 205"}));
-    EXPECT_EQ(host.Get<uint8_t>(host.blockA, host::JogRecordField(0, host::offset::kJogStopRequest)),
-              1);
+    EXPECT_EQ(
+        host.Get<uint8_t>(host.blockA, host::JogRecordField(0, host::offset::kJogStopRequest)), 1);
     EXPECT_EQ(bus->OpenHandles(pendant), 0u);
     host.Clear();
     if (window != nullptr) window->Advance(100);

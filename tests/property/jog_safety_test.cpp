@@ -71,9 +71,9 @@ struct Step {
   int axisSel = 1, stepSel = 1, mode = 1, enable = 0, estop = 0;
   Event event = Event::None;
   int updates = 1;
-  int stall = 0;     // ms the host's thread is busy before the tick
-  int pumpAt = -1;   // the host call of this tick that runs a message loop
-  int pumpTicks = 0; // ticks it runs (the next steps, delivered inside it)
+  int stall = 0;      // ms the host's thread is busy before the tick
+  int pumpAt = -1;    // the host call of this tick that runs a message loop
+  int pumpTicks = 0;  // ticks it runs (the next steps, delivered inside it)
   int reset = 0;
   int led15 = 0;
 };
@@ -153,23 +153,38 @@ bool Parse(const std::string& text, Scenario* sc, std::string* error) {
       const std::string value = word.substr(eq + 1);
       const int v = std::atoi(value.c_str());
       if (kind == "settings") {
-        if (key == "auto") sc->autoSens = v;
-        else if (key == "delay") sc->delaySteps = v;
-        else if (key == "velocity") sc->velocity = v;
-        else if (key == "ending") sc->ending = value == "destroy" ? Ending::DestroyWindow : Ending::StopPlug;
+        if (key == "auto")
+          sc->autoSens = v;
+        else if (key == "delay")
+          sc->delaySteps = v;
+        else if (key == "velocity")
+          sc->velocity = v;
+        else if (key == "ending")
+          sc->ending = value == "destroy" ? Ending::DestroyWindow : Ending::StopPlug;
         continue;
       }
-      if (key == "d") s.delta = v;
-      else if (key == "s") s.speed = v;
-      else if (key == "axis") s.axisSel = v;
-      else if (key == "step") s.stepSel = v;
-      else if (key == "mode") s.mode = v;
-      else if (key == "enable") s.enable = v;
-      else if (key == "estop") s.estop = v;
-      else if (key == "updates") s.updates = v;
-      else if (key == "stall") s.stall = v;
-      else if (key == "reset") s.reset = v;
-      else if (key == "led15") s.led15 = v;
+      if (key == "d")
+        s.delta = v;
+      else if (key == "s")
+        s.speed = v;
+      else if (key == "axis")
+        s.axisSel = v;
+      else if (key == "step")
+        s.stepSel = v;
+      else if (key == "mode")
+        s.mode = v;
+      else if (key == "enable")
+        s.enable = v;
+      else if (key == "estop")
+        s.estop = v;
+      else if (key == "updates")
+        s.updates = v;
+      else if (key == "stall")
+        s.stall = v;
+      else if (key == "reset")
+        s.reset = v;
+      else if (key == "led15")
+        s.led15 = v;
       else if (key == "pump") {
         s.pumpAt = v;
         s.pumpTicks = std::atoi(value.substr(value.find(',') + 1).c_str());
@@ -362,7 +377,8 @@ class Session {
       s.releaseTicks_ = 0;
       return;
     }
-    if (s.pumping_ > 0 && s.inNestedTick_) s.Fault(std::string("\"") + text + "\" from a nested cycle");
+    if (s.pumping_ > 0 && s.inNestedTick_)
+      s.Fault(std::string("\"") + text + "\" from a nested cycle");
     if (std::strcmp(text, "DOJOG") == 0) {
       s.CheckMotion("DOJOG");
       int axis = -1;
@@ -372,9 +388,10 @@ class Session {
         axis = a;
         s.fake_.Set<uint8_t>(s.fake_.blockA, at, 0);  // the host takes the request
       }
-      const int dir = axis < 0 ? -1
-                               : s.fake_.Get<int32_t>(s.fake_.blockA,
-                                                      host::JogRecordField(axis, host::offset::kJogDirection));
+      const int dir =
+          axis < 0 ? -1
+                   : s.fake_.Get<int32_t>(s.fake_.blockA,
+                                          host::JogRecordField(axis, host::offset::kJogDirection));
       if (!s.jogOpen_ && s.StopAge() > kStopCycles)
         s.Fault("jog started " + std::to_string(s.StopAge()) + " cycles into a stop condition");
       if (s.jogOpen_ && (axis != s.jogAxis_ || dir != s.jogDir_))
@@ -492,8 +509,7 @@ class Session {
       Fault("the pendant's E-stop did not reach the host in its cycle");
     if (counts) {
       const auto holds = Holds();
-      for (std::size_t i = 0; i < holds.size(); ++i)
-        stopAges_[i] = holds[i] ? stopAges_[i] + 1 : 0;
+      for (std::size_t i = 0; i < holds.size(); ++i) stopAges_[i] = holds[i] ? stopAges_[i] + 1 : 0;
       turning_ = false;
     }
     if (jogOpen_ && StopAge() > kStopCycles)
@@ -669,10 +685,10 @@ Scenario Shrink(Scenario sc) {
     }
   }
   const std::vector<void (*)(Step&)> plainer = {
-      [](Step& s) { s.stall = 0; },     [](Step& s) { s.pumpAt = -1, s.pumpTicks = 0; },
-      [](Step& s) { s.updates = 1; },   [](Step& s) { s.updates = 0; },
-      [](Step& s) { s.led15 = 0; },     [](Step& s) { s.event = Event::None; },
-      [](Step& s) { s.reset = 0; },     [](Step& s) { s.enable = 0; }};
+      [](Step& s) { s.stall = 0; },   [](Step& s) { s.pumpAt = -1, s.pumpTicks = 0; },
+      [](Step& s) { s.updates = 1; }, [](Step& s) { s.updates = 0; },
+      [](Step& s) { s.led15 = 0; },   [](Step& s) { s.event = Event::None; },
+      [](Step& s) { s.reset = 0; },   [](Step& s) { s.enable = 0; }};
   for (auto simplify : plainer) {
     for (std::size_t i = 0; i < sc.steps.size(); ++i) {
       Scenario c = sc;
