@@ -13,8 +13,6 @@ namespace {
 constexpr double kSmoothingWeights[10] = {0.18, 0.36, 0.55, 0.73, 0.91,
                                           1.09, 1.27, 1.45, 1.64, 1.82};
 constexpr int kHistoryLength = 10;
-// Host Update calls to wait after a reversal before jogging again.
-constexpr int kReversalPause = 3;
 constexpr int kWheelActiveTicks = 3;
 constexpr int32_t kRateCountCeiling = 30000;
 constexpr int32_t kRateCountFallback = 400;
@@ -35,17 +33,22 @@ double SmoothedSpeed(PendantWindow& w, int s) {
 
 // The velocity-driven jog shared by VelocityJog and the automatic jog out of
 // StepJog; `automatic` selects where the start button is released.
-void VelocitySteps(PendantWindow& w, int direction, int count, int divisor, bool automatic) {
+void VelocitySteps(PendantWindow& w, int direction, int divisor, bool automatic) {
   TickCounters& ticks = Module().ticks;
   const int s = w.wheelSpeed;
-  if (direction != w.lastJogDirection && ticks.WheelActiveTicks != 0) {
-    StopAxis(w);
+  // A running jog is turned round only through "ENDJOG" and the pause, however
+  // the host's Update calls have run the ticks down.
+  if (direction != w.lastJogDirection && (WheelActive(w) || w.jogRunning)) {
+    // The jog ends here, its start button with it: the pause may outlast
+    // the turning.
+    EndJog(w);
     ClearSpeedHistory(w);
     ticks.DirectionChangeTicks = 0;
+    w.reversalPauseCycles = 0;
     w.lastJogDirection = direction;
     return;
   }
-  if (ticks.DirectionChangeTicks < kReversalPause) return;
+  if (!ReversalPauseOver(w)) return;
   if (s != 0) {
     ticks.WheelActiveTicks = kWheelActiveTicks;
     if (JogSwitchedOff()) {
@@ -53,7 +56,7 @@ void VelocitySteps(PendantWindow& w, int direction, int count, int divisor, bool
       return;
     }
   }
-  if (ticks.WheelActiveTicks == 0) {
+  if (!WheelActive(w)) {
     // The host may call Update often enough between two reports to run the
     // ticks out before the report whose byte 2 drops to 0.
     if (w.jogRunning) {
@@ -64,7 +67,7 @@ void VelocitySteps(PendantWindow& w, int direction, int count, int divisor, bool
     ClearSpeedHistory(w);
     return;
   }
-  if (WheelStopped(w, count)) return;
+  if (WheelStopped(w)) return;
   if (!JogAllowed()) return;
 
   const double weighted = SmoothedSpeed(w, s);
@@ -81,32 +84,33 @@ void VelocitySteps(PendantWindow& w, int direction, int count, int divisor, bool
 
 }  // namespace
 
-void VelocityJogMode(PendantWindow& w, int direction, int count) {
+void VelocityJogMode(PendantWindow& w, int direction) {
   w.wheelSpeed = WheelSpeedByte(w.inputWord0);
-  VelocitySteps(w, direction, count, VelocityDivisor(), false);
+  VelocitySteps(w, direction, VelocityDivisor(), false);
 }
 
-void AutoContinuousJog(PendantWindow& w, int direction, int count) {
+void AutoContinuousJog(PendantWindow& w, int direction) {
   w.wheelSpeed = WheelSpeedByte(w.inputWord0);
   const int divisor = VelocityDivisor();
   w.autoVelocityUsed = true;
   w.jogTickCountdown = 5;
   w.autoVelocityActive = w.wheelSpeed != 0;
-  VelocitySteps(w, direction, count, divisor, true);
+  VelocitySteps(w, direction, divisor, true);
 }
 
 void RateJogMode(PendantWindow& w, int direction, int count) {
   TickCounters& ticks = Module().ticks;
   w.wheelSpeed = WheelSpeedByte(w.inputWord0);
   const int s = w.wheelSpeed;
-  if (direction != w.lastJogDirection && ticks.WheelActiveTicks != 0) {
-    StopAxis(w);
+  if (direction != w.lastJogDirection && (WheelActive(w) || w.jogRunning)) {
+    EndJog(w);
     ticks.DirectionChangeTicks = 0;
+    w.reversalPauseCycles = 0;
     w.rateJogCount = 0;
     w.lastJogDirection = direction;
     return;
   }
-  if (ticks.DirectionChangeTicks < kReversalPause) return;
+  if (!ReversalPauseOver(w)) return;
   if (s != 0) {
     ticks.WheelActiveTicks = kWheelActiveTicks;
     // Saturating: DelaySteps is not range-checked, so a huge one could
@@ -117,19 +121,20 @@ void RateJogMode(PendantWindow& w, int direction, int count) {
       return;
     }
   }
-  if (ticks.WheelActiveTicks == 0) {
+  if (!WheelActive(w)) {
     w.rateJogCount = 0;
     if (w.jogRunning) StopAxis(w);
     ReleaseStartButton(w);
     return;
   }
-  if (w.rateJogCount < Module().settings.DelaySteps) return;
+  // A running jog always reaches the stop tests below.
+  if (w.rateJogCount < Module().settings.DelaySteps && !w.jogRunning) return;
   // The fall-back must not drop the count below DelaySteps: the next call would
   // then end before the stopped-wheel test and a running jog would never get
   // its "ENDJOG".
   if (w.rateJogCount > kRateCountCeiling)
     w.rateJogCount = std::max(kRateCountFallback, Module().settings.DelaySteps);
-  if (WheelStopped(w, count)) return;
+  if (WheelStopped(w)) return;
   if (!JogAllowed()) return;
 
   const double speed = host::GetDRO(host::code::kDroJogRate) *

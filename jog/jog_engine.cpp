@@ -3,6 +3,7 @@
 #include <limits>
 
 #include "jog/jog_internal.h"
+#include "pendant/input_words.h"
 #include "pendant/pendant_window.h"
 #include "platform/host_string.h"
 #include "plugin/host_calls.h"
@@ -30,6 +31,9 @@ int VelocityDivisor() {
 }
 
 void SendMove(const PendantWindow& w, const char* text) {
+  // The host callbacks made since the cycle began may have let a newer
+  // report, a removal, an E-stop or a reset in.
+  if (!w.MayStartMotion()) return;
   if (!Module().selectorChangeBusy) host::Code(text);
   if (w.restoreAbsolute != 0) host::Code("G90");
 }
@@ -44,10 +48,24 @@ bool JogSwitchedOff() {
 }
 
 void StartOrContinueJog(PendantWindow& w, int direction, double speed) {
+  if (!w.MayStartMotion()) return;
   if (!w.jogStarted) {
-    w.altJogPressed = host::GetLED(host::code::kLedAltJog);
-    if (w.altJogPressed) host::DoButton(host::code::kButtonAltJogPress);
+    // The host may run messages in any call: the state is looked at again
+    // after each, and set before the press so that a nested cycle can pay the
+    // 205 it owes.
+    const bool alternate = host::GetLED(host::code::kLedAltJog);
+    if (w.jogStarted || !w.MayStartMotion()) return;
     w.jogStarted = true;
+    w.jogRunningMode = w.jogMode;
+    w.jogRunningAxis = w.axisIndex;
+    w.altJogPressed = alternate;
+    w.jogStarting = true;
+    if (alternate) host::DoButton(host::code::kButtonAltJogPress);
+    w.jogStarting = false;
+    if (!w.MayStartMotion()) {
+      ReleaseStartButton(w);
+      return;
+    }
   }
   const host::Blocks& b = host::HostBlocks();
   const int axis = w.axisIndex;
@@ -57,15 +75,24 @@ void StartOrContinueJog(PendantWindow& w, int direction, double speed) {
   host::SetJogVelocityLimit(b, axis, host::AxisVelocityLimit(b, axis));
   host::SetJogStopRequest(b, axis, 0);
   host::SetJogStartRequest(b, axis, 1);
-  host::Code("DOJOG");
+  // Recorded first: a host that runs messages inside the call may end it.
   w.jogRunning = true;
   w.jogRunningMode = w.jogMode;
   w.jogRunningAxis = axis;
+  w.jogRunningDirection = direction;
+  host::Code("DOJOG");
 }
 
-bool WheelStopped(PendantWindow& w, int count) {
-  w.deltaRingIndex = w.deltaRingIndex == 0 ? 1 : 0;
-  w.deltaRing[w.deltaRingIndex] = count;
+bool WheelActive(const PendantWindow& w) {
+  return Module().ticks.WheelActiveTicks != 0 && w.wheelIdleCycles < kWheelIdleCycles;
+}
+
+bool ReversalPauseOver(const PendantWindow& w) {
+  return Module().ticks.DirectionChangeTicks >= kReversalPauseTicks ||
+         w.reversalPauseCycles >= kReversalPauseCycles;
+}
+
+bool WheelStopped(PendantWindow& w) {
   if (w.deltaRing[0] + w.deltaRing[1] != 0.0) return false;
   EndJog(w);
   return true;
@@ -88,17 +115,13 @@ int32_t SaturatingAdd(int32_t a, int64_t b) {
 
 }  // namespace jog
 
-namespace {
-
 void StopJogOf(PendantWindow& w, int axis) {
   // An axis outside the record table has no stop byte to set; the host still
   // gets its "ENDJOG".
   if (jog::IsValidAxis(axis)) host::SetJogStopRequest(host::HostBlocks(), axis, 1);
-  host::Code("ENDJOG");
   w.jogRunning = false;
+  host::Code("ENDJOG");
 }
-
-}  // namespace
 
 void StopAxis(PendantWindow& w) {
   StopJogOf(w, w.axisIndex);
@@ -126,17 +149,37 @@ void SetHostStatus(const char* text) {
 }
 
 void PendantWindow::RunJogEngine(int direction, int count) {
+  // The engine's own clock, for a host that calls Update rarely or never.
+  if (WheelSpeedByte(inputWord0) != 0) {
+    wheelIdleCycles = 0;
+  } else if (wheelIdleCycles < jog::kWheelIdleCycles) {
+    ++wheelIdleCycles;
+  }
+  if (reversalPauseCycles < jog::kReversalPauseCycles) ++reversalPauseCycles;
+  // Every report's counts, so that "no counts in two calls" means two
+  // reports in a row, however long the jog modes were left or paused.
+  deltaRingIndex = deltaRingIndex == 0 ? 1 : 0;
+  deltaRing[deltaRingIndex] = count;
+
   const bool reset = host::ResetIndicator(host::HostBlocks()) != 0;
-  // A running jog whose mode will not be reached any more (switch held, host
-  // reset, selectors moved to another mode) would have nobody to stop it.
-  if (jogRunning &&
-      (enableHeld != 0 || reset || jogMode != jogRunningMode || axisIndex != jogRunningAxis)) {
-    StopJogOf(*this, jogRunningAxis);
-    ReleaseStartButton(*this);
+  const bool estop = estopLatched != 0;
+  // A jog whose mode will not be reached any more (switch held, host reset,
+  // E-stop, selectors moved to another mode or axis) would have nobody to
+  // stop it, nor to release its start button.
+  if (enableHeld != 0 || reset || estop || jogMode != jogRunningMode ||
+      axisIndex != jogRunningAxis) {
+    if (jogRunning) StopJogOf(*this, jogRunningAxis);
+    if (jogStarted || altJogPressed) ReleaseStartButton(*this);
   }
   // enableHeld is the previous report's switch: the decoder refreshes it after
   // this call.
   if (enableHeld != 0) return;
+  if (estop) {
+    // Nothing turned before or during the E-stop may move the machine later.
+    jogCountAccumulator = 0;
+    autoVelocityActive = false;
+    return;
+  }
   if (reset) {
     jogCountAccumulator = 0;
     jogStarted = false;
@@ -148,7 +191,7 @@ void PendantWindow::RunJogEngine(int direction, int count) {
   }
   switch (jogMode) {
     case VelocityJog:
-      if (jog::IsValidAxis(axisIndex)) jog::VelocityJogMode(*this, direction, count);
+      if (jog::IsValidAxis(axisIndex)) jog::VelocityJogMode(*this, direction);
       break;
     case RateJog:
       if (jog::IsValidAxis(axisIndex)) jog::RateJogMode(*this, direction, count);

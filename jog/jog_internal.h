@@ -14,6 +14,13 @@ namespace jog {
 inline constexpr const char* kJogOffText = " Jog OFF. ";
 // Moves are held or dropped while host DRO 22 is at or above this.
 inline constexpr double kMoveLimit = 20.0;
+// Host Update calls to wait after a reversal before jogging again, and the
+// cycles after which the pause ends without them.
+inline constexpr int kReversalPauseTicks = 3;
+inline constexpr int32_t kReversalPauseCycles = 8;
+// Cycles with the speed byte at 0 after which the wheel counts as idle
+// whatever WheelActiveTicks says.
+inline constexpr int32_t kWheelIdleCycles = 8;
 
 // Letter of an axis index 0..5 ("X" .. "C"); "" for anything else.
 const char* AxisLetter(int axis);
@@ -34,17 +41,23 @@ bool JogSwitchedOff();
 // Fills the jog record and sends "DOJOG"; presses 204 at a jog's first start
 // when the host's alternate-jog indicator is lit.
 void StartOrContinueJog(PendantWindow& w, int direction, double speed);
-// True (after ending the jog) when neither this call nor the previous one
+// WheelActiveTicks running, bounded in cycles for a host that does not call
+// Update.
+bool WheelActive(const PendantWindow& w);
+// The pause after a reversal is over: three Update calls, or a bounded number
+// of cycles.
+bool ReversalPauseOver(const PendantWindow& w);
+// True (after ending the jog) when neither this report nor the previous one
 // brought counts.
-bool WheelStopped(PendantWindow& w, int count);
+bool WheelStopped(PendantWindow& w);
 // Double to int32 truncated toward zero, saturating; NaN gives 0.
 int32_t TruncateToInt32(double v);
 // a + b kept within -INT32_MAX .. INT32_MAX.
 int32_t SaturatingAdd(int32_t a, int64_t b);
 
 void StepJogMode(PendantWindow& w, int direction, int count);
-void AutoContinuousJog(PendantWindow& w, int direction, int count);
-void VelocityJogMode(PendantWindow& w, int direction, int count);
+void AutoContinuousJog(PendantWindow& w, int direction);
+void VelocityJogMode(PendantWindow& w, int direction);
 void RateJogMode(PendantWindow& w, int direction, int count);
 void AdjustValue(int jogMode, int direction, int count);
 void StepSizeSelectMode(PendantWindow& w, int direction, int count);

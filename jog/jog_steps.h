@@ -7,6 +7,8 @@ class PendantWindow;
 
 // Stop request of the current axis's jog record, then "ENDJOG".
 void StopAxis(PendantWindow& w);
+// The same for the given axis (the one a running jog was started on).
+void StopJogOf(PendantWindow& w, int axis);
 // Clears jogStarted; presses 205 if 204 was pressed at the jog's start.
 void ReleaseStartButton(PendantWindow& w);
 // The wheel has stopped: "ENDJOG", then the start button is released.

@@ -97,7 +97,7 @@ void RotatedMove(PendantWindow& w, int direction, int count, double angle) {
 void StepJogMode(PendantWindow& w, int direction, int count) {
   const int threshold = AutoChangeThreshold();
   if (threshold != 0 && (count >= threshold || w.autoVelocityActive)) {
-    AutoContinuousJog(w, direction, count);
+    AutoContinuousJog(w, direction);
     return;
   }
   // After an automatic jog the axis is stopped on every cycle until the

@@ -2,6 +2,7 @@
 // driven by a change against the previous decode, so decoding the same report
 // again does nothing, except the E-stop press, which repeats until the host
 // shows it took effect.
+#include "jog/jog_steps.h"
 #include "pendant/input_words.h"
 #include "pendant/pendant_window.h"
 #include "pendant/screen_selection.h"
@@ -17,21 +18,6 @@ void UpdateModeFlags(PendantWindow& w) {
   w.mode1Active = m == 1 ? 1 : 0;
   w.mode2Active = m == 2 ? 1 : 0;
   w.mode3Active = m == 3 ? 1 : 0;
-}
-
-void HandleEstop(PendantWindow& w) {
-  const bool pressed = EstopBit(w.inputWord0) != 0;
-  if (pressed) {
-    if (w.estopLatched == 0) {
-      host::DoButton(host::code::kButtonEstop);
-      w.estopLatched = 1;
-    } else if (!host::GetLED(host::code::kLedReset)) {
-      host::DoButton(host::code::kButtonEstop);
-    }
-  } else if (w.estopLatched != 0) {
-    host::DoButton(host::code::kButtonEstop);
-    w.estopLatched = 0;
-  }
 }
 
 // The jog mode the selectors ask for, or 0 when no rule names this position.
@@ -92,12 +78,33 @@ void StopJogsForSelectorChange(PendantWindow& w) {
   w.jogCountAccumulator = 0;
   if (host::MotionQueueOut(b) != host::MotionQueueIn(b)) Module().selectorChangeBusy = true;
   for (int axis = 0; axis < 4; ++axis) host::SetJogStopRequest(b, axis, 1);
-  host::Code("ENDJOG");
   // Axis B has no stop request here: the engine still owes its jog one.
-  if (w.jogRunningAxis < 4) w.jogRunning = false;
+  const bool ended = w.jogRunningAxis < 4;
+  if (ended) w.jogRunning = false;
+  host::Code("ENDJOG");
+  // The jog's start button goes with it, whether or not the new position
+  // names another mode.
+  if (ended) ReleaseStartButton(w);
 }
 
 }  // namespace
+
+// The latch is set before the press: a host that pumps messages inside the
+// press must not see the switch as news a second time.
+void PendantWindow::HandleEstop(uint32_t word0) {
+  const bool pressed = EstopBit(word0) != 0;
+  if (pressed) {
+    if (estopLatched == 0) {
+      estopLatched = 1;
+      host::DoButton(host::code::kButtonEstop);
+    } else if (!host::GetLED(host::code::kLedReset)) {
+      host::DoButton(host::code::kButtonEstop);
+    }
+  } else if (estopLatched != 0) {
+    estopLatched = 0;
+    host::DoButton(host::code::kButtonEstop);
+  }
+}
 
 void PendantWindow::DecodeInput() {
   ModuleState& m = Module();
@@ -109,7 +116,7 @@ void PendantWindow::DecodeInput() {
   inputWord1 = ReportWord(inputReport, 4);
   UpdateModeFlags(*this);
 
-  HandleEstop(*this);
+  HandleEstop(inputWord0);
 
   // Jog mode; the button names the axis as it stood before this report.
   axisSelector = AxisSelectorBits(inputWord0);

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "jog/jog_steps.h"
+#include "plugin/host_calls.h"
 #include "plugin/module_state.h"
 
 namespace km4r {
@@ -31,8 +32,10 @@ void OpenReportHandles(PendantWindow& w) {
   w.writeHandle = Hid().Open(w.devicePath.c_str(), platform::OpenMode::SyncWrite);
   w.readOutstanding = false;
   // The counter of a (re)opened pendant may stand anywhere; its first report
-  // must not be taken for a turn of the wheel.
+  // must not be taken for a turn of the wheel, nor may counts from before.
   w.wheelBaselinePending = true;
+  w.deltaRing[0] = w.deltaRing[1] = 0.0;
+  w.rateJogCount = 0;
 }
 
 // Asked of the open handle itself: a node the system gave to another device
@@ -72,6 +75,15 @@ bool DiscoverPendant(PendantWindow& w) {
   return false;
 }
 
+// The link is down: whatever the wheel started must end now, since no later
+// cycle decodes a report to end it.
+void LoseLink(PendantWindow& w) {
+  CloseReportHandles(w);
+  w.connected = 0;
+  w.nestedReportPending = false;
+  w.EndJogForGoing();
+}
+
 void EnterHandler(PendantWindow* w) {
   ModuleState& m = Module();
   if (m.handlerDepth++ == 0) m.handlingWindow = w;
@@ -104,11 +116,49 @@ PendantWindow::~PendantWindow() {
 
 void PendantWindow::OnTimer(uintptr_t timerId) {
   // A host callback that pumps messages must not start a cycle inside the
-  // cycle that called it.
-  if (Module().handlerDepth > 0) return;
+  // cycle that called it, but the pendant's E-stop must still get through.
+  if (Module().handlerDepth > 0) {
+    if (nestedCycleRunning) return;
+    nestedCycleRunning = true;
+    EnterHandler(this);
+    RunNestedCycle();
+    nestedCycleRunning = false;
+    LeaveHandler();
+    return;
+  }
   EnterHandler(this);
   RunReportCycle(timerId);
   LeaveHandler();
+}
+
+void PendantWindow::OnParentDestroyed() {
+  Shutdown();
+  // The host window's message loop is going: nothing may stay registered
+  // with it.
+  CloseIfValid(probeHandle);
+  CloseReportHandles(*this);
+  connected = 0;
+  if (notificationHandle != 0) Hid().UnregisterNotification(notificationHandle);
+  notificationHandle = 0;
+}
+
+bool PendantWindow::MayStartMotion() const {
+  return connected != 0 && !shutDown && estopLatched == 0 && !reportStale && !host::Stopped() &&
+         host::ResetIndicator(host::HostBlocks()) == 0;
+}
+
+void PendantWindow::EndJogForGoing() {
+  if (jogRunning || autoVelocityActive) StopJogOf(*this, jogRunning ? jogRunningAxis : axisIndex);
+  autoVelocityActive = false;
+  if (jogStarted || altJogPressed) ReleaseStartButton(*this);
+  // Counts held back for a full move queue are not the operator's any more.
+  jogCountAccumulator = 0;
+}
+
+void PendantWindow::Shutdown() {
+  if (shutDown) return;
+  EndJogForGoing();
+  shutDown = true;
 }
 
 intptr_t PendantWindow::OnDeviceChange(uintptr_t eventType, const void* eventData) {
@@ -119,7 +169,9 @@ intptr_t PendantWindow::OnDeviceChange(uintptr_t eventType, const void* eventDat
 }
 
 bool PendantWindow::OpenPendant() {
+  const bool wasConnected = connected != 0;
   DiscoverPendant(*this);
+  if (wasConnected && connected == 0) LoseLink(*this);
   // Registered even without a pendant, so that one plugged in later is found.
   RegisterNotification();
   StartTimer(kCycleTimerId, kCyclePeriodMs);
@@ -137,6 +189,8 @@ intptr_t PendantWindow::ProcessDeviceEvent(uintptr_t eventType, const void* even
     // sibling interface, so the known path is simply tried again.
     CloseReportHandles(*this);
     if (!devicePath.empty()) OpenReportHandles(*this);
+    // A report read before the reopen belongs to the link that went.
+    nestedReportPending = false;
     if (IsPendantHandle(readHandle) && IsPendantHandle(writeHandle)) {
       connected = 1;
     } else {
@@ -144,16 +198,13 @@ intptr_t PendantWindow::ProcessDeviceEvent(uintptr_t eventType, const void* even
       // may connect the link again.
       CloseReportHandles(*this);
       DiscoverPendant(*this);
+      if (connected == 0) LoseLink(*this);
     }
   } else if (eventType == platform::kDeviceRemoveComplete && IsPendantPath(eventData)) {
-    CloseReportHandles(*this);
-    connected = 0;
-    // A continuous jog started from the wheel would otherwise run on with
-    // nobody left to stop it.
-    if (jogRunning || jogStarted || autoVelocityActive) StopAxis(*this);
-    autoVelocityActive = false;
-    if (jogStarted || altJogPressed) ReleaseStartButton(*this);
+    LoseLink(*this);
   }
+  // Whatever the cycle in progress decoded may no longer hold.
+  if (Module().handlerDepth > 1) reportStale = true;
   return 1;
 }
 

@@ -47,7 +47,23 @@ class PendantWindow : public platform::ChildWindow {
   intptr_t ProcessDeviceEvent(uintptr_t eventType, const void* eventData);
   bool IsPendantPath(const void* eventData) const;
   void RunReportCycle(uintptr_t timerId);
+  // A timer message that arrives while a handler of the plug-in runs (a host
+  // callback pumping messages): reads the report, forwards the E-stop and ends
+  // a jog the report no longer asks for. It starts nothing.
+  void RunNestedCycle();
   void DecodeInput();
+  // Step 2 of the decode: the pendant's E-stop switch to host button 1021.
+  void HandleEstop(uint32_t word0);
+  // Whether a DOJOG or a move may go out now: the link is up, the pendant's
+  // E-stop released, the host not in reset, the plug-in not stopping, and the
+  // report decoded still the pendant's word.
+  bool MayStartMotion() const;
+  // Ends a running jog and releases the start button: the link, the plug-in
+  // or its window is going.
+  void EndJogForGoing();
+  // StopPlug, or the host destroying its window: the jog ends and nothing
+  // starts any more.
+  void Shutdown();
   // Jog and control engine (jog/).
   void RunJogEngine(int direction, int count);
   // Display (display/).
@@ -63,6 +79,7 @@ class PendantWindow : public platform::ChildWindow {
   bool readOutstanding = false;
   uintptr_t notificationHandle = 0;
   uint8_t connected = 0;
+  bool shutDown = false;
   // The next report read only sets the handwheel baseline (see DecodeInput).
   bool wheelBaselinePending = true;
 
@@ -76,6 +93,20 @@ class PendantWindow : public platform::ChildWindow {
   int32_t displayCycle = 0;
   int32_t jogTickCountdown = 0;
   uint8_t restoreAbsolute = 1;
+  // A nested cycle read a report that the next cycle decodes.
+  bool nestedReportPending = false;
+  // One of the reports nested cycles read since the last decode asked for a
+  // stop.
+  bool nestedStopSeen = false;
+  // The report this cycle decodes is no longer the pendant's word (a newer
+  // one was read, the link changed, or the pendant cannot be read): the cycle
+  // starts no motion.
+  bool reportStale = false;
+  bool nestedCycleRunning = false;
+  // Counter byte of the last report read, and cycles since the speed byte was
+  // last non-zero.
+  int32_t lastReadCount = 0;
+  int32_t wheelIdleCycles = 0;
 
   // --- Decoded pendant state ---
   int32_t mode1Active = 0;
@@ -108,11 +139,18 @@ class PendantWindow : public platform::ChildWindow {
   bool autoVelocityUsed = false;
   bool autoVelocityActive = false;
   bool jogStarted = false;
+  // Between the start of a jog's first start (LED 15, 204) and its DOJOG.
+  bool jogStarting = false;
   // "DOJOG" went out and no "ENDJOG" since: the host is still jogging.
   bool jogRunning = false;
-  // jogMode and axisIndex of the call that last sent "DOJOG".
+  // jogMode, axisIndex and direction of the jog last started.
   int32_t jogRunningMode = 0;
   int32_t jogRunningAxis = 0;
+  int32_t jogRunningDirection = 0;
+  // Cycles since the last reversal; the pause ends after a few host Update
+  // calls, or after a bounded number of cycles for a host that calls it
+  // rarely.
+  int32_t reversalPauseCycles = 1000;
   bool altJogPressed = false;
   int32_t lastJogDirection = 0;
   double deltaRing[2] = {};
@@ -129,6 +167,7 @@ class PendantWindow : public platform::ChildWindow {
   // Both may delete the window on return (see ReleaseWindow).
   void OnTimer(uintptr_t timerId) override;
   intptr_t OnDeviceChange(uintptr_t eventType, const void* eventData) override;
+  void OnParentDestroyed() override;
 };
 
 }  // namespace km4r

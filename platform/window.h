@@ -44,11 +44,18 @@ class ChildWindow {
   // the host's thread.
   intptr_t Dispatch(uint32_t message, uintptr_t wparam, intptr_t lparam);
 
+  // The host's window is being destroyed and takes this one with it: the
+  // platform layer forgets the window (no more messages, no timer) and then
+  // calls OnParentDestroyed. Virtual, since the host's own copy of the
+  // platform layer calls it on the plug-in's object.
+  virtual void ParentDestroyed();
+
  protected:
   virtual void OnTimer(uintptr_t /*timerId*/) {}
   // eventData points at a record that starts with a DEV_BROADCAST_HDR layout
   // (see platform/hid_device.h).
   virtual intptr_t OnDeviceChange(uintptr_t /*eventType*/, const void* /*eventData*/) { return 1; }
+  virtual void OnParentDestroyed() {}
 
  private:
   struct Impl;

@@ -48,6 +48,7 @@ bool InitControl(void* blockA, void* blockB, void* blockC, void* blockD) {
     // A second InitControl replaces the window rather than leaking it.
     km4r::PendantWindow* old = m.window;
     m.window = nullptr;
+    if (old != nullptr) old->Shutdown();
     km4r::ReleaseWindow(old);
     m.window = new km4r::PendantWindow();
     m.window->Create(static_cast<km4r::platform::HostWindow*>(blockD), 0, 0, 10, 10, 1);
@@ -90,6 +91,8 @@ void StopPlug() {
     km4r::PendantWindow* window = m.window;
     // Cleared first so a second StopPlug, or a late timer message, finds nothing.
     m.window = nullptr;
+    // A running jog gets its "ENDJOG" now: no cycle will come to send it.
+    if (window != nullptr) window->Shutdown();
     // From inside a host callback the cycle that made it still runs: the
     // window goes when that cycle returns.
     km4r::ReleaseWindow(window);

@@ -17,7 +17,14 @@ uint64_t SteadyClock::NowMs() const {
 
 MessageLoop::MessageLoop(Clock& clock) : clock_(clock) {}
 
-MessageLoop::~MessageLoop() = default;
+// A host window going takes its children with it; they hear of it, as child
+// windows do, and forget it.
+MessageLoop::~MessageLoop() {
+  const std::vector<ChildWindow*> children = children_;
+  children_.clear();
+  timers_.clear();
+  for (ChildWindow* child : children) child->ParentDestroyed();
+}
 
 bool MessageLoop::AttachChild(ChildWindow* child, int /*id*/) {
   if (child == nullptr) return false;

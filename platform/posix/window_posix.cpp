@@ -36,6 +36,11 @@ void* ChildWindow::NativeHandle() const {
   return impl_->parent != nullptr ? const_cast<ChildWindow*>(this) : nullptr;
 }
 
+void ChildWindow::ParentDestroyed() {
+  impl_->parent = nullptr;
+  OnParentDestroyed();
+}
+
 HostWindow* ChildWindow::Parent() const {
   return impl_->parent;
 }

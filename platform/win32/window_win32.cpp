@@ -60,11 +60,10 @@ struct ChildWindow::Impl {
         case WM_DEVICECHANGE:
           return self->Dispatch(msg, wp, lp);
         case WM_NCDESTROY:
-          // Destroyed from outside (the host window went first): forget the
-          // handle so the destructor does not touch it again.
-          SetWindowLongPtrA(hwnd, GWLP_USERDATA, 0);
-          self->impl_->hwnd = nullptr;
-          self->impl_->timerCount = 0;
+          // Destroyed from outside (the host window went first): the owner
+          // hears of it, and the handle is forgotten so the destructor does
+          // not touch it again.
+          self->ParentDestroyed();
           break;
         default:
           break;
@@ -131,6 +130,13 @@ bool ChildWindow::StartTimer(uint32_t id, uint32_t periodMs) {
 
 void* ChildWindow::NativeHandle() const {
   return impl_->hwnd;
+}
+
+void ChildWindow::ParentDestroyed() {
+  if (impl_->hwnd != nullptr) SetWindowLongPtrA(impl_->hwnd, GWLP_USERDATA, 0);
+  impl_->hwnd = nullptr;
+  impl_->timerCount = 0;
+  OnParentDestroyed();
 }
 
 HostWindow* ChildWindow::Parent() const {

@@ -1,5 +1,5 @@
 // A pendant window wired to a recording host, with the engine's usual
-// preconditions: jogging enabled in the host, relative mode kept.
+// preconditions: the link up, jogging enabled in the host, relative mode kept.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -22,6 +22,7 @@ struct JogBench {
   JogBench() {
     host.led[host::code::kLedJogEnabled] = true;
     w.restoreAbsolute = 0;
+    w.connected = 1;
   }
   PendantSettings& Settings() { return Module().settings; }
   TickCounters& Ticks() { return Module().ticks; }

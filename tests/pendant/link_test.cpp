@@ -227,9 +227,13 @@ TEST_F(LinkTest, ArrivalWithPendantGoneStaysDisconnected) {
   EXPECT_TRUE(host.calls.empty());
 }
 
-TEST_F(LinkTest, RemovalStopsARunningJog) {
+// However the link goes (its removal message, or any arrival after a removal
+// that was missed), a running jog ends and a 205 owed is paid.
+TEST_F(LinkTest, LinkLossStopsARunningJog) {
   struct Case {
     const char* name;
+    bool missedRemoval;
+    bool jogRunning;
     bool jogStarted;
     bool autoVelocityActive;
     bool altJogPressed;
@@ -237,10 +241,13 @@ TEST_F(LinkTest, RemovalStopsARunningJog) {
     int releases;
   };
   const std::vector<Case> cases = {
-      {"no jog", false, false, false, 0, 0},
-      {"continuous jog", true, false, false, 1, 0},
-      {"continuous jog owing 205", true, false, true, 1, 1},
-      {"automatic jog", false, true, false, 1, 0},
+      {"no jog", false, false, false, false, false, 0, 0},
+      {"continuous jog", false, true, true, false, false, 1, 0},
+      {"continuous jog owing 205", false, true, true, false, true, 1, 1},
+      {"paused after a reversal, owing 205", false, false, true, false, true, 0, 1},
+      {"automatic jog", false, false, false, true, false, 1, 0},
+      {"continuous jog, removal missed", true, true, true, false, true, 1, 1},
+      {"automatic jog, removal missed", true, false, false, true, false, 1, 0},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -248,20 +255,31 @@ TEST_F(LinkTest, RemovalStopsARunningJog) {
     const int id = AddPendant();
     PendantWindow& w = Open();
     w.axisIndex = 2;
+    w.jogRunning = c.jogRunning;
+    w.jogRunningAxis = 2;
     w.jogStarted = c.jogStarted;
     w.autoVelocityActive = c.autoVelocityActive;
     w.altJogPressed = c.altJogPressed;
+    w.jogCountAccumulator = 7;
     host.Clear();
     host.Set<uint8_t>(host.blockA, host::JogRecordField(2, host::offset::kJogStopRequest), 0);
-    bus->Unplug(id, true);
+    if (c.missedRemoval) {
+      bus->Unplug(id, false);
+      bus->ArriveDevice("/dev/virtual/hid-mouse", 0x046D, 0xC077, true);
+    } else {
+      bus->Unplug(id, true);
+    }
+    EXPECT_EQ(w.connected, 0);
     EXPECT_EQ(CountOf(host.calls, "Code ENDJOG"), c.endjogs);
     EXPECT_EQ(CountOf(host.calls, "DoButton 205"), c.releases);
     EXPECT_EQ(
         host.Get<uint8_t>(host.blockA, host::JogRecordField(2, host::offset::kJogStopRequest)),
         c.endjogs);
+    EXPECT_FALSE(w.jogRunning);
     EXPECT_FALSE(w.jogStarted);
     EXPECT_FALSE(w.autoVelocityActive);
     EXPECT_FALSE(w.altJogPressed);
+    EXPECT_EQ(w.jogCountAccumulator, 0);
   }
 }
 

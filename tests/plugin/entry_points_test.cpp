@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "pendant/pendant_window.h"
 #include "platform/module_info.h"
@@ -123,6 +126,57 @@ TEST(Lifecycle, InitControlCreatesChildWindowAndStopPlugDestroysIt) {
   EXPECT_EQ(window.TimerCount(), 0u);
   window.Advance(100);
   EXPECT_EQ(window.TimerMessages(), 40u);
+}
+
+// However the plug-in goes while a continuous jog runs (StopPlug, or the host
+// destroying its window, which takes the plug-in's window and timer with it),
+// the jog gets its "ENDJOG" and the 204 pressed at its start its 205 at once,
+// and the host hears nothing after.
+TEST(Lifecycle, GoingEndsTheRunningJog) {
+  const struct {
+    const char* name;
+    bool destroyHostWindow;
+  } rows[] = {{"StopPlug", false}, {"host window destroyed", true}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    test::FakeHost host;
+    auto window = std::make_unique<test::TestHostWindow>();
+    auto* bus = KM4R_VirtualBus();
+    bus->Reset();
+    const int pendant =
+        bus->AddDevice("/dev/virtual/hid-pendant0", PendantVendorId, PendantProductId);
+    host.led[host::code::kLedJogEnabled] = true;
+    host.led[host::code::kLedAltJog] = true;
+    host.Set(host.blockC, host::offset::kAxisVelocityLimit, int32_t{1000});
+    ::SetProName(platform::HostStringArgument(""));
+    ::InitControl(host.blockA.data(), host.blockB.data(), host.blockC.data(), window->Handle());
+    ::PostInitControl();
+    // Velocity jog on X, the wheel turning for longer than the test runs.
+    for (int i = 0; i < 400; ++i) {
+      const uint8_t r[8] = {0, static_cast<uint8_t>(i), 60, 0x41, 2, 0, 0, 0};
+      bus->QueueInput(pendant, r, sizeof r);
+    }
+    for (int i = 0; i < 40 && std::count(host.calls.begin(), host.calls.end(), "Code DOJOG") < 2;
+         ++i)
+      window->Advance(25);
+    ASSERT_GE(std::count(host.calls.begin(), host.calls.end(), "Code DOJOG"), 2);
+    ASSERT_EQ(host.calls.back(), "Code DOJOG");
+    host.Clear();
+    if (row.destroyHostWindow) {
+      window.reset();
+    } else {
+      ::StopPlug();
+    }
+    EXPECT_EQ(host.calls, (std::vector<std::string>{"Code ENDJOG", "DoButton 205"}));
+    EXPECT_EQ(
+        host.Get<uint8_t>(host.blockA, host::JogRecordField(0, host::offset::kJogStopRequest)), 1);
+    EXPECT_EQ(bus->OpenHandles(pendant), 0u);
+    host.Clear();
+    if (window != nullptr) window->Advance(100);
+    ::StopPlug();
+    EXPECT_TRUE(host.calls.empty());
+    bus->Reset();
+  }
 }
 
 TEST(Lifecycle, SettingsAreLoadedByPostInitControl) {

@@ -1,0 +1,754 @@
+// The machine moves only while the operator turns the wheel, whatever the
+// host does. One property checked over random sessions: the real entry points
+// on the virtual pendant, a random operator (wheel, selectors, switch, E-stop,
+// unplugging with or without the removal message, strangers arriving) against
+// a random host (0 to 40 Update calls per cycle, stalls, callbacks that run a
+// message loop, a reset entered late or never, StopPlug, its window destroyed).
+// The invariants are listed in docs/RELIABILITY.md; every one is checked at
+// every host call and after every cycle.
+//
+// A failing session is shrunk and written out as a .safety file; kept in
+// tests/scenarios, it is replayed before the random sessions on every run.
+// KM4R_SAFETY_CYCLES sets the number of random cycles (default 20000),
+// KM4R_SAFETY_SEED the first seed, KM4R_SAFETY_DIR another folder of kept
+// scenarios, KM4R_SAFETY_TRACE=1 prints every host action.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "pendant/pendant_window.h"
+#include "platform/clock.h"
+#include "platform/host_string.h"
+#include "platform/posix/message_loop.h"
+#include "platform/virtual/virtual_bus.h"
+#include "plugin/exports.h"
+#include "plugin/module_state.h"
+#include "tests/support/fake_host.h"
+
+namespace km4r::test {
+namespace {
+
+// Cycles after a stop condition (wheel stopped, link gone, position or switch
+// left, E-stop, reset) by which a jog must have had its "ENDJOG".
+constexpr int kStopCycles = 3;
+// Cycles after a jog ended by which a 204 pressed at its start must have had
+// its 205.
+constexpr int kReleaseCycles = 1;
+
+// splitmix64: the same sequence on every platform.
+struct Rng {
+  uint64_t s;
+  uint64_t Next() {
+    uint64_t z = (s += 0x9E3779B97F4A7C15ull);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    return z ^ (z >> 31);
+  }
+  int Below(int n) { return static_cast<int>(Next() % static_cast<uint64_t>(n)); }
+  int Range(int lo, int hi) { return lo + Below(hi - lo + 1); }
+  bool Chance(int percent) { return Below(100) < percent; }
+};
+
+enum class Event { None, Unplug, MissedRemoval, Replug, SilentReplug, Stranger };
+enum class Ending { StopPlug, DestroyWindow };
+
+// One 25 ms tick: what the pendant reports and what the host does in it.
+struct Step {
+  int delta = 0;  // wheel counts since the previous tick, signed
+  int speed = 0;
+  int axisSel = 1, stepSel = 1, mode = 1, enable = 0, estop = 0;
+  Event event = Event::None;
+  int updates = 1;
+  int stall = 0;      // ms the host's thread is busy before the tick
+  int pumpAt = -1;    // the host call of this tick that runs a message loop
+  int pumpTicks = 0;  // ticks it runs (the next steps, delivered inside it)
+  int reset = 0;
+  int led15 = 0;
+};
+
+struct Scenario {
+  int autoSens = 0, delaySteps = 25, velocity = 5;
+  Ending ending = Ending::StopPlug;
+  std::vector<Step> steps;
+};
+
+// --- The scenario text: a header line, then one line per tick with only the
+// fields that differ from the line before.
+
+const char* EventName(Event e) {
+  static const char* const kNames[] = {"none", "unplug", "missed", "replug", "silent", "stranger"};
+  return kNames[static_cast<int>(e)];
+}
+
+std::string Format(const Scenario& sc) {
+  std::ostringstream out;
+  out << "settings auto=" << sc.autoSens << " delay=" << sc.delaySteps
+      << " velocity=" << sc.velocity
+      << " ending=" << (sc.ending == Ending::StopPlug ? "stopplug" : "destroy") << "\n";
+  Step prev;
+  for (const Step& s : sc.steps) {
+    out << "tick";
+    auto field = [&](const char* name, int v, int was) {
+      if (v != was) out << ' ' << name << '=' << v;
+    };
+    field("d", s.delta, 0);
+    field("s", s.speed, prev.speed);
+    field("axis", s.axisSel, prev.axisSel);
+    field("step", s.stepSel, prev.stepSel);
+    field("mode", s.mode, prev.mode);
+    field("enable", s.enable, prev.enable);
+    field("estop", s.estop, prev.estop);
+    if (s.event != Event::None) out << " event=" << EventName(s.event);
+    field("updates", s.updates, prev.updates);
+    field("stall", s.stall, 0);
+    if (s.pumpTicks > 0) out << " pump=" << s.pumpAt << ',' << s.pumpTicks;
+    field("reset", s.reset, prev.reset);
+    field("led15", s.led15, prev.led15);
+    out << "\n";
+    prev = s;
+  }
+  return out.str();
+}
+
+bool Parse(const std::string& text, Scenario* sc, std::string* error) {
+  std::istringstream in(text);
+  std::string line;
+  Step cur;
+  int n = 0;
+  while (std::getline(in, line)) {
+    ++n;
+    if (const auto hash = line.find('#'); hash != std::string::npos) line.resize(hash);
+    std::istringstream words(line);
+    std::string kind;
+    if (!(words >> kind)) continue;
+    if (kind != "settings" && kind != "tick") {
+      *error = "line " + std::to_string(n) + ": unknown line";
+      return false;
+    }
+    Step s = cur;
+    s.delta = s.stall = 0;
+    s.event = Event::None;
+    s.pumpAt = -1;
+    s.pumpTicks = 0;
+    std::string word;
+    while (words >> word) {
+      const auto eq = word.find('=');
+      if (eq == std::string::npos) {
+        *error = "line " + std::to_string(n) + ": " + word;
+        return false;
+      }
+      const std::string key = word.substr(0, eq);
+      const std::string value = word.substr(eq + 1);
+      const int v = std::atoi(value.c_str());
+      if (kind == "settings") {
+        if (key == "auto")
+          sc->autoSens = v;
+        else if (key == "delay")
+          sc->delaySteps = v;
+        else if (key == "velocity")
+          sc->velocity = v;
+        else if (key == "ending")
+          sc->ending = value == "destroy" ? Ending::DestroyWindow : Ending::StopPlug;
+        continue;
+      }
+      if (key == "d")
+        s.delta = v;
+      else if (key == "s")
+        s.speed = v;
+      else if (key == "axis")
+        s.axisSel = v;
+      else if (key == "step")
+        s.stepSel = v;
+      else if (key == "mode")
+        s.mode = v;
+      else if (key == "enable")
+        s.enable = v;
+      else if (key == "estop")
+        s.estop = v;
+      else if (key == "updates")
+        s.updates = v;
+      else if (key == "stall")
+        s.stall = v;
+      else if (key == "reset")
+        s.reset = v;
+      else if (key == "led15")
+        s.led15 = v;
+      else if (key == "pump") {
+        s.pumpAt = v;
+        s.pumpTicks = std::atoi(value.substr(value.find(',') + 1).c_str());
+      } else if (key == "event") {
+        for (int e = 0; e < 6; ++e)
+          if (value == EventName(static_cast<Event>(e))) s.event = static_cast<Event>(e);
+      } else {
+        *error = "line " + std::to_string(n) + ": unknown field " + key;
+        return false;
+      }
+    }
+    if (kind == "tick") {
+      sc->steps.push_back(s);
+      cur = s;
+    }
+  }
+  return true;
+}
+
+// --- The session: plug-in, pendant and host, and the invariants.
+
+constexpr const char* kPath = "/dev/virtual/hid-safety";
+
+struct Report {
+  int counter = 0, speed = 0, axisSel = 0, stepSel = 0, mode = 0, enable = 0, estop = 0;
+};
+
+class Session;
+Session* g_session = nullptr;
+
+class Session {
+ public:
+  explicit Session(const Scenario& sc) : sc_(sc), bus_(KM4R_VirtualBus()) {
+    loop_ = std::make_unique<platform::MessageLoop>(clock_);
+    bus_->Reset();
+    bus_->SetClock(&clock_);
+    id_ = bus_->AddDevice(kPath, PendantVendorId, PendantProductId);
+    g_session = this;
+    SetDoButton(OnDoButton);
+    SetSetDRO(OnSetDro);
+    SetGetDRO(OnGetDro);
+    SetGetLED(OnGetLed);
+    SetSetLED([](short, bool) {});
+    SetCode(OnCode);
+    SetProName(platform::HostStringArgument(""));
+    fake_.window = static_cast<platform::HostWindow*>(loop_.get());
+    const host::Blocks b = fake_.Blocks();
+    InitControl(b.a, b.b, b.c, b.d);
+    PostInitControl();
+    for (int axis = 0; axis < host::kAxisCount; ++axis)
+      fake_.Set(fake_.blockC, host::offset::kAxisVelocityLimit + 4 * axis, int32_t{12000});
+    fake_.dro[3] = 50.0;
+    fake_.dro[818] = 37.5;
+    fake_.dro[821] = 100.0;
+    fake_.led[host::code::kLedJogEnabled] = true;
+    auto& s = Module().settings;
+    s.AutoChangeSens = static_cast<int16_t>(sc.autoSens);
+    s.DelaySteps = sc.delaySteps;
+    s.VelocityInAuto = static_cast<int16_t>(sc.velocity);
+    s.StepJogRate = 100;
+  }
+  ~Session() {
+    StopPlug();
+    platform::HostString::ReleaseAt(host::StatusTextSlot(fake_.Blocks()));
+    bus_->Reset();
+    g_session = nullptr;
+  }
+
+  // Runs the scenario; returns the first broken invariant ("" if none) and
+  // the tick it broke at.
+  std::string Run(int* atTick) {
+    while (next_ < sc_.steps.size() && fault_.empty()) Tick(false);
+    if (fault_.empty()) End();
+    *atTick = tick_;
+    return fault_;
+  }
+
+ private:
+  // KM4R_SAFETY_TRACE=1 prints every host action with its tick.
+  void Trace(const char* what, const std::string& detail) const {
+    static const bool on = std::getenv("KM4R_SAFETY_TRACE") != nullptr;
+    if (on)
+      std::printf("%4d%s %s %s\n", tick_, pumping_ > 0 && inNestedTick_ ? " nested" : "", what,
+                  detail.c_str());
+  }
+
+  void Fault(const std::string& what) {
+    if (fault_.empty()) fault_ = what + " (tick " + std::to_string(tick_) + ")";
+  }
+
+  // Reports leave the queue only by being read (unplugging clears it, and is
+  // recorded where it happens).
+  void Sync() {
+    while (pending_.size() > bus_->QueuedInputs(id_)) {
+      const Pending p = pending_.front();
+      pending_.pop_front();
+      const Report& r = p.report;
+      Trace("read", "counter=" + std::to_string(r.counter) + " speed=" + std::to_string(r.speed) +
+                        " estop=" + std::to_string(r.estop));
+      if (p.estopEdge) estopPressOwed_ = true;
+      turning_ = turning_ || ((r.counter - read_.counter) & 0xFF) != 0;
+      read_ = r;
+      haveRead_ = true;
+    }
+  }
+
+  // The jog mode and axis the plug-in has decoded (selector positions no
+  // table names keep them).
+  static int Position() {
+    const PendantWindow* w = Module().window;
+    return w == nullptr ? -1 : w->jogMode * 16 + w->axisIndex;
+  }
+  bool ResetOn() { return fake_.Get<uint8_t>(fake_.blockA, host::offset::kResetIndicator) != 0; }
+
+  // What no motion may meet.
+  void CheckMotion(const char* what) {
+    if (!plugged_) Fault(std::string(what) + " with the pendant unplugged");
+    if (haveRead_ && read_.estop != 0) Fault(std::string(what) + " with the E-stop engaged");
+    if (ResetOn()) Fault(std::string(what) + " with the host in reset");
+    if (pumping_ > 0) Fault(std::string(what) + " from a nested cycle");
+    if (ended_) Fault(std::string(what) + " after the plug-in's end");
+  }
+
+  // The host may run its message loop in any call, after taking it in.
+  void MaybePump() {
+    ++callsThisTick_;
+    if (pumping_ == 0 && armedPump_ > 0 && callsThisTick_ - 1 == armedAt_) {
+      const int ticks = armedPump_;
+      armedPump_ = 0;
+      ++pumping_;
+      for (int i = 0; i < ticks && next_ < sc_.steps.size(); ++i) Tick(true);
+      --pumping_;
+    }
+  }
+
+  static void OnDoButton(short code) {
+    Session& s = *g_session;
+    s.Sync();
+    s.Trace("DoButton", std::to_string(code));
+    if (s.pumping_ > 0 && s.inNestedTick_ && code != host::code::kButtonEstop &&
+        code != host::code::kButtonAltJogRelease)
+      s.Fault("DoButton " + std::to_string(code) + " from a nested cycle");
+    if (code == host::code::kButtonEstop) s.estopPressOwed_ = false;
+    if (code == host::code::kButtonAltJogPress) {
+      if (s.owed205_) s.Fault("204 pressed again before its 205");
+      s.owed205_ = true;
+      s.releaseTicks_ = 0;
+    }
+    if (code == host::code::kButtonAltJogRelease) s.owed205_ = false;
+    // The jog it belongs to can only start once the press has returned.
+    const bool press = code == host::code::kButtonAltJogPress;
+    if (press) s.inPress_ = true;
+    s.MaybePump();
+    if (press) {
+      s.inPress_ = false;
+      s.releaseTicks_ = 0;
+    }
+  }
+  static void OnSetDro(short code, double value) {
+    Session& s = *g_session;
+    s.Sync();
+    if (s.pumping_ > 0 && s.inNestedTick_) s.Fault("SetDRO from a nested cycle");
+    if (code >= 0 && code < static_cast<short>(s.fake_.dro.size())) s.fake_.dro[code] = value;
+    s.MaybePump();
+  }
+  static double OnGetDro(short code) {
+    Session& s = *g_session;
+    s.Sync();
+    s.MaybePump();
+    return code >= 0 && code < static_cast<short>(s.fake_.dro.size()) ? s.fake_.dro[code] : 0.0;
+  }
+  static bool OnGetLed(short code) {
+    Session& s = *g_session;
+    s.Sync();
+    s.Trace("GetLED", std::to_string(code));
+    s.MaybePump();
+    return code >= 0 && code < static_cast<short>(s.fake_.led.size()) && s.fake_.led[code];
+  }
+  static void OnCode(const char* text) {
+    Session& s = *g_session;
+    s.Sync();
+    s.Trace("Code", text);
+    s.TakeCode(text);
+    s.MaybePump();
+  }
+  void TakeCode(const char* text) {
+    Session& s = *this;
+    if (std::strcmp(text, "ENDJOG") == 0) {
+      s.jogOpen_ = false;
+      s.releaseTicks_ = 0;
+      return;
+    }
+    if (s.pumping_ > 0 && s.inNestedTick_)
+      s.Fault(std::string("\"") + text + "\" from a nested cycle");
+    if (std::strcmp(text, "DOJOG") == 0) {
+      s.CheckMotion("DOJOG");
+      int axis = -1;
+      for (int a = 0; a < host::kAxisCount; ++a) {
+        const std::size_t at = host::JogRecordField(a, host::offset::kJogStartRequest);
+        if (s.fake_.Get<uint8_t>(s.fake_.blockA, at) == 0) continue;
+        axis = a;
+        s.fake_.Set<uint8_t>(s.fake_.blockA, at, 0);  // the host takes the request
+      }
+      const int dir =
+          axis < 0 ? -1
+                   : s.fake_.Get<int32_t>(s.fake_.blockA,
+                                          host::JogRecordField(axis, host::offset::kJogDirection));
+      if (!s.jogOpen_ && s.StopAge() > kStopCycles)
+        s.Fault("jog started " + std::to_string(s.StopAge()) + " cycles into a stop condition");
+      if (s.jogOpen_ && (axis != s.jogAxis_ || dir != s.jogDir_))
+        s.Fault("running jog turned to axis " + std::to_string(axis) + " direction " +
+                std::to_string(dir) + " without ENDJOG");
+      s.jogOpen_ = true;
+      s.jogAxis_ = axis;
+      s.jogDir_ = dir;
+      s.jogAt_ = Position();
+      return;
+    }
+    if (std::strncmp(text, "G91G1", 5) == 0) s.CheckMotion("move");
+  }
+
+  // Applies the step's pendant and host state, then lets one timer message
+  // through (inside the pumping callback when nested).
+  void Tick(bool nested) {
+    const Step& st = sc_.steps[next_++];
+    ++tick_;
+    switch (st.event) {
+      case Event::Unplug:
+      case Event::MissedRemoval:
+        if (plugged_) {
+          plugged_ = false;
+          reachable_ = false;
+          pending_.clear();
+          bus_->Unplug(id_, st.event == Event::Unplug);
+        }
+        break;
+      case Event::Replug:
+      case Event::SilentReplug:
+        if (!plugged_) {
+          plugged_ = true;
+          bus_->Plug(id_, st.event == Event::Replug);
+          // Without an arrival message nobody opens it again.
+          reachable_ = st.event == Event::Replug;
+        }
+        break;
+      case Event::Stranger:
+        if (other_ < 0) {
+          other_ = bus_->ArriveDevice("/dev/virtual/hid-stranger", 0x046D, 0xC077, true);
+        } else {
+          bus_->Unplug(other_, false);
+          bus_->Plug(other_, true);
+        }
+        // Any arrival opens the pendant's path again.
+        reachable_ = plugged_;
+        break;
+      case Event::None:
+        break;
+    }
+    fake_.Set<uint8_t>(fake_.blockA, host::offset::kResetIndicator, static_cast<uint8_t>(st.reset));
+    fake_.led[host::code::kLedReset] = st.reset != 0;
+    fake_.led[host::code::kLedAltJog] = st.led15 != 0;
+    pendant_.counter = (pendant_.counter + st.delta) & 0xFF;
+    pendant_.speed = st.speed & 0xFF;
+    pendant_.axisSel = st.axisSel;
+    pendant_.stepSel = st.stepSel;
+    pendant_.mode = st.mode;
+    pendant_.enable = st.enable;
+    pendant_.estop = st.estop;
+    // One report a tick while the link can be read. A change of the E-stop
+    // switch that is next in line must reach the host within this tick.
+    if (plugged_ && reachable_ && Module().window != nullptr) {
+      uint8_t r[kInputReportSize] = {};
+      r[1] = static_cast<uint8_t>(pendant_.counter);
+      r[2] = static_cast<uint8_t>(pendant_.speed);
+      r[3] = static_cast<uint8_t>((pendant_.axisSel & 0x0F) | (pendant_.enable & 1) << 4 |
+                                  (pendant_.estop & 1) << 5 | (pendant_.mode & 3) << 6);
+      r[4] = static_cast<uint8_t>(pendant_.stepSel & 0x7F);
+      bus_->QueueInput(id_, r, sizeof r);
+      pending_.push_back(Pending{pendant_, pending_.empty() && pendant_.estop != lastQueuedEstop_});
+      lastQueuedEstop_ = pendant_.estop;
+    }
+    if (!nested) {
+      armedAt_ = st.pumpAt;
+      armedPump_ = st.pumpTicks;
+      callsThisTick_ = 0;
+      clock_.Advance(static_cast<uint64_t>(st.stall));
+    }
+    clock_.Advance(kCyclePeriodMs);
+    const bool wasNested = inNestedTick_;
+    inNestedTick_ = nested;
+    const int ticksBefore = tick_;
+    if (loop_ != nullptr) loop_->PumpOnce(0);
+    inNestedTick_ = wasNested;
+    if (!nested)
+      for (int i = 0; i < st.updates; ++i) Update();
+    Sync();
+    // Ticks run inside this one have counted the time it took.
+    AfterCycle(tick_ == ticksBefore);
+  }
+
+  // Cycles each stop condition has held without a break; a jog may run for
+  // at most kStopCycles of them, and none may start after that.
+  // Only the conditions that still hold count.
+  int StopAge() {
+    const auto holds = Holds();
+    int age = 0;
+    for (std::size_t i = 0; i < holds.size(); ++i)
+      if (holds[i]) age = std::max(age, stopAges_[i]);
+    return age;
+  }
+  std::array<bool, 6> Holds() {
+    return {!turning_,
+            !plugged_,
+            haveRead_ && read_.enable != 0,
+            haveRead_ && read_.estop != 0,
+            ResetOn(),
+            jogOpen_ && Position() != jogAt_};
+  }
+
+  void AfterCycle(bool counts) {
+    if (estopPressOwed_ || (!pending_.empty() && pending_.front().estopEdge))
+      Fault("the pendant's E-stop did not reach the host in its cycle");
+    if (counts) {
+      const auto holds = Holds();
+      for (std::size_t i = 0; i < holds.size(); ++i) stopAges_[i] = holds[i] ? stopAges_[i] + 1 : 0;
+      turning_ = false;
+    }
+    if (jogOpen_ && StopAge() > kStopCycles)
+      Fault("jog still running " + std::to_string(StopAge()) + " cycles after a stop condition");
+    if (counts && owed205_ && !jogOpen_ && !inPress_ && ++releaseTicks_ > kReleaseCycles)
+      Fault("205 owed " + std::to_string(releaseTicks_) + " cycles after its jog ended");
+  }
+
+  void End() {
+    ended_ = false;
+    if (sc_.ending == Ending::DestroyWindow) {
+      loop_.reset();
+    } else {
+      StopPlug();
+    }
+    if (jogOpen_) Fault("jog left running by the plug-in's end");
+    if (owed205_) Fault("205 owed at the plug-in's end");
+    ended_ = true;
+    if (sc_.ending == Ending::DestroyWindow) StopPlug();
+  }
+
+  const Scenario& sc_;
+  FakeHost fake_;  // first: it resets the module state
+  platform::VirtualClock clock_;
+  std::unique_ptr<platform::MessageLoop> loop_;
+  platform::VirtualBus* bus_;
+  int id_ = -1;
+  int other_ = -1;
+  std::size_t next_ = 0;
+  int tick_ = 0;
+  std::string fault_;
+  // The pendant, and the host's view of what the plug-in has read.
+  Report pendant_{0, 0, 1, 1, 1, 0, 0};
+  struct Pending {
+    Report report;
+    bool estopEdge;
+  };
+  std::deque<Pending> pending_;
+  int lastQueuedEstop_ = 0;
+  bool plugged_ = true;
+  bool reachable_ = true;
+  Report read_;
+  bool haveRead_ = false;
+  bool turning_ = false;
+  int stopAges_[6] = {};
+  bool estopPressOwed_ = false;
+  // The host's view of the jog and the alternate-jog button.
+  bool jogOpen_ = false;
+  int jogAxis_ = -1, jogDir_ = -1;
+  int jogAt_ = -1;
+  bool owed205_ = false;
+  bool inPress_ = false;
+  int releaseTicks_ = 0;
+  // Message loops run from inside a callback.
+  int armedAt_ = -1, armedPump_ = 0, callsThisTick_ = 0;
+  int pumping_ = 0;
+  bool inNestedTick_ = false;
+  bool ended_ = false;
+};
+
+std::string RunScenario(const Scenario& sc, int* atTick) {
+  Session session(sc);
+  return session.Run(atTick);
+}
+
+// --- Random sessions.
+
+Scenario RandomScenario(Rng& rng, int ticks) {
+  Scenario sc;
+  sc.autoSens = rng.Chance(40) ? rng.Range(1, 9) : 0;
+  static constexpr int kDelays[] = {0, 5, 25, 100};
+  sc.delaySteps = kDelays[rng.Below(4)];
+  sc.velocity = rng.Range(0, 9);
+  sc.ending = rng.Chance(50) ? Ending::StopPlug : Ending::DestroyWindow;
+  struct Position {
+    int mode, axisSel, stepSel;
+  };
+  static constexpr Position kPositions[] = {
+      {1, 1, 2}, {1, 2, 2}, {1, 3, 3}, {1, 4, 3}, {2, 1, 2}, {2, 2, 3}, {3, 3, 2}, {3, 7, 3},
+      {1, 1, 1}, {1, 2, 1}, {2, 5, 2}, {3, 6, 1}, {1, 1, 4}, {2, 4, 2}, {0, 1, 2}, {1, 9, 77}};
+  // How often the host calls Update: never, at the cycle rate, or fast.
+  const int updateProfile = rng.Below(4);
+  Step cur;
+  bool plugged = true;
+  int resetDelay = -1;
+  int dir = 1;
+  while (static_cast<int>(sc.steps.size()) < ticks) {
+    const Position& p = kPositions[rng.Below(static_cast<int>(std::size(kPositions)))];
+    cur.mode = p.mode;
+    cur.axisSel = p.axisSel;
+    cur.stepSel = p.stepSel;
+    cur.led15 = rng.Chance(50) ? 1 : 0;
+    for (int n = rng.Range(1, 60); n > 0; --n) {
+      Step s = cur;
+      s.event = Event::None;
+      s.stall = 0;
+      s.pumpAt = -1;
+      s.pumpTicks = 0;
+      if (rng.Chance(8)) dir = -dir;
+      const bool turning = rng.Chance(75);
+      s.delta = turning ? dir * rng.Range(0, 12) : 0;
+      s.speed = turning ? (rng.Chance(90) ? rng.Range(1, 255) : 0) : (rng.Chance(10) ? 40 : 0);
+      if (rng.Chance(2)) s.enable ^= 1;
+      if (rng.Chance(2)) s.estop ^= 1;
+      if (rng.Chance(3)) {
+        const Position& q = kPositions[rng.Below(static_cast<int>(std::size(kPositions)))];
+        s.mode = q.mode;
+        s.axisSel = q.axisSel;
+        s.stepSel = q.stepSel;
+      }
+      if (plugged && rng.Chance(2)) {
+        s.event = rng.Chance(50) ? Event::Unplug : Event::MissedRemoval;
+        plugged = false;
+      } else if (!plugged && rng.Chance(10)) {
+        s.event = rng.Chance(80) ? Event::Replug : Event::SilentReplug;
+        plugged = true;
+      } else if (rng.Chance(1)) {
+        s.event = Event::Stranger;
+      }
+      // The host enters its reset some cycles after the E-stop, or never.
+      if (s.estop != 0 && cur.estop == 0) resetDelay = rng.Chance(30) ? -1 : rng.Range(0, 15);
+      if (s.estop != 0 && resetDelay == 0) s.reset = 1;
+      if (resetDelay > 0) --resetDelay;
+      if (s.estop == 0 && s.reset != 0 && rng.Chance(30)) s.reset = 0;
+      if (s.estop == 0 && rng.Chance(1)) s.reset = 1;
+      switch (updateProfile) {
+        case 0:
+          s.updates = rng.Chance(97) ? 0 : 1;
+          break;
+        case 1:
+          s.updates = rng.Range(0, 2);
+          break;
+        case 2:
+          s.updates = rng.Range(3, 40);
+          break;
+        default:
+          s.updates = rng.Chance(80) ? rng.Range(0, 2) : rng.Range(0, 40);
+          break;
+      }
+      if (rng.Chance(2)) s.stall = rng.Range(50, 500);
+      if (rng.Chance(6)) {
+        s.pumpAt = rng.Range(0, 6);
+        s.pumpTicks = rng.Range(1, 4);
+      }
+      sc.steps.push_back(s);
+      cur = s;
+    }
+  }
+  return sc;
+}
+
+// Smaller scenarios that still break an invariant: fewer ticks, then plainer
+// ticks.
+Scenario Shrink(Scenario sc) {
+  int tick = 0;
+  const auto kind = [](const std::string& fault) { return fault.substr(0, fault.find(" (tick")); };
+  const std::string want = kind(RunScenario(sc, &tick));
+  auto fails = [&](const Scenario& c) {
+    int t = 0;
+    return kind(RunScenario(c, &t)) == want;
+  };
+  if (tick < static_cast<int>(sc.steps.size())) sc.steps.resize(static_cast<std::size_t>(tick));
+  for (std::size_t chunk = sc.steps.size() / 2; chunk >= 1; chunk /= 2) {
+    for (std::size_t at = 0; at + chunk <= sc.steps.size();) {
+      Scenario c = sc;
+      c.steps.erase(c.steps.begin() + static_cast<std::ptrdiff_t>(at),
+                    c.steps.begin() + static_cast<std::ptrdiff_t>(at + chunk));
+      if (fails(c)) {
+        sc = c;
+      } else {
+        at += chunk;
+      }
+    }
+  }
+  const std::vector<void (*)(Step&)> plainer = {
+      [](Step& s) { s.stall = 0; },   [](Step& s) { s.pumpAt = -1, s.pumpTicks = 0; },
+      [](Step& s) { s.updates = 1; }, [](Step& s) { s.updates = 0; },
+      [](Step& s) { s.led15 = 0; },   [](Step& s) { s.event = Event::None; },
+      [](Step& s) { s.reset = 0; },   [](Step& s) { s.enable = 0; }};
+  for (auto simplify : plainer) {
+    for (std::size_t i = 0; i < sc.steps.size(); ++i) {
+      Scenario c = sc;
+      simplify(c.steps[i]);
+      if (fails(c)) sc = c;
+    }
+  }
+  if (sc.ending != Ending::StopPlug) {
+    Scenario c = sc;
+    c.ending = Ending::StopPlug;
+    if (fails(c)) sc = c;
+  }
+  return sc;
+}
+
+uint64_t FromEnvironment(const char* name, uint64_t fallback) {
+  const char* v = std::getenv(name);
+  return v == nullptr || *v == '\0' ? fallback : std::strtoull(v, nullptr, 10);
+}
+
+TEST(JogSafety, KeptScenariosHold) {
+  namespace fs = std::filesystem;
+  int files = 0;
+  // KM4R_SAFETY_DIR replays the .safety files of another folder (a shrunk one).
+  const char* dir = std::getenv("KM4R_SAFETY_DIR");
+  for (const auto& entry : fs::directory_iterator(dir != nullptr ? dir : KM4R_SCENARIO_DIR)) {
+    if (entry.path().extension() != ".safety") continue;
+    ++files;
+    std::ifstream in(entry.path());
+    std::stringstream text;
+    text << in.rdbuf();
+    Scenario sc;
+    std::string error;
+    ASSERT_TRUE(Parse(text.str(), &sc, &error)) << entry.path() << ": " << error;
+    int tick = 0;
+    EXPECT_EQ(RunScenario(sc, &tick), "") << entry.path().filename();
+  }
+  EXPECT_GT(files, 0);
+}
+
+TEST(JogSafety, RandomSessionsHold) {
+  const uint64_t cycles = FromEnvironment("KM4R_SAFETY_CYCLES", 20000);
+  uint64_t seed = FromEnvironment("KM4R_SAFETY_SEED", 1);
+  uint64_t ran = 0;
+  for (; ran < cycles; ++seed) {
+    Rng rng{seed};
+    const Scenario sc = RandomScenario(rng, rng.Range(50, 800));
+    int tick = 0;
+    const std::string fault = RunScenario(sc, &tick);
+    ran += sc.steps.size();
+    if (fault.empty()) continue;
+    const Scenario small = Shrink(sc);
+    const std::string text = Format(small);
+    const std::string path = "safety-seed-" + std::to_string(seed) + ".safety";
+    std::ofstream(path) << "# " << RunScenario(small, &tick) << "\n" << text;
+    FAIL() << "seed " << seed << ": " << fault << "\nshrunk to " << path << ":\n" << text;
+  }
+  std::printf("%llu random cycles, seeds up to %llu\n", static_cast<unsigned long long>(ran),
+              static_cast<unsigned long long>(seed - 1));
+}
+
+}  // namespace
+}  // namespace km4r::test
