@@ -10,6 +10,13 @@ namespace km4r::test {
 
 class TestHostWindow {
  public:
+  // Whether Advance runs on a virtual clock (exact) or lets real time pass.
+#if defined(_WIN32)
+  static constexpr bool kVirtualClock = false;
+#else
+  static constexpr bool kVirtualClock = true;
+#endif
+
   TestHostWindow();
   ~TestHostWindow();
   // The pointer the host hands to InitControl as HostBlockD.
