@@ -22,10 +22,4 @@ int RunLive(const LiveOptions&, std::ostream&, std::ostream& err) {
   return 1;
 }
 
-int RunConfig(const std::string&, const std::string&, std::ostream&, std::ostream& err) {
-  err << "pendant-bench: 'config' is available in the Linux build only; on Windows the host\n"
-         "opens the plug-in's dialog itself.\n";
-  return 1;
-}
-
 }  // namespace km4r::bench

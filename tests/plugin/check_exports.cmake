@@ -17,7 +17,7 @@ endforeach()
 list(SORT found)
 set(expected SetProName InitControl PostInitControl Config Update StopPlug DoDwell Reset JogOn
     JogOff Purge Probe Home SetDoButton SetSetDRO SetGetDRO SetGetLED SetSetLED SetCode
-    DllRegisterServer DllUnregisterServer DllGetClassObject DllCanUnloadNow)
+    DllRegisterServer DllUnregisterServer DllGetClassObject DllCanUnloadNow KM4R_ProfileOutcome)
 list(SORT expected)
 if(NOT found STREQUAL expected)
   message(FATAL_ERROR "exports differ\n  found:    ${found}\n  expected: ${expected}")

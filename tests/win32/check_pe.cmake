@@ -5,7 +5,7 @@ cmake_minimum_required(VERSION 3.25)
 #   version block: FileVersion and ProductVersion (VERSION when given),
 #   FileDescription and ProductName;
 #   machine field: MACHINE (i386 or x86-64) when given.
-# cmake -DOBJDUMP=... -DMODULE=KM4R.dll [-DEXTRA=name;...] [-DVERSION=x.y.z]
+# cmake -DOBJDUMP=... -DMODULE=KM4R.dll [-DEXTRA=name,...] [-DVERSION=x.y.z]
 #       [-DMACHINE=i386|x86-64] -P check_pe.cmake
 get_filename_component(name ${MODULE} NAME)
 if(NOT name STREQUAL "KM4R.dll")
@@ -33,6 +33,9 @@ foreach(line IN LISTS lines)
   endif()
 endforeach()
 
+# EXTRA may list several names separated by commas (a list would not survive
+# the test's command line).
+string(REPLACE "," ";" EXTRA "${EXTRA}")
 set(expected SetProName InitControl PostInitControl Config Update StopPlug DoDwell Reset JogOn
     JogOff Purge Probe Home SetDoButton SetSetDRO SetGetDRO SetGetLED SetSetLED SetCode
     DllRegisterServer DllUnregisterServer DllGetClassObject DllCanUnloadNow ${EXTRA})
