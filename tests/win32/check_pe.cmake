@@ -93,5 +93,11 @@ if(VERSION)
   endforeach()
 endif()
 
+# The description names the kind, so that the two DLLs can be told apart.
+if(MACHINE STREQUAL "i386" AND NOT value_FileDescription MATCHES "\\(32-bit\\)$")
+  message(FATAL_ERROR "${MODULE}: FileDescription '${value_FileDescription}' lacks (32-bit)")
+elseif(MACHINE STREQUAL "x86-64" AND NOT value_FileDescription MATCHES "\\(64-bit\\)$")
+  message(FATAL_ERROR "${MODULE}: FileDescription '${value_FileDescription}' lacks (64-bit)")
+endif()
 message(STATUS "${MODULE}: version ${value_FileVersion} (${value_FileDescription}); machine ${MACHINE}")
 message(STATUS "${MODULE}: exports OK (${exports}); imports OK (${imports})")
