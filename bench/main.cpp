@@ -121,9 +121,11 @@ const char kConfigHelp[] =
     "the plug-in reports it, and exits 1; an unreadable profile is refused before\n"
     "the dialog opens.\n"
     "\n"
-    "  --plugin PATH    the module to load (default: ../plugin/KM4R.so from this program)\n"
-    "  --profile FILE   the profile (default: $XDG_CONFIG_HOME/km4r-pendant/profile.xml,\n"
-    "                   or ~/.config/km4r-pendant/profile.xml; created if missing)\n";
+    "  --plugin PATH    the module to load (default: KM4R.so or KM4R.dll beside this\n"
+    "                   program, else ../plugin/ from it)\n"
+    "  --profile FILE   the profile (default on Linux: $XDG_CONFIG_HOME/km4r-pendant/profile.xml\n"
+    "                   or ~/.config/km4r-pendant/profile.xml; on Windows:\n"
+    "                   %APPDATA%\\km4r-pendant\\profile.xml; created if missing)\n";
 
 std::string ModuleFile() {
   return std::string("KM4R") + sys::ModuleSuffix();
@@ -131,7 +133,12 @@ std::string ModuleFile() {
 std::string VirtualModule() {
   return (sys::ExecutableDir() / "virtual" / ModuleFile()).string();
 }
+// The module beside the program (as the Windows package places them), else
+// the build tree's plugin/.
 std::string RealModule() {
+  const fs::path beside = sys::ExecutableDir() / ModuleFile();
+  std::error_code ec;
+  if (fs::is_regular_file(beside, ec)) return beside.string();
   return (sys::ExecutableDir().parent_path() / "plugin" / ModuleFile()).lexically_normal().string();
 }
 
