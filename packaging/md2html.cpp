@@ -178,8 +178,8 @@ int main(int argc, char** argv) {
         body << "<p>" << Inline(line) << "</p>\n";
       } else {
         const std::string text = Trim(line.substr(level));
-        body << "<h" << level << " id=\"" << Slug(text) << "\">" << Inline(text) << "</h"
-             << level << ">\n";
+        body << "<h" << level << " id=\"" << Slug(text) << "\">" << Inline(text) << "</h" << level
+             << ">\n";
       }
       ++i;
     } else if (line[0] == '|' && i + 1 < lines.size() && IsSeparator(lines[i + 1])) {
@@ -205,9 +205,8 @@ int main(int argc, char** argv) {
       body << (ordered ? "</ol>\n" : "</ul>\n");
     } else {
       std::string para = Trim(line);
-      for (++i; i < lines.size() && !Blank(lines[i]) && lines[i][0] != '#' &&
-                lines[i][0] != '|' && lines[i].rfind("```", 0) != 0 && !IsBullet(lines[i]) &&
-                OrderedStart(lines[i]) == 0;
+      for (++i; i < lines.size() && !Blank(lines[i]) && lines[i][0] != '#' && lines[i][0] != '|' &&
+                lines[i].rfind("```", 0) != 0 && !IsBullet(lines[i]) && OrderedStart(lines[i]) == 0;
            ++i)
         para += " " + Trim(lines[i]);
       body << "<p>" << Inline(para) << "</p>\n";
