@@ -25,6 +25,9 @@ std::string ConfigNotice(const ProfileSaveResult& saved, const std::string& prof
 void ReportConfigOutcome(platform::DialogResult shown, const ProfileSaveResult& saved) {
   ModuleState& m = Module();
   m.profileOutcome = ConfigOutcome(shown, saved);
+  // Without a profile named there is no file to speak of (a host names its
+  // profile before anything else); the outcome still says so.
+  if (m.profilePath.empty()) return;
   const std::string notice = ConfigNotice(saved, m.profilePath);
   if (!notice.empty()) platform::ShowNotice(notice.c_str());
 }

@@ -16,7 +16,8 @@ std::string ConfigOutcome(platform::DialogResult shown, const ProfileSaveResult&
 // The message box text for settings that were not kept; "" when they were.
 std::string ConfigNotice(const ProfileSaveResult& saved, const std::string& profilePath);
 
-// Keeps the outcome for the export and shows the notice when there is one.
+// Keeps the outcome for the export and, when a profile was named, shows the
+// notice when there is one.
 void ReportConfigOutcome(platform::DialogResult shown, const ProfileSaveResult& saved);
 
 // After SetProName and PostInitControl: why the file was left alone, or "".
