@@ -60,6 +60,13 @@ platform::VirtualBus* BenchHost::Bus() const {
   return module_.VirtualBus != nullptr ? module_.VirtualBus() : nullptr;
 }
 
+bool BenchHost::ProfileOutcome(std::string* outcome) const {
+  if (module_.ProfileOutcome == nullptr) return false;
+  const char* text = module_.ProfileOutcome();
+  *outcome = text != nullptr ? text : "";
+  return true;
+}
+
 std::string BenchHost::Name(const std::string& profilePath) {
   module_.SetDoButton(&Callbacks::DoButton);
   module_.SetSetDRO(&Callbacks::SetDro);

@@ -29,6 +29,10 @@ class BenchHost {
   // Null unless the module is the bench build with the virtual pendant.
   platform::VirtualBus* Bus() const;
 
+  // What the module says became of the profile in its last entry point that
+  // used it (see KM4R_ProfileOutcome); false when it does not say.
+  bool ProfileOutcome(std::string* outcome) const;
+
   // The six setters and SetProName; returns the name.
   std::string Name(const std::string& profilePath);
   // Name, then InitControl and PostInitControl; returns the name.

@@ -29,6 +29,7 @@ struct LiveOptions {
   std::string dev = "/dev";                 // where their nodes are
   bool raw = false;                         // show each input report
   std::string record;                       // write the session as a scenario
+  bool force = false;                       // record over an existing file
 };
 
 // Runs the module with the pendant, in real time, until SIGINT: waits for

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
@@ -17,6 +18,7 @@
 #include "bench/profile_file.h"
 #include "bench/scenario_runner.h"
 #include "bench/session_view.h"
+#include "bench/system.h"
 #include "pendant/input_words.h"
 #include "pendant/pendant_window.h"
 
@@ -67,44 +69,58 @@ std::string RawLine(const uint8_t* r) {
 }
 
 // The session as a scenario: the live host's set-up and settings, then the
-// input reports, plugs and unplugs, each before the tick it arrived in.
+// input reports, plugs and unplugs, each before the tick it arrived in. Each
+// line goes to the file as it is made, so a crash or a kill leaves every
+// event up to the last.
 class Recorder {
  public:
-  bool Open(const std::string& path, std::string* error) {
-    out_.open(path, std::ios::binary | std::ios::trunc);
-    if (!out_) {
+  ~Recorder() { Close(); }
+  // An existing file is kept unless force is given.
+  bool Open(const std::string& path, bool force, std::string* error) {
+    fd_ = open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | (force ? O_TRUNC : O_EXCL), 0644);
+    if (fd_ < 0) {
       *error = std::strerror(errno);
       return false;
     }
     return true;
   }
-  bool active() const { return out_.is_open(); }
+  bool active() const { return fd_ >= 0; }
 
   void Line(const std::string& line) {
     if (!active()) return;
     Flush();
-    out_ << line << '\n';
+    Write(line + '\n');
   }
   void Event(const std::string& line, uint64_t tick) {
     if (!active()) return;
     Flush();
     char when[32];
     std::snprintf(when, sizeof when, "  # %.3f s", static_cast<double>(tick * kTickMs) / 1000.0);
-    out_ << line << when << '\n';
+    Write(line + when + '\n');
   }
   void Tick() { ++idle_; }
   void Close() {
     if (!active()) return;
     Flush();
-    out_.close();
+    close(fd_);
+    fd_ = -1;
   }
 
  private:
   void Flush() {
-    if (idle_ > 0) out_ << "tick " << idle_ << '\n';
+    if (idle_ > 0) Write("tick " + std::to_string(idle_) + '\n');
     idle_ = 0;
   }
-  std::ofstream out_;
+  void Write(const std::string& text) {
+    std::size_t at = 0;
+    while (at < text.size()) {
+      const ssize_t n = write(fd_, text.data() + at, text.size() - at);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return;  // a full disk: the file holds what fitted
+      at += static_cast<std::size_t>(n);
+    }
+  }
+  int fd_ = -1;
   uint64_t idle_ = 0;
 };
 
@@ -174,12 +190,26 @@ class Live {
         host_(clock_, [this](const std::string& line) { Print(NamedAction(line)); }) {}
 
   int Run() {
-    if (!o_.record.empty() && !recorder_.Open(o_.record, &error_)) {
-      err_ << "pendant-bench: cannot write " << o_.record << ": " << error_ << '\n';
+    // From the start, so that a session ended early still ends cleanly: a
+    // closed terminal (SIGHUP) or a kill (SIGTERM) as Ctrl-C does.
+    std::signal(SIGINT, OnSignal);
+    std::signal(SIGTERM, OnSignal);
+    std::signal(SIGHUP, OnSignal);
+    // Output to a closed terminal or pipe must not end the session unclean.
+    std::signal(SIGPIPE, SIG_IGN);
+    std::error_code ec;
+    if (!o_.record.empty() && !o_.force &&
+        fs::symlink_status(o_.record, ec).type() != fs::file_type::not_found) {
+      err_ << "pendant-bench: " << o_.record
+           << " exists; choose another file, or give --force to replace it\n";
       return 1;
     }
     if (!host_.Load(o_.module, &error_)) {
       err_ << "pendant-bench: " << error_ << '\n';
+      return 1;
+    }
+    if (!o_.record.empty() && !recorder_.Open(o_.record, o_.force, &error_)) {
+      err_ << "pendant-bench: cannot write " << o_.record << ": " << error_ << '\n';
       return 1;
     }
     // The bench build of the module has no device layer of its own: the
@@ -191,7 +221,6 @@ class Live {
     }
     SetUpDemoMachine(host_.state(), host_.machine());
     const std::string profile = DefaultProfilePath();
-    std::error_code ec;
     fs::create_directories(fs::path(profile).parent_path(), ec);
     RecordSetUp(profile);
 
@@ -203,16 +232,19 @@ class Live {
     }
     recorder_.Line("start");
     out_ << "pendant-bench live: " << host_.Start(profile) << "\nprofile " << profile << '\n';
+    std::string problem;
+    if (host_.ProfileOutcome(&problem) && !problem.empty())
+      out_ << "the settings cannot be read: " << problem
+           << "; the plug-in runs on its default settings and leaves the file untouched\n";
     if (node.empty()) {
       out_ << "waiting for the pendant (USB vendor 04d8, product fce7); plug it in, Ctrl-C stops\n";
-    } else {
-      Connected(node, true);
+    } else if (Connected(node, true)) {
       out_ << "the display shows on the pendant; Ctrl-C stops\n";
+    } else {
+      out_ << "Ctrl-C stops\n";
     }
     out_.flush();
 
-    std::signal(SIGINT, OnSignal);
-    std::signal(SIGTERM, OnSignal);
     Loop();
     host_.Stop();
     recorder_.Line("stop");
@@ -259,10 +291,12 @@ class Live {
     if (!node.empty()) Connected(node, false);
   }
 
-  void Connected(const std::string& node, bool atStart) {
+  // False when the bench cannot read the pendant's input.
+  bool Connected(const std::string& node, bool atStart) {
     node_ = node;
     Print("pendant connected at " + node);
-    if (!watch_.Open(node)) {
+    const bool readable = watch_.Open(node);
+    if (!readable) {
       const int why = errno;
       Print("cannot read the pendant's input at " + node + ": " + std::strerror(why));
       if (why == EACCES || why == EPERM) {
@@ -270,14 +304,15 @@ class Live {
         out_ << kUdevHint;
       }
     }
-    if (atStart) return;  // attached from the start
+    if (atStart) return readable;  // attached from the start
     recorder_.Event("plug", tick_);
-    if (bus_ == nullptr) return;
+    if (bus_ == nullptr) return readable;
     if (pendant_ < 0) {
       pendant_ = bus_->AddDevice(kVirtualPendantPath, PendantVendorId, PendantProductId);
       bus_->Unplug(pendant_, false);
     }
     bus_->Plug(pendant_, true);
+    return readable;
   }
 
   void Disconnected() {
@@ -298,10 +333,14 @@ class Live {
     for (const auto& r : reports) {
       recorder_.Event("report " + Hex(r.data(), r.size()), tick_);
       if (bus_ != nullptr && pendant_ >= 0) bus_->QueueInput(pendant_, r.data(), r.size());
-      if (o_.raw) {
+      if (o_.raw && rawInPlace_) {
         out_ << '\r' << RawLine(r.data()) << "\x1b[K";
         out_.flush();
         rawShown_ = true;
+      } else if (o_.raw) {
+        // Into a file or pipe: one plain line a report, no terminal escapes.
+        out_ << RawLine(r.data()) << '\n';
+        out_.flush();
       }
     }
   }
@@ -354,9 +393,19 @@ class Live {
   std::string node_;
   uint64_t tick_ = 0;
   bool rawShown_ = false;
+  const bool rawInPlace_ = sys::StdoutIsTerminal();
 };
 
 }  // namespace
+
+std::string DefaultProfilePath() {
+  const char* xdg = std::getenv("XDG_CONFIG_HOME");
+  const char* home = std::getenv("HOME");
+  const fs::path base = xdg != nullptr && *xdg != '\0'
+                            ? fs::path(xdg)
+                            : fs::path(home != nullptr ? home : ".") / ".config";
+  return (base / "km4r-pendant" / "profile.xml").string();
+}
 
 int RunLive(const LiveOptions& options, std::ostream& out, std::ostream& err) {
   Live live(options, out, err);

@@ -21,7 +21,7 @@ const char kUsage[] =
     "commands:\n"
     "  run [--plugin PATH] SCENARIO...   run scenario files, print their traces\n"
     "  demo [--plugin PATH] [--pace]     play a built-in session on the virtual pendant\n"
-    "  live [--plugin PATH] [--raw] [--record FILE]\n"
+    "  live [--plugin PATH] [--raw] [--record FILE [--force]]\n"
     "                                    drive the plug-in with a real pendant\n"
     "  config [--plugin PATH] [--profile FILE]\n"
     "                                    edit the pendant settings in the dialog\n"
@@ -57,11 +57,9 @@ const char kRunHelp[] =
     "  led CODE on|off       dro CODE VALUE       field NAME VALUE\n"
     "  cycle [N]             N pendant cycles of 25 ms virtual time\n"
     "  update [N]            N host Update calls\n"
-    "  tick [N]              N times a cycle, then an Update call (as 'live' runs)\n"
-    "  tick [N]              N times a cycle, then an Update call (as 'live' records)\n"
+    "  tick [N]              N times a cycle, then an Update call (as 'live' runs and\n"
+    "                        records)\n"
     "  machine on|off        the simulated machine follows the plug-in's actions\n"
-    "  machine follow-step-size on|off\n"
-    "                        the machine takes DRO 828 as its step increment\n"
     "  machine follow-step-size on|off\n"
     "                        the machine takes DRO 828 as its step increment\n"
     "  show display|report|status|profile, show jog AXIS, show dro CODE\n"
@@ -88,24 +86,28 @@ const char kDemoHelp[] =
     "  --pace          pause briefly between steps so they can be followed\n";
 
 const char kLiveHelp[] =
-    "usage: pendant-bench live [--plugin PATH] [--raw] [--record FILE]\n"
+    "usage: pendant-bench live [--plugin PATH] [--raw] [--record FILE [--force]]\n"
     "\n"
     "Runs the plug-in with a real pendant (USB vendor 04d8, product fce7) through the\n"
     "hidraw device layer, with the simulated machine and real time, until Ctrl-C. It\n"
     "waits for the pendant when none is attached, says when it is connected and\n"
     "disconnected, and prints the host actions as they happen, with the meaning of\n"
     "their codes, and the machine's positions; the display shows on the pendant\n"
-    "itself. Settings come from the same profile as 'config'.\n"
+    "itself. Settings come from the same profile as 'config'. Ctrl-C, SIGTERM and a\n"
+    "closed terminal (SIGHUP) end the session cleanly.\n"
     "\n"
     "If the pendant is attached but cannot be opened, install the udev rule\n"
     "bench/udev/60-km4r-pendant.rules (see README).\n"
     "\n"
     "  --plugin PATH   the module to load (default: ../plugin/KM4R.so from this program);\n"
     "                  the bench build (virtual/KM4R.so) is fed what the bench reads\n"
-    "  --raw           show each input report decoded on one refreshing line: selector\n"
-    "                  positions, mode, wheel counter and speed, E-stop and switch\n"
+    "  --raw           show each input report decoded: selector positions, mode, wheel\n"
+    "                  counter and speed, E-stop and switch (on a terminal one refreshing\n"
+    "                  line, otherwise one line a report)\n"
     "  --record FILE   write the session (settings, input reports, plugs and unplugs,\n"
-    "                  in 25 ms ticks) as a scenario; 'pendant-bench run FILE' replays it\n"
+    "                  in 25 ms ticks) as a scenario; 'pendant-bench run FILE' replays it.\n"
+    "                  Each event is written as it happens. An existing FILE is refused.\n"
+    "  --force         with --record: replace an existing FILE\n"
     "  --sysfs DIR     where to look for hidraw devices (default /sys/class/hidraw)\n"
     "  --dev DIR       where their device nodes are (default /dev)\n";
 
@@ -114,12 +116,16 @@ const char kConfigHelp[] =
     "\n"
     "Opens the plug-in's configuration dialog on a profile, so that the pendant\n"
     "settings can be edited without touching the XML. OK saves the edited settings\n"
-    "('saved PATH'); Cancel keeps them as they were loaded ('cancelled'). When the\n"
-    "profile cannot be read or written it says 'not saved: REASON' and exits 1.\n"
+    "('saved PATH'); Cancel (Esc) keeps them as they were loaded ('cancelled'). When\n"
+    "the plug-in cannot read or write the profile it says 'not saved: REASON', as\n"
+    "the plug-in reports it, and exits 1; an unreadable profile is refused before\n"
+    "the dialog opens.\n"
     "\n"
-    "  --plugin PATH    the module to load (default: ../plugin/KM4R.so from this program)\n"
-    "  --profile FILE   the profile (default: $XDG_CONFIG_HOME/km4r-pendant/profile.xml,\n"
-    "                   or ~/.config/km4r-pendant/profile.xml; created if missing)\n";
+    "  --plugin PATH    the module to load (default: KM4R.so or KM4R.dll beside this\n"
+    "                   program, else ../plugin/ from it)\n"
+    "  --profile FILE   the profile (default on Linux: $XDG_CONFIG_HOME/km4r-pendant/profile.xml\n"
+    "                   or ~/.config/km4r-pendant/profile.xml; on Windows:\n"
+    "                   %APPDATA%\\km4r-pendant\\profile.xml; created if missing)\n";
 
 std::string ModuleFile() {
   return std::string("KM4R") + sys::ModuleSuffix();
@@ -127,7 +133,12 @@ std::string ModuleFile() {
 std::string VirtualModule() {
   return (sys::ExecutableDir() / "virtual" / ModuleFile()).string();
 }
+// The module beside the program (as the Windows package places them), else
+// the build tree's plugin/.
 std::string RealModule() {
+  const fs::path beside = sys::ExecutableDir() / ModuleFile();
+  std::error_code ec;
+  if (fs::is_regular_file(beside, ec)) return beside.string();
   return (sys::ExecutableDir().parent_path() / "plugin" / ModuleFile()).lexically_normal().string();
 }
 
@@ -139,6 +150,7 @@ struct Options {
   std::string dev = "/dev";
   std::string record;
   bool raw = false;
+  bool force = false;
   bool pace = false;
   bool help = false;
   std::vector<std::string> files;
@@ -177,6 +189,8 @@ bool ParseOptions(const std::vector<std::string>& args, const std::vector<std::s
       o->pace = true;
     } else if (allows(a) && a == "--raw") {
       o->raw = true;
+    } else if (allows(a) && a == "--force") {
+      o->force = true;
     } else if (takesFiles && (a.empty() || a[0] != '-')) {
       o->files.push_back(a);
     } else {
@@ -227,15 +241,21 @@ int main(int argc, char** argv) {
                    std::cerr);
   }
   if (command == "live") {
-    if (!ParseOptions(args, {"--plugin", "--sysfs", "--dev", "--raw", "--record"}, false, &o))
+    if (!ParseOptions(args, {"--plugin", "--sysfs", "--dev", "--raw", "--record", "--force"}, false,
+                      &o))
       return 2;
     if (o.help) return std::cout << kLiveHelp, 0;
+    if (o.force && o.record.empty()) {
+      std::cerr << "pendant-bench: --force goes with --record FILE\n";
+      return 2;
+    }
     LiveOptions live;
     live.module = o.plugin.empty() ? RealModule() : o.plugin;
     live.sysfs = o.sysfs;
     live.dev = o.dev;
     live.raw = o.raw;
     live.record = o.record;
+    live.force = o.force;
     return RunLive(live, std::cout, std::cerr);
   }
   if (command == "config") {

@@ -42,6 +42,7 @@ bool PluginModule::Open(const std::string& path, std::string* error) {
   Resolve(handle_, "SetSetLED", &SetSetLED);
   Resolve(handle_, "SetCode", &SetCode);
   Resolve(handle_, "KM4R_VirtualBus", &VirtualBus);
+  Resolve(handle_, "KM4R_ProfileOutcome", &ProfileOutcome);
   return true;
 }
 
@@ -59,6 +60,7 @@ void PluginModule::Close() {
   SetGetDRO = nullptr;
   SetGetLED = nullptr;
   SetSetLED = nullptr;
+  ProfileOutcome = nullptr;
   SetCode = nullptr;
   VirtualBus = nullptr;
 }

@@ -36,6 +36,9 @@ class PluginModule {
   decltype(&::SetCode) SetCode = nullptr;
   // Only the bench build of the module has it.
   decltype(&::KM4R_VirtualBus) VirtualBus = nullptr;
+  // What became of the profile in the last entry point that used it; a
+  // module of another build may lack it.
+  decltype(&::KM4R_ProfileOutcome) ProfileOutcome = nullptr;
 
  private:
   void* handle_ = nullptr;

@@ -365,7 +365,8 @@ struct Parser {
 ParseResult ParseScenario(std::string_view text) {
   Parser p;
   int line = 0;
-  std::size_t pos = 0;
+  // Editors on Windows start UTF-8 files with a byte-order mark.
+  std::size_t pos = text.substr(0, 3) == "\xEF\xBB\xBF" ? 3 : 0;
   while (pos <= text.size()) {
     std::size_t end = text.find('\n', pos);
     if (end == std::string_view::npos) end = text.size();

@@ -275,6 +275,15 @@ int RunScenarioFile(const std::string& file, const std::string& modulePath, std:
     err << file << ":" << parsed.errorLine << ": " << parsed.error << '\n';
     return kRunParseError;
   }
+  // Without start or config the plug-in is never called: an empty trace
+  // would pass for a run.
+  bool calls = false;
+  for (const Command& c : parsed.commands)
+    calls = calls || c.kind == CommandKind::Start || c.kind == CommandKind::Config;
+  if (!calls) {
+    err << file << ":0: no 'start' (or 'config'): the plug-in would never run\n";
+    return kRunParseError;
+  }
   return RunScenario(file, parsed.commands, modulePath, out, err);
 }
 

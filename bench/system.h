@@ -28,4 +28,9 @@ std::filesystem::path ExecutableDir();
 // byte), so traces compare equal across platforms.
 void UseBinaryStdio();
 
+// Whether standard input (and so the user) is a terminal.
+bool StdinIsTerminal();
+// Whether standard output is a terminal (escapes may be written).
+bool StdoutIsTerminal();
+
 }  // namespace km4r::bench::sys

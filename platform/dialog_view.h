@@ -41,6 +41,10 @@ class DialogView {
                                 const std::function<bool()>& onOk) = 0;
 };
 
+// A modal message box of its own, over the host's window: what the user must
+// know when no dialog is open.
+void ShowNotice(const char* text);
+
 // The platform's dialog window; nullptr when none can be made (the dialog then
 // counts as cancelled).
 std::unique_ptr<DialogView> CreateDialogView();

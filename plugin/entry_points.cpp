@@ -7,6 +7,7 @@
 #include "platform/module_info.h"
 #include "plugin/exports.h"
 #include "plugin/module_state.h"
+#include "plugin/profile_outcome.h"
 #include "settings/config_dialog.h"
 #include "settings/profile_store.h"
 
@@ -36,6 +37,7 @@ const char* SetProName(km4r::platform::HostStringParam profileName) {
     auto& m = Module();
     m.profilePath = name.c_str();
     km4r::ProfileStore store;  // loads, and saves when it goes out of scope
+    km4r::NoteProfileLoad(store);
     m.pluginName = km4r::platform::ModuleFileTitle() + kNameSuffix;
   });
   return Module().pluginName.c_str();
@@ -60,6 +62,7 @@ void PostInitControl() {
   Guarded([] {
     auto& m = Module();
     km4r::ProfileStore store;
+    km4r::NoteProfileLoad(store);
     if (m.window != nullptr) m.window->OpenPendant();
     km4r::LoadPendantSettings(store, m.settings);
   });
@@ -73,10 +76,12 @@ void Config() {
   open = true;
   Guarded([] {
     auto& m = Module();
+    m.profileOutcome.clear();
     km4r::ProfileStore store;
     km4r::LoadPendantSettings(store, m.settings);
-    km4r::RunConfigDialog(m.settings);
+    const auto shown = km4r::RunConfigDialog(m.settings);
     km4r::SavePendantSettings(store, m.settings);
+    km4r::ReportConfigOutcome(shown, store.Save());
   });
   open = false;
 }

@@ -48,4 +48,8 @@ KM4R_EXPORT int32_t KM4R_STDAPI_CALL DllUnregisterServer();
 KM4R_EXPORT int32_t KM4R_STDAPI_CALL DllGetClassObject(const void* clsid, const void* iid,
                                                        void** out);
 KM4R_EXPORT int32_t KM4R_STDAPI_CALL DllCanUnloadNow();
+
+// No host entry point: the bench's way to learn what became of the profile in
+// the last SetProName, PostInitControl or Config (plugin/profile_outcome.h).
+KM4R_EXPORT const char* KM4R_ProfileOutcome();
 }

@@ -40,6 +40,10 @@ struct ModuleState {
   // Shared by the decoder, the screen selection and the display.
   int32_t currentScreenCode = 1;
   bool selectorChangeBusy = false;
+  // What became of the profile in the last entry point that used it:
+  // "saved", "cancelled", "not saved: REASON" after Config, the reason the
+  // file was left alone (or "") after SetProName and PostInitControl.
+  std::string profileOutcome;
   // Display working values kept between cycles.
   double shownAxisValue = 0.0;
   char positionText[32] = {};

@@ -2,6 +2,8 @@
 # Writes dist/KM4R-<version>-windows.zip from the win32 and win64 preset
 # builds, the ones scripts/test.sh tested (built here first when missing):
 #   x86/KM4R.dll   for 32-bit hosts      x64/KM4R.dll   for 64-bit hosts
+#   x86/pendant-bench.exe, x64/pendant-bench.exe (the bench, beside its DLL)
+#   USER_GUIDE.html (made from docs/USER_GUIDE.md by packaging/md2html.cpp)
 #   INSTALL.txt  LICENSE  CHANGELOG.md  SHA256SUMS
 # The DLLs in the zip are stripped copies; the builds keep theirs, and the
 # debug information goes beside them (build/win32/plugin/KM4R.dll.debug,
@@ -16,7 +18,7 @@ declare -A triple=([x86]=i686-w64-mingw32 [x64]=x86_64-w64-mingw32)
 
 for arch in x86 x64; do
   cmake --preset "${preset[$arch]}" >/dev/null
-  cmake --build --preset "${preset[$arch]}" -j2 --target km4r_plugin
+  cmake --build --preset "${preset[$arch]}" -j2 --target km4r_plugin pendant-bench
 done
 
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/win64/CMakeCache.txt)
@@ -34,16 +36,23 @@ for arch in x86 x64; do
   "${triple[$arch]}-objcopy" --only-keep-debug "$dll" "$dll.debug"
   mkdir -p "$stage/$arch"
   "${triple[$arch]}-objcopy" --strip-all --add-gnu-debuglink="$dll.debug" "$dll" "$stage/$arch/KM4R.dll"
+  "${triple[$arch]}-objcopy" --strip-all "build/${preset[$arch]}/bench/pendant-bench.exe" \
+    "$stage/$arch/pendant-bench.exe"
 done
+# The guide as one HTML page, by a small converter of our own.
+c++ -std=c++17 -O1 -o build/package/md2html packaging/md2html.cpp
+build/package/md2html "KM4R pendant plug-in $version: user guide" <docs/USER_GUIDE.md >"$stage/USER_GUIDE.html"
 # Windows text files: CRLF line ends.
 sed "s/@VERSION@/$version/g; s/\$/\r/" packaging/INSTALL.txt >"$stage/INSTALL.txt"
 cp LICENSE CHANGELOG.md "$stage/"
-(cd "$stage" && sha256sum x86/KM4R.dll x64/KM4R.dll INSTALL.txt LICENSE CHANGELOG.md >SHA256SUMS)
+files=(x86/KM4R.dll x64/KM4R.dll x86/pendant-bench.exe x64/pendant-bench.exe USER_GUIDE.html
+  INSTALL.txt LICENSE CHANGELOG.md)
+(cd "$stage" && sha256sum "${files[@]}" >SHA256SUMS)
 
 mkdir -p dist
 zip=$PWD/dist/KM4R-$version-windows.zip
 rm -f "$zip"
-(cd "$stage" && cmake -E tar cf "$zip" --format=zip x86 x64 INSTALL.txt LICENSE CHANGELOG.md SHA256SUMS)
+(cd "$stage" && cmake -E tar cf "$zip" --format=zip x86 x64 USER_GUIDE.html INSTALL.txt LICENSE CHANGELOG.md SHA256SUMS)
 
 cmake -DZIP="$zip" -DVERSION="$version" -DWORK="$PWD/build/package/check" -P tests/package/check_package.cmake
 echo "wrote $zip"

@@ -89,11 +89,11 @@ bool ConfigDialog::OnOk() {
   return true;
 }
 
-void RunConfigDialog(PendantSettings& settings) {
+platform::DialogResult RunConfigDialog(PendantSettings& settings) {
   std::unique_ptr<platform::DialogView> view = platform::CreateDialogView();
-  if (!view) return;
+  if (!view) return platform::DialogResult::Cancel;
   ConfigDialog dialog(settings, *view);
-  dialog.DoModal();
+  return dialog.DoModal();
 }
 
 }  // namespace km4r

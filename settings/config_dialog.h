@@ -36,7 +36,8 @@ class ConfigDialog {
 bool ReadIntegerField(std::string_view text, int32_t& value);
 
 // Runs the dialog modally on the platform's view; on OK the edited values are
-// stored into settings, on Cancel nothing is.
-void RunConfigDialog(PendantSettings& settings);
+// stored into settings, on Cancel nothing is. Cancel also when no view can be
+// made.
+platform::DialogResult RunConfigDialog(PendantSettings& settings);
 
 }  // namespace km4r

@@ -45,6 +45,11 @@ class ProfileStore {
   // otherwise the file is left as it is and the store reads it anew.
   ProfileSaveResult Save();
 
+  // Why the file at the path is left alone (unreadable, not XML, too
+  // large), "" when it was loaded or is missing.
+  const std::string& LoadProblem() const { return keepFile_; }
+  const std::string& path() const { return path_; }
+
  private:
   void Load();
   platform::XmlElement FindKey(const char* section, const char* key);

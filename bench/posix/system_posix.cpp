@@ -1,5 +1,6 @@
 #include <dlfcn.h>
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <system_error>
 
@@ -41,5 +42,12 @@ std::filesystem::path ExecutableDir() {
 }
 
 void UseBinaryStdio() {}
+
+bool StdinIsTerminal() {
+  return isatty(STDIN_FILENO) != 0;
+}
+bool StdoutIsTerminal() {
+  return isatty(STDOUT_FILENO) != 0;
+}
 
 }  // namespace km4r::bench::sys

@@ -1,5 +1,5 @@
-// The commands that need the Linux build: `live` drives a pendant through the
-// hidraw layer and `config` runs the dialog on the terminal.
+// The Windows side of the commands: where the profile lives, and `live`,
+// which needs the Linux build's hidraw layer.
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
@@ -18,13 +18,9 @@ std::string DefaultProfilePath() {
 
 int RunLive(const LiveOptions&, std::ostream&, std::ostream& err) {
   err << "pendant-bench: 'live' is available in the Linux build only; this Windows build runs\n"
-         "scenarios ('run') and the demo ('demo') on the virtual pendant.\n";
-  return 1;
-}
-
-int RunConfig(const std::string&, const std::string&, std::ostream&, std::ostream& err) {
-  err << "pendant-bench: 'config' is available in the Linux build only; on Windows the host\n"
-         "opens the plug-in's dialog itself.\n";
+         "'config' (the plug-in's own dialog), scenarios ('run') and the demo ('demo'). Which\n"
+         "position each knob reports: see \"Which position each knob reports\" in\n"
+         "USER_GUIDE.html.\n";
   return 1;
 }
 

@@ -71,4 +71,11 @@ void UseBinaryStdio() {
   _setmode(_fileno(stderr), _O_BINARY);
 }
 
+bool StdinIsTerminal() {
+  return _isatty(_fileno(stdin)) != 0;
+}
+bool StdoutIsTerminal() {
+  return _isatty(_fileno(stdout)) != 0;
+}
+
 }  // namespace km4r::bench::sys

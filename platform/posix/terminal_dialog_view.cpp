@@ -192,6 +192,11 @@ class TerminalDialogView final : public DialogView {
 
 }  // namespace
 
+void ShowNotice(const char* text) {
+  std::fprintf(stdout, "\n*** %s\n", text);
+  std::fflush(stdout);
+}
+
 std::unique_ptr<DialogView> CreateDialogView() {
   return std::make_unique<TerminalDialogView>(stdin, stdout);
 }

@@ -131,6 +131,14 @@ class Win32DialogView final : public DialogView {
 
 }  // namespace
 
+void ShowNotice(const char* text) {
+  // Owned by the host's window as the dialog is, so it cannot hide behind it.
+  HWND owner = GetActiveWindow();
+  if (owner != nullptr) owner = GetAncestor(owner, GA_ROOT);
+  const std::string caption = ModuleFileTitle();
+  MessageBoxA(owner, text, caption.c_str(), MB_OK | MB_ICONEXCLAMATION | MB_SETFOREGROUND);
+}
+
 std::unique_ptr<DialogView> CreateDialogView() {
   return std::make_unique<Win32DialogView>();
 }

@@ -1,7 +1,8 @@
 cmake_minimum_required(VERSION 3.25)
 # Checks the Windows release zip as a user receives it: unpacks it and checks
 # its file names, each DLL's machine field, exports, imports and version
-# block, that the DLLs carry no debug sections, and SHA256SUMS.
+# block, that the DLLs carry no debug sections, that each bench needs only
+# system DLLs, the user guide, and SHA256SUMS.
 # cmake -DZIP=dist/KM4R-x.y.z-windows.zip -DVERSION=x.y.z -DWORK=DIR -P check_package.cmake
 get_filename_component(WORK ${WORK} ABSOLUTE)
 get_filename_component(name ${ZIP} NAME)
@@ -17,7 +18,8 @@ endif()
 
 file(GLOB_RECURSE files RELATIVE ${WORK} ${WORK}/*)
 list(SORT files)
-set(want CHANGELOG.md INSTALL.txt LICENSE SHA256SUMS x64/KM4R.dll x86/KM4R.dll)
+set(want CHANGELOG.md INSTALL.txt LICENSE SHA256SUMS USER_GUIDE.html x64/KM4R.dll
+    x64/pendant-bench.exe x86/KM4R.dll x86/pendant-bench.exe)
 if(NOT files STREQUAL want)
   message(FATAL_ERROR "package holds\n  ${files}\nexpected\n  ${want}")
 endif()
@@ -39,14 +41,41 @@ foreach(arch x86 x64)
   if(sections MATCHES "\\.debug_")
     message(FATAL_ERROR "${arch}/KM4R.dll is not stripped")
   endif()
+  # The bench runs from the zip alone: system DLLs only, of the DLL's kind.
+  execute_process(COMMAND ${triple_${arch}}-objdump -p ${WORK}/${arch}/pendant-bench.exe
+                  OUTPUT_VARIABLE pe)
+  if(NOT pe MATCHES "file format pei-${machine_${arch}}")
+    message(FATAL_ERROR "${arch}/pendant-bench.exe is not ${machine_${arch}}")
+  endif()
+  string(REGEX MATCHALL "DLL Name: [^\n]+" imports "${pe}")
+  foreach(import IN LISTS imports)
+    string(TOLOWER "${import}" import)
+    if(NOT import MATCHES "^dll name: (kernel32|user32|ole32|oleaut32|msvcrt|advapi32|gdi32|shell32)\\.dll$")
+      message(FATAL_ERROR "${arch}/pendant-bench.exe imports a non-system DLL: ${import}")
+    endif()
+  endforeach()
 endforeach()
+
+# The guide, whole: every section the Markdown has, and no Markdown left.
+file(READ ${WORK}/USER_GUIDE.html guide)
+foreach(want "<h2 id=\"installing-on-windows\">" "<h2 id=\"which-position-each-knob-reports\">"
+             "<h2 id=\"the-settings\">" "<h2 id=\"troubleshooting\">" "VID_04D8&amp;PID_FCE7"
+             "Esc closes without changes")
+  string(FIND "${guide}" "${want}" at)
+  if(at EQUAL -1)
+    message(FATAL_ERROR "USER_GUIDE.html lacks ${want}")
+  endif()
+endforeach()
+if(guide MATCHES "\\|---|```|\\*\\*")
+  message(FATAL_ERROR "USER_GUIDE.html holds Markdown that was not converted")
+endif()
 
 file(READ ${WORK}/LICENSE license)
 if(NOT license MATCHES "^MIT License")
   message(FATAL_ERROR "LICENSE is not the MIT licence")
 endif()
 file(READ ${WORK}/INSTALL.txt install)
-foreach(want "x86\\KM4R.dll" "x64\\KM4R.dll" "${VERSION}")
+foreach(want "x86\\KM4R.dll" "x64\\KM4R.dll" "${VERSION}" "USER_GUIDE.html" "pendant-bench.exe")
   string(FIND "${install}" "${want}" at)
   if(at EQUAL -1)
     message(FATAL_ERROR "INSTALL.txt does not mention ${want}")
@@ -55,8 +84,8 @@ endforeach()
 
 file(STRINGS ${WORK}/SHA256SUMS sums)
 list(LENGTH sums count)
-if(NOT count EQUAL 5)
-  message(FATAL_ERROR "SHA256SUMS has ${count} lines, expected 5")
+if(NOT count EQUAL 8)
+  message(FATAL_ERROR "SHA256SUMS has ${count} lines, expected 8")
 endif()
 foreach(line IN LISTS sums)
   if(NOT line MATCHES "^([0-9a-f]+)  (.+)$")

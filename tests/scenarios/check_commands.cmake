@@ -41,24 +41,63 @@ if(MODE STREQUAL "errors")
          ARGS run --plugin ${MODULE} ${dir}/a-directory.scn)
   expect(1 "big.scn:0: cannot read the file: larger than 1048576 bytes"
          ARGS run --plugin ${MODULE} ${dir}/big.scn)
+  # A byte-order mark, as Windows editors write it, is no command.
+  string(ASCII 239 187 191 bom)
+  file(WRITE ${dir}/bom.scn "${bom}start\nstop\n")
+  expect(0 "^name \"KM4R Pendant" ARGS run --plugin ${MODULE} ${dir}/bom.scn)
+  # Without start the plug-in never runs: no empty trace passes for a run.
+  file(WRITE ${dir}/no-start.scn "profile StepSize1 3\ncycle 40\nshow display\n")
+  expect(2 "no-start.scn:0: no 'start' \\(or 'config'\\): the plug-in would never run"
+         ARGS run --plugin ${MODULE} ${dir}/no-start.scn)
+  expect(2 "--force goes with --record FILE" ARGS live --plugin ${MODULE} --force)
+  # Every scenario command is listed once.
+  execute_process(COMMAND ${EMULATOR} ${BENCH} run --help OUTPUT_VARIABLE help)
+  foreach(command "tick \\[N\\]" "machine follow-step-size" "profile KEY")
+    string(REGEX MATCHALL "\n  ${command}" seen "${help}")
+    list(LENGTH seen n)
+    if(NOT n EQUAL 1)
+      message(SEND_ERROR "run --help lists '${command}' ${n} times:\n${help}")
+    endif()
+  endforeach()
+  # `config` says what became of the edits, in the plug-in's own words.
+  file(WRITE ${dir}/garbage.xml "<profile><unclosed>")
+  file(WRITE ${dir}/a-file "")
+  set(config config --plugin ${REAL_MODULE} --profile)
+  expect(1 "not saved: profile .*garbage.xml is not well-formed XML\n$"
+         ARGS ${config} ${dir}/garbage.xml)
+  file(READ ${dir}/garbage.xml kept)
+  if(NOT kept STREQUAL "<profile><unclosed>")
+    message(SEND_ERROR "config changed a damaged profile: ${kept}")
+  endif()
+  expect(2 "a-directory.scn is a directory; --profile takes the profile file"
+         ARGS ${config} ${dir}/a-directory.scn)
   if(NOT EMULATOR)
     expect(1 "/dev/zero:0: cannot read the file: not a regular file" ARGS run --plugin ${MODULE} /dev/zero)
-    # `config` says what became of the edits.
-    file(WRITE ${dir}/garbage.xml "<profile><unclosed>")
-    file(WRITE ${dir}/a-file "")
-    set(config config --plugin ${REAL_MODULE} --profile)
     # An empty argument would not survive a list: this row runs on its own.
     execute_process(COMMAND ${BENCH} config --plugin ${REAL_MODULE} --profile ""
                     ERROR_VARIABLE err RESULT_VARIABLE got)
     if(NOT got EQUAL 2 OR NOT err MATCHES "--profile needs a value, got an empty one")
       message(SEND_ERROR "config --profile \"\": exit ${got}\n${err}")
     endif()
-    expect(2 "a-directory.scn is a directory; --profile takes the profile file"
-           ARGS ${config} ${dir}/a-directory.scn)
-    expect(1 "not saved: .*garbage.xml" ARGS ${config} ${dir}/garbage.xml)
     expect(1 "not saved: cannot create the directory .*a-file" ARGS ${config} ${dir}/a-file/p.xml)
     expect(0 "cancelled: no setting changed in .*new.xml" ARGS ${config} ${dir}/new.xml INPUT "c\n")
     expect(0 "\nsaved .*new.xml\n" ARGS ${config} ${dir}/new.xml INPUT "4 250\no\n")
+    # Cancel on a value the plug-in corrects on load is still a cancel.
+    file(WRITE ${dir}/odd.xml "<profile><Quorvix_KM4R_Pendant><AutoChangeSens>42</AutoChangeSens></Quorvix_KM4R_Pendant></profile>")
+    expect(0 "cancelled: no setting changed in .*odd.xml" ARGS ${config} ${dir}/odd.xml INPUT "c\n")
+    # An edit the plug-in cannot write: its message, then the bench's.
+    expect(1 "not saved: cannot create a file in /proc/self: "
+           ARGS ${config} /proc/self/km4r-profile.xml INPUT "4 250\no\n")
+    # A recording never replaces a file, unless told to.
+    file(WRITE ${dir}/kept.scn "start\n")
+    expect(1 "kept.scn exists; choose another file, or give --force to replace it"
+           ARGS live --plugin ${MODULE} --sysfs ${dir} --record ${dir}/kept.scn)
+    # Nor is it made before the plug-in loads.
+    expect(1 "nosuch.so" ARGS live --plugin ${dir}/nosuch.so --sysfs ${dir} --record ${dir}/fresh.scn)
+    file(READ ${dir}/kept.scn kept)
+    if(NOT kept STREQUAL "start\n" OR EXISTS ${dir}/fresh.scn)
+      message(SEND_ERROR "a refused recording touched a file: kept.scn holds '${kept}'")
+    endif()
     expect(1 "cannot write .*a-file/x.scn: " ARGS live --plugin ${MODULE} --sysfs ${dir}
                                                   --record ${dir}/a-file/x.scn)
     file(READ ${dir}/new.xml saved)
@@ -101,8 +140,8 @@ elseif(MODE STREQUAL "no-display")
     message(FATAL_ERROR "exit ${rc}\nstdout:\n${out}\nstderr:\n${err}")
   endif()
 elseif(MODE STREQUAL "linux-only")
-  # The Windows build says so instead of half-running these commands.
-  foreach(command live config)
+  # The Windows build says so instead of half-running this command.
+  foreach(command live)
     execute_process(COMMAND ${EMULATOR} ${BENCH} ${command} OUTPUT_VARIABLE out ERROR_VARIABLE err
                     RESULT_VARIABLE rc)
     if(NOT rc EQUAL 1 OR NOT out STREQUAL "" OR NOT err MATCHES "'${command}' is available in the Linux build only")

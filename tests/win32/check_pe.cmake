@@ -5,7 +5,7 @@ cmake_minimum_required(VERSION 3.25)
 #   version block: FileVersion and ProductVersion (VERSION when given),
 #   FileDescription and ProductName;
 #   machine field: MACHINE (i386 or x86-64) when given.
-# cmake -DOBJDUMP=... -DMODULE=KM4R.dll [-DEXTRA=name;...] [-DVERSION=x.y.z]
+# cmake -DOBJDUMP=... -DMODULE=KM4R.dll [-DEXTRA=name,...] [-DVERSION=x.y.z]
 #       [-DMACHINE=i386|x86-64] -P check_pe.cmake
 get_filename_component(name ${MODULE} NAME)
 if(NOT name STREQUAL "KM4R.dll")
@@ -33,6 +33,9 @@ foreach(line IN LISTS lines)
   endif()
 endforeach()
 
+# EXTRA may list several names separated by commas (a list would not survive
+# the test's command line).
+string(REPLACE "," ";" EXTRA "${EXTRA}")
 include(${CMAKE_CURRENT_LIST_DIR}/../support/expected_exports.cmake)
 set(expected ${expected_exports} ${EXTRA})
 list(SORT expected)
@@ -89,5 +92,11 @@ if(VERSION)
   endforeach()
 endif()
 
+# The description names the kind, so that the two DLLs can be told apart.
+if(MACHINE STREQUAL "i386" AND NOT value_FileDescription MATCHES "\\(32-bit\\)$")
+  message(FATAL_ERROR "${MODULE}: FileDescription '${value_FileDescription}' lacks (32-bit)")
+elseif(MACHINE STREQUAL "x86-64" AND NOT value_FileDescription MATCHES "\\(64-bit\\)$")
+  message(FATAL_ERROR "${MODULE}: FileDescription '${value_FileDescription}' lacks (64-bit)")
+endif()
 message(STATUS "${MODULE}: version ${value_FileVersion} (${value_FileDescription}); machine ${MACHINE}")
 message(STATUS "${MODULE}: exports OK (${exports}); imports OK (${imports})")

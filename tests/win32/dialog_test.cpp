@@ -67,7 +67,7 @@ bool WaitGone(HWND w, DWORD ms) {
 }
 
 std::string TextOf(HWND w) {
-  char text[256] = {};
+  char text[1024] = {};
   GetWindowTextA(w, text, sizeof text);
   return text;
 }
@@ -246,6 +246,66 @@ INSTANTIATE_TEST_SUITE_P(
                    {{Act::Type, kStepJogRate, "250"}, {Act::CancelCommand}},
                    kUnchanged}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// A profile the module cannot use: the dialog still opens, the OK'd edit is
+// not written over the file, and a message box says what, where and that the
+// file was left alone; the bench's export reports the same.
+TEST(ConfigNotice, DamagedProfileIsReportedAndLeftUntouched) {
+  HMODULE dll = LoadLibraryA(ModulePath().c_str());
+  ASSERT_NE(dll, nullptr) << ModulePath();
+  auto setProName = reinterpret_cast<const char* (*)(platform::HostStringParam)>(
+      reinterpret_cast<void*>(GetProcAddress(dll, "SetProName")));
+  auto config =
+      reinterpret_cast<void (*)()>(reinterpret_cast<void*>(GetProcAddress(dll, "Config")));
+  auto outcome = reinterpret_cast<const char* (*)()>(
+      reinterpret_cast<void*>(GetProcAddress(dll, "KM4R_ProfileOutcome")));
+  ASSERT_NE(setProName, nullptr);
+  ASSERT_NE(config, nullptr);
+  ASSERT_NE(outcome, nullptr);
+  char temp[MAX_PATH];
+  GetTempPathA(sizeof temp, temp);
+  const std::string profile = std::string(temp) + "km4r_dialog_damaged_profile.xml";
+  const std::string damaged = "<profile><Quorvix_KM4R_Pendant><StepJogRate>40</StepJogRate>";
+  {
+    std::ofstream f(profile, std::ios::binary | std::ios::trunc);
+    f << damaged;
+  }
+  setProName(platform::HostStringArgument(profile.c_str()));
+  const std::string reason = "profile " + profile + " is not well-formed XML";
+  EXPECT_EQ(std::string(outcome()), reason);
+
+  std::vector<std::string> errors;
+  std::string shown;
+  std::thread user([&] {
+    HWND dlg = WaitForDialog("01", nullptr, kWaitMs);
+    if (dlg == nullptr) {
+      errors.push_back("the dialog did not appear");
+      return;
+    }
+    SendDlgItemMessageA(dlg, kStepJogRate, WM_SETTEXT, 0, reinterpret_cast<LPARAM>("250"));
+    PostMessageA(dlg, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    if (!WaitGone(dlg, kWaitMs)) errors.push_back("the dialog stayed open");
+    HWND box = WaitForDialog(nullptr, nullptr, kWaitMs);
+    if (box == nullptr) {
+      errors.push_back("no message box");
+      return;
+    }
+    shown = TextOf(GetDlgItem(box, 0xFFFF));
+    PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    if (!WaitGone(box, kWaitMs)) errors.push_back("the message box stayed");
+  });
+  config();
+  user.join();
+  for (const std::string& e : errors) ADD_FAILURE() << e;
+  EXPECT_NE(shown.find("were not saved"), std::string::npos) << shown;
+  EXPECT_NE(shown.find(reason), std::string::npos) << shown;
+  EXPECT_NE(shown.find("Profile: " + profile), std::string::npos) << shown;
+  EXPECT_NE(shown.find("left untouched"), std::string::npos) << shown;
+  EXPECT_EQ(std::string(outcome()), "not saved: " + reason);
+  EXPECT_EQ(Slurp(profile), damaged);
+  DeleteFileA(profile.c_str());
+  FreeLibrary(dll);
+}
 
 // The host's active window owns the dialog and is disabled while it runs; a
 // Config that reaches the module from inside the dialog's message loop (a
