@@ -81,7 +81,7 @@ class Demo {
   int Play(const std::string& profile, std::ostream& err) {
     bus_->Reset();
     bus_->SetClock(&clock_);
-    pendant_ = bus_->AddDevice("/dev/hidraw-virtual0", PendantVendorId, PendantProductId);
+    pendant_ = bus_->AddDevice("/dev/hidraw-virtual0", kPendantVendorId, kPendantProductId);
     SetUpDemoMachine(host_.state(), host_.machine());
     const std::string name = host_.Start(profile);
     const std::string problem = host_.Problem();

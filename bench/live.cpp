@@ -228,7 +228,7 @@ class Live {
     if (node.empty()) {
       recorder_.Line("pendant absent");
     } else if (bus_ != nullptr) {
-      pendant_ = bus_->AddDevice(kVirtualPendantPath, PendantVendorId, PendantProductId);
+      pendant_ = bus_->AddDevice(kVirtualPendantPath, kPendantVendorId, kPendantProductId);
     }
     recorder_.Line("start");
     out_ << "pendant-bench live: " << host_.Start(profile) << "\nprofile " << profile << '\n';
@@ -308,7 +308,7 @@ class Live {
     recorder_.Event("plug", tick_);
     if (bus_ == nullptr) return readable;
     if (pendant_ < 0) {
-      pendant_ = bus_->AddDevice(kVirtualPendantPath, PendantVendorId, PendantProductId);
+      pendant_ = bus_->AddDevice(kVirtualPendantPath, kPendantVendorId, kPendantProductId);
       bus_->Unplug(pendant_, false);
     }
     bus_->Plug(pendant_, true);

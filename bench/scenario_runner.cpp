@@ -51,7 +51,7 @@ class Runner {
       bus_->Reset();
       bus_->SetClock(&clock_);
       if (!absent)
-        pendant_ = bus_->AddDevice(kVirtualPendantPath, PendantVendorId, PendantProductId);
+        pendant_ = bus_->AddDevice(kVirtualPendantPath, kPendantVendorId, kPendantProductId);
     } else if (!absent) {
       return Fail(0, "plug-in module " + modulePath +
                          " has no virtual pendant (KM4R_VirtualBus); use the bench build");
@@ -120,7 +120,7 @@ class Runner {
       case CommandKind::Plug:
         if (NeedBus(c) == nullptr) return false;
         if (pendant_ < 0) {
-          pendant_ = bus_->AddDevice(kVirtualPendantPath, PendantVendorId, PendantProductId);
+          pendant_ = bus_->AddDevice(kVirtualPendantPath, kPendantVendorId, kPendantProductId);
           Arrive(pendant_);
         } else {
           bus_->Plug(pendant_, true);

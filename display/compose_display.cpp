@@ -87,7 +87,7 @@ struct Composer {
 
   void AxisScreen() {
     PutSpaces(line1, kLineWidth);
-    const char letter = display::AxisLetter(w.axisIndex);
+    const char letter = host::AxisLetter(w.axisIndex)[0];
     if (letter != '\0') {
       FetchAxis(w.axisIndex);
       line1[0] = static_cast<uint8_t>(letter);
@@ -131,7 +131,7 @@ struct Composer {
     const int32_t axis = w.axisIndex;
     if (axis >= 0 && axis <= 3) {
       FetchAxis(axis);
-      line1[6] = static_cast<uint8_t>(display::AxisLetter(axis));
+      line1[6] = static_cast<uint8_t>(host::AxisLetter(axis)[0]);
       const bool nonZero = std::fabs(m.shownAxisValue) >= kZeroTolerance;
       line1[7] = nonZero && firstHalf ? '?' : ' ';
     }

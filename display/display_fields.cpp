@@ -53,9 +53,4 @@ void FormatPositionText(char* text, std::size_t capacity, double value, int digi
   text[len] = '\0';
 }
 
-char AxisLetter(int32_t axisIndex) {
-  static constexpr char kLetters[] = "XYZABC";
-  return axisIndex >= 0 && axisIndex <= 5 ? kLetters[axisIndex] : '\0';
-}
-
 }  // namespace km4r::display

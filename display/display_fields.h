@@ -37,7 +37,4 @@ bool FirstBlinkHalf(int32_t displayCycle);
 // fit is dropped; the display only ever shows the first eight characters.
 void FormatPositionText(char* text, std::size_t capacity, double value, int digits);
 
-// Axis letter for 0..5, 0 otherwise.
-char AxisLetter(int32_t axisIndex);
-
 }  // namespace km4r::display

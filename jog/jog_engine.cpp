@@ -13,11 +13,6 @@ namespace km4r {
 
 namespace jog {
 
-const char* AxisLetter(int axis) {
-  static constexpr const char* kLetters[host::kAxisCount] = {"X", "Y", "Z", "A", "B", "C"};
-  return IsValidAxis(axis) ? kLetters[axis] : "";
-}
-
 bool IsValidAxis(int axis) {
   return axis >= 0 && axis < host::kAxisCount;
 }

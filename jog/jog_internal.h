@@ -23,7 +23,6 @@ inline constexpr int32_t kReversalPauseCycles = 8;
 inline constexpr int32_t kWheelIdleCycles = 8;
 
 // Letter of an axis index 0..5 ("X" .. "C"); "" for anything else.
-const char* AxisLetter(int axis);
 bool IsValidAxis(int axis);
 
 // Count per report at which step jogging turns into a continuous jog (0: never).

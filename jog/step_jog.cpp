@@ -24,7 +24,7 @@ bool BelowMoveLimit() {
 void SendReleaseMove(const PendantWindow& w, double distance) {
   char text[kMoveTextSize];
   const int rate = Module().settings.StepJogRate;
-  const char* letter = AxisLetter(w.axisIndex);
+  const char* letter = host::AxisLetter(w.axisIndex);
   if (rate != 0) {
     std::snprintf(text, sizeof text, "G91G1 F%d %s %.4f", rate, letter, distance);
   } else {
@@ -65,7 +65,7 @@ void PlainMove(PendantWindow& w, int direction, int count) {
     return;
   }
   const double distance = signedCount * host::StepIncrement(host::HostBlocks());
-  const char* letter = AxisLetter(w.axisIndex);
+  const char* letter = host::AxisLetter(w.axisIndex);
   char text[kMoveTextSize];
   if (settings.StepJogRate != 0) {
     std::snprintf(text, sizeof text, "G91G1 F%d %s %.4f", settings.StepJogRate, letter, distance);

@@ -43,7 +43,7 @@ void OpenReportHandles(PendantWindow& w) {
 bool IsPendantHandle(platform::Handle h) {
   platform::HidAttributes attributes;
   return h != kInvalidHandle && Hid().GetAttributes(h, &attributes) &&
-         attributes.vendorId == PendantVendorId && attributes.productId == PendantProductId;
+         attributes.vendorId == kPendantVendorId && attributes.productId == kPendantProductId;
 }
 
 bool AnyReportHandle(const PendantWindow& w) {

@@ -12,8 +12,8 @@
 
 namespace km4r {
 
-inline constexpr uint16_t PendantVendorId = 0x04D8;
-inline constexpr uint16_t PendantProductId = 0xFCE7;
+inline constexpr uint16_t kPendantVendorId = 0x04D8;
+inline constexpr uint16_t kPendantProductId = 0xFCE7;
 inline constexpr uint32_t kCycleTimerId = 1;
 inline constexpr uint32_t kCyclePeriodMs = 25;
 inline constexpr uint32_t kReadWaitMs = 5;

@@ -37,6 +37,12 @@ struct Blocks {
 
 inline constexpr int kAxisCount = 6;
 
+// The host's name of axis 0 to 5, "X" to "C"; "" for any other index.
+constexpr const char* AxisLetter(int axis) {
+  constexpr const char* kLetters[kAxisCount] = {"X", "Y", "Z", "A", "B", "C"};
+  return axis >= 0 && axis < kAxisCount ? kLetters[axis] : "";
+}
+
 // Byte offsets into the blocks.
 namespace offset {
 inline constexpr std::size_t kMotionQueueIn = 163840;   // A, int32

@@ -308,7 +308,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     clock.Advance(ms);
     hostWindow.Advance(ms);
   };
-  const int pendant = bus->AddDevice(kPendantPath, km4r::PendantVendorId, km4r::PendantProductId);
+  const int pendant = bus->AddDevice(kPendantPath, km4r::kPendantVendorId, km4r::kPendantProductId);
   int other = -1;
   std::memset(g_dro, 0, sizeof g_dro);
   std::memset(g_led, 0, sizeof g_led);

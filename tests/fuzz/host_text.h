@@ -57,7 +57,7 @@ inline bool Fixed4(const char*& p, double* value) {
   return true;
 }
 
-inline bool AxisLetter(const char*& p, char* letter) {
+inline bool ParseAxisLetter(const char*& p, char* letter) {
   if (*p == '\0' || std::strchr("XYZABC", *p) == nullptr) return false;
   *letter = *p++;
   return true;
@@ -94,7 +94,7 @@ inline bool ParseHostCode(const char* text, MoveText* move) {
     if (!Eat(p, " ")) return false;
   }
   // "%s %.4f"
-  return AxisLetter(p, &move->axis) && Eat(p, " ") && Fixed4(p, &move->distance) && *p == '\0';
+  return ParseAxisLetter(p, &move->axis) && Eat(p, " ") && Fixed4(p, &move->distance) && *p == '\0';
 }
 
 // Buttons the plug-in presses: screens, back screen, alternate jog, the jog

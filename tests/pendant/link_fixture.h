@@ -71,7 +71,7 @@ class LinkTest : public ::testing::Test {
   }
 
   int AddPendant(const char* path = kPendantPath) {
-    return bus->AddDevice(path, PendantVendorId, PendantProductId);
+    return bus->AddDevice(path, kPendantVendorId, kPendantProductId);
   }
   PendantWindow& Open() {
     window = std::make_unique<PendantWindow>();

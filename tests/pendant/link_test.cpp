@@ -161,7 +161,7 @@ TEST_F(LinkTest, PendantArrivingAfterStartIsDiscovered) {
   EXPECT_EQ(w.connected, 0);
   EXPECT_EQ(w.readHandle, kInvalidHandle);
   EXPECT_EQ(w.writeHandle, kInvalidHandle);
-  const int id = bus->ArriveDevice(kPendantPath, PendantVendorId, PendantProductId, true);
+  const int id = bus->ArriveDevice(kPendantPath, kPendantVendorId, kPendantProductId, true);
   EXPECT_EQ(w.connected, 1);
   EXPECT_EQ(w.devicePath, kPendantPath);
   EXPECT_EQ(bus->OpenHandles(id), 3u);
@@ -178,7 +178,7 @@ TEST_F(LinkTest, PendantReturningUnderNewPathIsFoundAgain) {
   PendantWindow& w = Open();
   bus->Unplug(first, true);
   ASSERT_EQ(w.connected, 0);
-  const int second = bus->ArriveDevice("/dev/p-new", PendantVendorId, PendantProductId, true);
+  const int second = bus->ArriveDevice("/dev/p-new", kPendantVendorId, kPendantProductId, true);
   EXPECT_EQ(w.connected, 1);
   EXPECT_EQ(w.devicePath, "/dev/p-new");
   EXPECT_EQ(bus->OpenHandles(first), 0u);  // the old query handle went too
@@ -207,7 +207,7 @@ TEST_F(LinkTest, StrangerOnThePendantsPathIsNotThePendant) {
     EXPECT_EQ(bus->ReadsStarted(keyboard), 0u);
     EXPECT_TRUE(host.calls.empty());
     const int back =
-        bus->ArriveDevice("/dev/virtual/hid-pendant1", PendantVendorId, PendantProductId, true);
+        bus->ArriveDevice("/dev/virtual/hid-pendant1", kPendantVendorId, kPendantProductId, true);
     EXPECT_EQ(w.connected, 1);
     EXPECT_EQ(bus->OpenHandles(back), 3u);
     EXPECT_EQ(bus->OpenHandles(keyboard), 0u);
@@ -301,7 +301,7 @@ TEST(LinkLifetime, EntryPointsDriveTheCycle) {
   TestHostWindow hostWindow;
   auto* bus = KM4R_VirtualBus();
   bus->Reset();
-  const int id = bus->AddDevice(kPendantPath, PendantVendorId, PendantProductId);
+  const int id = bus->AddDevice(kPendantPath, kPendantVendorId, kPendantProductId);
   host.window = hostWindow.Handle();
   auto b = host.Blocks();
   ASSERT_TRUE(InitControl(b.a, b.b, b.c, b.d));

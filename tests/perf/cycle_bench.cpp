@@ -93,7 +93,7 @@ void ReportCycle(benchmark::State& state) {
   bus->Reset();
   bus->SetClock(&clock);
   const int id =
-      bus->AddDevice("/dev/virtual/hid-perf", km4r::PendantVendorId, km4r::PendantProductId);
+      bus->AddDevice("/dev/virtual/hid-perf", km4r::kPendantVendorId, km4r::kPendantProductId);
   auto w = std::make_unique<PendantWindow>();
   w->OpenPendant();
 

@@ -152,7 +152,7 @@ TEST(Lifecycle, GoingEndsTheRunningJog) {
     auto* bus = KM4R_VirtualBus();
     bus->Reset();
     const int pendant =
-        bus->AddDevice("/dev/virtual/hid-pendant0", PendantVendorId, PendantProductId);
+        bus->AddDevice("/dev/virtual/hid-pendant0", kPendantVendorId, kPendantProductId);
     host.led[host::code::kLedJogEnabled] = true;
     host.led[host::code::kLedAltJog] = true;
     host.Set(host.blockC, host::offset::kAxisVelocityLimit, int32_t{1000});
@@ -295,7 +295,7 @@ TEST(OutOfOrder, CallsNeverCrash) {
     auto* bus = KM4R_VirtualBus();
     bus->Reset();
     const int pendant =
-        bus->AddDevice("/dev/virtual/hid-pendant0", PendantVendorId, PendantProductId);
+        bus->AddDevice("/dev/virtual/hid-pendant0", kPendantVendorId, kPendantProductId);
     c.run(host, window);
     // Whatever the sequence, the stop leaves no device handle open.
     ::StopPlug();
@@ -387,7 +387,7 @@ TEST(Reentry, EntryPointsFromInsideCallbacks) {
       auto* bus = KM4R_VirtualBus();
       bus->Reset();
       reentry::pendant =
-          bus->AddDevice("/dev/virtual/hid-pendant0", PendantVendorId, PendantProductId);
+          bus->AddDevice("/dev/virtual/hid-pendant0", kPendantVendorId, kPendantProductId);
       reentry::host = &host;
       reentry::window = &window;
       reentry::calls.clear();

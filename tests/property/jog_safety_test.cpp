@@ -221,7 +221,7 @@ class Session {
     loop_ = std::make_unique<platform::MessageLoop>(clock_);
     bus_->Reset();
     bus_->SetClock(&clock_);
-    id_ = bus_->AddDevice(kPath, PendantVendorId, PendantProductId);
+    id_ = bus_->AddDevice(kPath, kPendantVendorId, kPendantProductId);
     g_session = this;
     SetDoButton(OnDoButton);
     SetSetDRO(OnSetDro);

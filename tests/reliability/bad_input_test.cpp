@@ -51,7 +51,7 @@ class Running : public ::testing::Test {
     bus->Reset();
     // Read timing runs on a clock kept in step with the host window's.
     bus->SetClock(&clock);
-    id = bus->AddDevice(kPath, PendantVendorId, PendantProductId);
+    id = bus->AddDevice(kPath, kPendantVendorId, kPendantProductId);
     host.window = window.Handle();
     host.led[host::code::kLedJogEnabled] = true;
     host.Set(host.blockC, host::offset::kStepIncrement, 0.001);
@@ -244,7 +244,7 @@ TEST(Lifetime, RunsTwiceInOneProcess) {
   TestHostWindow window;
   auto* bus = KM4R_VirtualBus();
   bus->Reset();
-  const int id = bus->AddDevice(kPath, PendantVendorId, PendantProductId);
+  const int id = bus->AddDevice(kPath, kPendantVendorId, kPendantProductId);
   host.window = window.Handle();
   const host::Blocks b = host.Blocks();
   for (int round = 0; round < 2; ++round) {

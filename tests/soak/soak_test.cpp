@@ -134,7 +134,7 @@ class Soak {
   Soak() : bus_(KM4R_VirtualBus()) {
     bus_->Reset();
     bus_->SetClock(&clock_);
-    id_ = bus_->AddDevice(kPath, PendantVendorId, PendantProductId);
+    id_ = bus_->AddDevice(kPath, kPendantVendorId, kPendantProductId);
     g_host = &host_;
     SetDoButton(OnDoButton);
     SetSetDRO(OnSetDro);
