@@ -392,6 +392,8 @@ TEST_F(ProfileStoreTest, RealisticProfileOutsidePendantSectionIsUnchanged) {
       EXPECT_EQ(store.GetInt("Section3", "Key2", 0), 23);
       store.SetInt(kSection, "StepSize1", 1);
       store.SetInt(kSection, "CAmode", 1);
+      const ProfileSaveResult saved = store.Save();
+      EXPECT_EQ(saved.outcome, ProfileSaveResult::Saved) << saved.Describe();
     }
     std::string saved = ReadFile(path_);
     ExpectOnlyPendantSectionChanged(original, saved);
