@@ -72,6 +72,9 @@ struct FileFaults {
   bool noRecovery = false;        // no recovery copy can be made anywhere
   bool diskFull = false;          // every write runs out of space
   bool profileDiskFull = false;   // the profile's own disk cannot grow it
+  // AfterTemp: the temporary file is written, the swap not made. MidInPlace:
+  // a shorter text written over the profile but not cut to length (a longer
+  // one half written).
   enum Kill { NoKill, AfterTemp, MidInPlace } kill = NoKill;
   int sharingViolations = 0;    // the swap meets a file held open this many times (Windows)
   unsigned long swapError = 0;  // the swap fails once with this error, as documented (Windows)

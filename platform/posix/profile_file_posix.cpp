@@ -251,7 +251,8 @@ bool WriteOver(const std::string& target, std::size_t old, const std::string& by
     return false;
   }
   if (Faults.kill == FileFaults::MidInPlace) {
-    (void)!::pwrite(fd, bytes.data(), bytes.size() / 2, 0);
+    // Between the write and the truncation, or halfway through a longer text.
+    (void)!::pwrite(fd, bytes.data(), bytes.size() < old ? bytes.size() : bytes.size() / 2, 0);
     ::close(fd);
     *killed = true;
     *reason = "killed while writing " + target;

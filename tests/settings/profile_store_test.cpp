@@ -19,6 +19,7 @@
 #include <unistd.h>
 #endif
 
+#include "platform/profile_file.h"
 #include "tests/settings/profile_generator.h"
 #include "tests/settings/test_files.h"
 
@@ -668,6 +669,167 @@ TEST_P(ProfileFileTest, SavesOnlyWhatReadsBackAndKeepsTheFile) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, ProfileFileTest, ::testing::ValuesIn(kFileCases),
+                         [](const auto& info) {
+                           std::string n;
+                           for (const char* p = info.param.name; *p != '\0'; ++p)
+                             n += std::isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
+                           return n;
+                         });
+
+// Every way a save can be cut short or refused, made at the file layer's
+// seam. Each row loads the profile below (StepSize1 4000), sets StepSize1 to
+// value (0: sets nothing) and saves under the faults; then a second store,
+// without faults, loads and saves it again. The profile must never end up
+// unparseable, emptied or silently reverted, and no copy may stay behind.
+using platform::FileFaults;
+using Outcome = ProfileSaveResult::Outcome;
+
+const std::string kBefore =
+    "<?xml version=\"1.0\"?>\r\n<!-- host -->\n<profile>\n  <Quorvix_KM4R_Pendant>"
+    "<StepSize1>4000</StepSize1></Quorvix_KM4R_Pendant>\n  <H a=\"1\">host</H>\n</profile>\n"
+    "<!-- end -->\n\n";
+
+struct InterruptCase {
+  const char* name;
+  FileFaults faults;
+  int32_t value;
+  Outcome outcome;                            // of the first save
+  enum File { Before, After, Damaged } file;  // after the first save
+  Outcome next;                               // of the second store's save
+  int32_t nextRead;                           // StepSize1 as the second store reads it
+  bool windowsOnly;
+};
+
+FileFaults Faults(void (*set)(FileFaults&)) {
+  FileFaults f;
+  set(f);
+  return f;
+}
+
+const InterruptCase kInterruptCases[] = {
+    {"nothing changed: nothing written", Faults([](FileFaults& f) { f.diskFull = true; }), 0,
+     Outcome::Unchanged, InterruptCase::Before, Outcome::Unchanged, 4000, false},
+    {"the same value written: nothing written", Faults([](FileFaults& f) { f.diskFull = true; }),
+     4000, Outcome::Unchanged, InterruptCase::Before, Outcome::Unchanged, 4000, false},
+    {"changed", {}, 3, Outcome::Saved, InterruptCase::After, Outcome::Unchanged, 3, false},
+    {"changed, in place", Faults([](FileFaults& f) { f.noTempBeside = true; }), 3, Outcome::Saved,
+     InterruptCase::After, Outcome::Unchanged, 3, false},
+    {"in place, recovery copy in the user's folder", Faults([](FileFaults& f) {
+       f.noTempBeside = true;
+       f.noRecoveryBeside = true;
+     }),
+     3, Outcome::Saved, InterruptCase::After, Outcome::Unchanged, 3, false},
+    {"in place without any recovery copy: not saved", Faults([](FileFaults& f) {
+       f.noTempBeside = true;
+       f.noRecovery = true;
+     }),
+     3, Outcome::NotSaved, InterruptCase::Before, Outcome::Unchanged, 4000, false},
+    {"disk full", Faults([](FileFaults& f) { f.diskFull = true; }), 3, Outcome::NotSaved,
+     InterruptCase::Before, Outcome::Unchanged, 4000, false},
+    {"disk full, in place", Faults([](FileFaults& f) {
+       f.noTempBeside = true;
+       f.profileDiskFull = true;
+     }),
+     123456, Outcome::NotSaved, InterruptCase::Before, Outcome::Unchanged, 4000, false},
+    {"killed before the swap", Faults([](FileFaults& f) { f.kill = FileFaults::AfterTemp; }), 3,
+     Outcome::NotSaved, InterruptCase::Before, Outcome::Unchanged, 4000, false},
+    {"killed writing in place", Faults([](FileFaults& f) {
+       f.noTempBeside = true;
+       f.kill = FileFaults::MidInPlace;
+     }),
+     3, Outcome::NotSaved, InterruptCase::Damaged, Outcome::Restored, 4000, false},
+    {"killed writing in place, copy in the user's folder", Faults([](FileFaults& f) {
+       f.noTempBeside = true;
+       f.noRecoveryBeside = true;
+       f.kill = FileFaults::MidInPlace;
+     }),
+     3, Outcome::NotSaved, InterruptCase::Damaged, Outcome::Restored, 4000, false},
+    {"swap leaves the profile gone (1176)", Faults([](FileFaults& f) { f.swapError = 1176; }), 3,
+     Outcome::Saved, InterruptCase::After, Outcome::Unchanged, 3, true},
+    {"swap moves the profile aside (1177)", Faults([](FileFaults& f) { f.swapError = 1177; }), 3,
+     Outcome::Saved, InterruptCase::After, Outcome::Unchanged, 3, true},
+    {"new file held open briefly", Faults([](FileFaults& f) { f.sharingViolations = 2; }), 3,
+     Outcome::Saved, InterruptCase::After, Outcome::Unchanged, 3, true},
+    {"new file held open throughout", Faults([](FileFaults& f) { f.sharingViolations = 1000; }), 3,
+     Outcome::NotSaved, InterruptCase::Before, Outcome::Unchanged, 4000, true},
+};
+
+class InterruptedSaveTest : public ::testing::TestWithParam<InterruptCase> {
+ protected:
+  InterruptedSaveTest() : path_(dir_.Path("profile.xml")), user_(dir_.Path("user")) {
+    std::filesystem::create_directory(user_);
+    // The user's own folder for recovery copies, inside the scratch folder.
+#ifdef _WIN32
+    SetEnvironmentVariableA("TMP", (user_ + "\\").c_str());
+#else
+    ::setenv("XDG_CACHE_HOME", user_.c_str(), 1);
+#endif
+    UseProfile(path_);
+  }
+  ~InterruptedSaveTest() override {
+    platform::SetFileFaults({});
+    UseProfile("");
+  }
+  // Every file under the scratch folder.
+  std::vector<std::string> Files() const {
+    std::vector<std::string> out;
+    for (auto& e : std::filesystem::recursive_directory_iterator(dir_.dir()))
+      if (!e.is_directory()) out.push_back(e.path().filename().string());
+    return out;
+  }
+  ScratchDir dir_;
+  std::string path_, user_;
+};
+
+TEST_P(InterruptedSaveTest, ProfileIsNeverLostNorRevertedSilently) {
+  const InterruptCase& c = GetParam();
+#ifndef _WIN32
+  if (c.windowsOnly) GTEST_SKIP() << "a failure of the Windows swap";
+#endif
+  WriteFile(path_, kBefore);
+  std::string after = kBefore;
+  if (c.value != 0) after.replace(after.find("4000"), 4, std::to_string(c.value));
+  platform::SetFileFaults(c.faults);
+  ProfileSaveResult first;
+  {
+    ProfileStore store;
+    EXPECT_EQ(store.GetInt(kSection, "StepSize1", 0), 4000);
+    if (c.value != 0) store.SetInt(kSection, "StepSize1", c.value);
+    first = store.Save();
+  }
+  platform::SetFileFaults({});
+  EXPECT_EQ(first.outcome, c.outcome) << first.Describe();
+  EXPECT_EQ(bool(first), c.outcome != Outcome::NotSaved);
+  if (c.outcome == Outcome::NotSaved) {
+    EXPECT_EQ(first.Describe().rfind("not saved: ", 0), 0u) << first.Describe();
+  }
+  const std::string file = ReadFile(path_);
+  switch (c.file) {
+    case InterruptCase::Before:
+      EXPECT_TRUE(file == kBefore) << file;
+      break;
+    case InterruptCase::After:
+      EXPECT_TRUE(file == after) << file;
+      break;
+    case InterruptCase::Damaged:
+      EXPECT_FALSE(platform::CreateXmlDocument()->Parse(file)) << file;
+      break;
+  }
+  ProfileSaveResult second;
+  {
+    ProfileStore next;
+    EXPECT_EQ(next.GetInt(kSection, "StepSize1", 0), c.nextRead);
+    second = next.Save();
+  }
+  EXPECT_EQ(second.outcome, c.next) << second.Describe();
+  if (c.next == Outcome::Restored) {
+    EXPECT_TRUE(ReadFile(path_) == kBefore);
+    EXPECT_NE(second.Describe().find("recovery copy"), std::string::npos);
+  }
+  EXPECT_EQ(Files(), std::vector<std::string>{"profile.xml"}) << "a copy stayed behind";
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, InterruptedSaveTest, ::testing::ValuesIn(kInterruptCases),
                          [](const auto& info) {
                            std::string n;
                            for (const char* p = info.param.name; *p != '\0'; ++p)
