@@ -7,7 +7,9 @@
 #include <algorithm>
 #include <cctype>
 #include <climits>
+#include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -759,17 +761,33 @@ class InterruptedSaveTest : public ::testing::TestWithParam<InterruptCase> {
   InterruptedSaveTest() : path_(dir_.Path("profile.xml")), user_(dir_.Path("user")) {
     std::filesystem::create_directory(user_);
     // The user's own folder for recovery copies, inside the scratch folder.
+    if (const char* was = std::getenv(kUserFolderVariable)) userWas_ = was;
 #ifdef _WIN32
-    SetEnvironmentVariableA("TMP", (user_ + "\\").c_str());
+    SetEnvironmentVariableA(kUserFolderVariable, (user_ + "\\").c_str());
 #else
-    ::setenv("XDG_CACHE_HOME", user_.c_str(), 1);
+    ::setenv(kUserFolderVariable, user_.c_str(), 1);
 #endif
     UseProfile(path_);
   }
   ~InterruptedSaveTest() override {
     platform::SetFileFaults({});
     UseProfile("");
+#ifdef _WIN32
+    SetEnvironmentVariableA(kUserFolderVariable, userWas_ ? userWas_->c_str() : nullptr);
+#else
+    if (userWas_) {
+      ::setenv(kUserFolderVariable, userWas_->c_str(), 1);
+    } else {
+      ::unsetenv(kUserFolderVariable);
+    }
+#endif
   }
+#ifdef _WIN32
+  static constexpr const char* kUserFolderVariable = "TMP";
+#else
+  static constexpr const char* kUserFolderVariable = "XDG_CACHE_HOME";
+#endif
+  std::optional<std::string> userWas_;
   // Every file under the scratch folder.
   std::vector<std::string> Files() const {
     std::vector<std::string> out;
