@@ -95,11 +95,12 @@ ProfileSaveResult ProfileStore::Save() {
   // document. The document is let go once written, so a large profile is
   // never held twice over.
   std::unique_ptr<platform::XmlDocument> check;
-  std::string spare;
+  std::string spare, whyNot;
   platform::FileWriteResult written = platform::WriteProfileFile(
       path_,
-      [this, &spare](const platform::WriteBytes& write) {
+      [this, &spare, &whyNot](const platform::WriteBytes& write) {
         const bool ok = document_->Serialize(write);
+        if (!ok) whyNot = document_->WhyNotSerialized();
         spare = document_->Release();
         document_.reset();
         return ok;
@@ -122,7 +123,7 @@ ProfileSaveResult ProfileStore::Save() {
     return result;
   }
   if (written.unchanged) return result;
-  return notSaved(std::move(written.reason));
+  return notSaved(whyNot.empty() ? std::move(written.reason) : std::move(whyNot));
 }
 
 std::string ProfileSaveResult::Describe() const {

@@ -3,9 +3,9 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <cwctype>
-#include <cstdio>
 #include <string>
 
 #include "platform/profile_file.h"
@@ -64,9 +64,9 @@ bool WriteAll(HANDLE file, const std::string& bytes, std::size_t size) {
 
 // The file a path finally names: links are followed to their target.
 std::wstring FinalPath(const std::wstring& path) {
-  HANDLE f = CreateFileW(Long(path).c_str(), 0,
-                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE f =
+      CreateFileW(Long(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (f == INVALID_HANDLE_VALUE) return path;
   wchar_t buffer[32768];
   const DWORD n = GetFinalPathNameByHandleW(f, buffer, 32768, FILE_NAME_NORMALIZED);
@@ -244,8 +244,8 @@ bool WriteRecoveryCopy(const std::wstring& target, const std::string& old, HANDL
     *where = names.Recovery();
     if (WriteWhole(names, *where, old, held, &why)) return true;
   }
-  *reason = "no recovery copy of " + Narrow(target) + " can be made" +
-            (why.empty() ? "" : ": " + why);
+  *reason =
+      "no recovery copy of " + Narrow(target) + " can be made" + (why.empty() ? "" : ": " + why);
   return false;
 }
 
@@ -314,7 +314,8 @@ void RemoveIfFree(const std::wstring& path) {
 
 void RemoveStale(const CopyNames& names) {
   if (names.dir.empty()) return;
-  for (const std::wstring& pattern : {names.prefix + L"km4r-*.tmp", names.prefix + L"km4r-recovery"}) {
+  for (const std::wstring& pattern :
+       {names.prefix + L"km4r-*.tmp", names.prefix + L"km4r-recovery"}) {
     WIN32_FIND_DATAW found;
     HANDLE h = FindFirstFileW(Long(names.dir + L"\\" + pattern).c_str(), &found);
     if (h == INVALID_HANDLE_VALUE) continue;
@@ -476,7 +477,8 @@ bool RestoreProfileFile(const std::string& path, const std::string& bytes, std::
   bool killed = false;
   const bool ok =
       GetFileAttributesExW(Long(target).c_str(), GetFileExInfoStandard, &data) &&
-      WriteOver(target, (static_cast<std::size_t>(data.nFileSizeHigh) << 16 << 16) | data.nFileSizeLow,
+      WriteOver(target,
+                (static_cast<std::size_t>(data.nFileSizeHigh) << 16 << 16) | data.nFileSizeLow,
                 bytes, reason, &killed);
   if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
   if (ok) DeleteFileW(Long(recovery).c_str());
