@@ -447,9 +447,19 @@ std::string Utf16(const std::string& ascii, bool bom) {
   return out;
 }
 
+std::string Utf16Be(const std::string& ascii, bool bom) {
+  std::string out = bom ? std::string("\xFE\xFF") : std::string();
+  for (char c : ascii) {
+    out += '\0';
+    out += c;
+  }
+  return out;
+}
+
 const std::string kPendant4 =
     "<Quorvix_KM4R_Pendant><StepSize1>4</StepSize1></Quorvix_KM4R_Pendant>";
 const std::string kSaved3 = "<StepSize1>3</StepSize1>";
+const std::string kPendant3 = "<Quorvix_KM4R_Pendant>" + kSaved3 + "</Quorvix_KM4R_Pendant>";
 
 // Not well-formed (the declaration runs on into the elements), but a lenient
 // parser takes it; over 8 MB, where no check may be skipped.
@@ -504,6 +514,44 @@ const FileCase kFileCases[] = {
      FileCase::Yes,
      {std::string("\xFF\xFE<\0", 4), Utf16("encoding=\"UTF-16\"", false), Utf16("<H>x</H>", false),
       Utf16(kSaved3, false)}},
+    // Written back in the encoding and byte order read, the mark kept or
+    // left out as it was: the whole file is the one expected.
+    {"utf16 big-endian with byte-order mark",
+     "p.xml",
+     Utf16Be(
+         "<?xml version=\"1.0\" encoding=\"UTF-16\"?>\r\n<profile>" + kPendant4 + "</profile>\r\n",
+         true),
+     Setup::Plain,
+     4,
+     FileCase::Yes,
+     {Utf16Be(
+         "<?xml version=\"1.0\" encoding=\"UTF-16\"?>\r\n<profile>" + kPendant3 + "</profile>\r\n",
+         true)}},
+    {"utf16 big-endian without byte-order mark",
+     "p.xml",
+     Utf16Be("<?xml version=\"1.0\" encoding=\"UTF-16\"?>\n<profile>" + kPendant4 + "</profile>\n",
+             false),
+     Setup::Plain,
+     4,
+     FileCase::Yes,
+     {Utf16Be("<?xml version=\"1.0\" encoding=\"UTF-16\"?>\n<profile>" + kPendant3 + "</profile>\n",
+              false)}},
+    {"utf16 with byte-order mark and no declaration",
+     "p.xml",
+     Utf16("<profile>" + kPendant4 + "</profile>", true),
+     Setup::Plain,
+     4,
+     FileCase::Yes,
+     {Utf16("<profile>" + kPendant3 + "</profile>", true)}},
+    {"windows-1251",
+     "p.xml",
+     "<?xml version=\"1.0\" encoding=\"windows-1251\"?>\n<profile><H>\xCF\xF0\xE8</H>" + kPendant4 +
+         "</profile>\n",
+     Setup::Plain,
+     4,
+     FileCase::Yes,
+     {"<?xml version=\"1.0\" encoding=\"windows-1251\"?>\n<profile><H>\xCF\xF0\xE8</H>" +
+      kPendant3 + "</profile>\n"}},
     {"path with %41",
      "p%41.xml",
      "<profile>" + kPendant4 + "</profile>",
