@@ -71,11 +71,11 @@ void Config() {
   if (open) return;
   open = true;
   Guarded([] {
-    auto& m = Module();
-    km4r::ProfileStore store;
-    km4r::LoadPendantSettings(store, m.settings);
-    km4r::RunConfigDialog(m.settings);
-    km4r::SavePendantSettings(store, m.settings);
+    // The profile is read again after the dialog, so that what another
+    // program wrote meanwhile is kept.
+    const km4r::ProfileSaveResult saved =
+        km4r::EditPendantSettings(Module().settings, km4r::RunConfigDialog);
+    (void)saved;
   });
   open = false;
 }

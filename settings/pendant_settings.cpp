@@ -1,5 +1,8 @@
 #include "settings/pendant_settings.h"
 
+#include <array>
+#include <optional>
+
 #include "settings/choice_tables.h"
 #include "settings/profile_store.h"
 
@@ -74,22 +77,61 @@ void LoadPendantSettings(ProfileStore& store, PendantSettings& s) {
   KeepInTable(s.VelocityInAuto, kVelocityTable.size(), 5);
 }
 
-void SavePendantSettings(ProfileStore& store, const PendantSettings& s) {
-  for (const Key& k : kKeys) {
-    int32_t v = 0;
-    switch (k.kind) {
-      case Kind::Int16:
-        v = s.*k.i16;
-        break;
-      case Kind::Int32:
-        v = s.*k.i32;
-        break;
-      case Kind::Flag:
-        v = s.*k.flag != 0 ? 1 : 0;
-        break;
-    }
-    store.SetInt(kPendantSection, k.name, v);
+namespace {
+
+// The value a field is saved as.
+int32_t Stored(const Key& k, const PendantSettings& s) {
+  switch (k.kind) {
+    case Kind::Int16:
+      return s.*k.i16;
+    case Kind::Int32:
+      return s.*k.i32;
+    case Kind::Flag:
+      return s.*k.flag != 0 ? 1 : 0;
   }
+  return 0;
+}
+
+using StoredKeys = std::array<std::optional<int32_t>, std::size(kKeys)>;
+
+// The keys as the profile holds them (nothing where a key is missing).
+StoredKeys ReadKeys(ProfileStore& store) {
+  StoredKeys out;
+  for (std::size_t i = 0; i < std::size(kKeys); ++i) {
+    if (store.HasKey(kPendantSection, kKeys[i].name))
+      out[i] = store.GetInt(kPendantSection, kKeys[i].name, kKeys[i].defaultValue);
+  }
+  return out;
+}
+
+}  // namespace
+
+void SavePendantSettings(ProfileStore& store, const PendantSettings& s) {
+  for (const Key& k : kKeys) store.SetInt(kPendantSection, k.name, Stored(k, s));
+}
+
+ProfileSaveResult EditPendantSettings(PendantSettings& settings,
+                                      const std::function<void(PendantSettings&)>& edit) {
+  StoredKeys loaded;
+  {
+    ProfileStore store;
+    loaded = ReadKeys(store);
+    LoadPendantSettings(store, settings);
+  }
+  const PendantSettings before = settings;
+  edit(settings);
+  // The profile as it is now: another program may have written it while the
+  // dialog was open.
+  ProfileStore store;
+  const StoredKeys now = ReadKeys(store);
+  for (std::size_t i = 0; i < std::size(kKeys); ++i) {
+    const Key& k = kKeys[i];
+    const bool edited = Stored(k, settings) != Stored(k, before);
+    if (edited || !now[i] || now[i] == loaded[i])
+      store.SetInt(kPendantSection, k.name, Stored(k, settings));
+  }
+  LoadPendantSettings(store, settings);
+  return store.Save();
 }
 
 }  // namespace km4r

@@ -40,6 +40,7 @@ class ProfileStore {
   ProfileStore& operator=(const ProfileStore&) = delete;
 
   int32_t GetInt(const char* section, const char* key, int32_t defaultValue);
+  bool HasKey(const char* section, const char* key) { return FindKey(section, key) != nullptr; }
   void SetInt(const char* section, const char* key, int32_t value);
 
   // Writes the document to the path now (the destructor then does not),
