@@ -42,6 +42,8 @@ void ProfileStore::Load() {
         }
         break;
       case platform::FileReadResult::Missing:
+        // Gone from its name by a swap that failed halfway: its copy is put back.
+        Restore();
         break;
       case platform::FileReadResult::Unreadable:
         keepFile_ = "profile " + path_ + " cannot be read";

@@ -361,9 +361,11 @@ FileWriteResult WriteProfileFile(const std::string& path, const ProduceBytes& pr
   }
   const std::string dir = Dir(target);
   // A renamed file belongs to whoever wrote it: someone else's profile is
-  // written in place so it keeps its owner.
+  // written in place (after its recovery copy) so it keeps its owner.
   const bool sameOwner = !exists || st.st_uid == ::geteuid() || ::geteuid() == 0;
-  if (sameOwner && !Faults.noTempBeside && Writable(dir)) {
+  // A renamed file also leaves the profile's other hard links behind.
+  const bool oneLink = !exists || st.st_nlink <= 1;
+  if (sameOwner && oneLink && !Faults.noTempBeside && Writable(dir)) {
     std::string temp;
     int fd = CreateTemp(Beside(target), &temp, 0666);
     if (fd >= 0) {
@@ -473,6 +475,11 @@ bool RestoreProfileFile(const std::string& path, const std::string& bytes, std::
   if (lock >= 0) ::flock(lock, LOCK_EX);
   struct stat st {};
   bool killed = false;
+  if (::stat(target.c_str(), &st) != 0) {
+    // Gone: made afresh, to be written below.
+    const int fd = ::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0) ::close(fd);
+  }
   const bool ok = ::stat(target.c_str(), &st) == 0 &&
                   WriteOver(target, static_cast<std::size_t>(st.st_size), bytes, reason, &killed);
   if (ok) ::unlink(where.c_str());

@@ -195,8 +195,11 @@ bool Swap(const std::wstring& target, const std::wstring& temp, std::string* rea
       // The profile is no longer under its name: the new file is the only
       // copy of it, and takes that name.
       if (Move(temp, target, 0)) return true;
+      // Kept as the profile's recovery copy, which the next load puts back.
       *keepTemp = true;
-      *reason = Because("the new profile is kept in", temp) + " (could not take the name " +
+      const std::wstring recovery = Beside(target).Recovery();
+      const std::wstring kept = Move(temp, recovery, MOVEFILE_REPLACE_EXISTING) ? recovery : temp;
+      *reason = Because("the new profile is kept in", kept) + " (could not take the name " +
                 Narrow(target) + ")";
       return false;
     }
@@ -475,6 +478,12 @@ bool RestoreProfileFile(const std::string& path, const std::string& bytes, std::
                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   WIN32_FILE_ATTRIBUTE_DATA data{};
   bool killed = false;
+  if (!GetFileAttributesExW(Long(target).c_str(), GetFileExInfoStandard, &data)) {
+    // Gone: made afresh, to be written below.
+    HANDLE f = CreateFileW(Long(target).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (f != INVALID_HANDLE_VALUE) CloseHandle(f);
+  }
   const bool ok =
       GetFileAttributesExW(Long(target).c_str(), GetFileExInfoStandard, &data) &&
       WriteOver(target,

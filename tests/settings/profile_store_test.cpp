@@ -424,6 +424,7 @@ enum class Setup {
   ReadOnlyDir,   // writable file in a directory the user may not write
   Link,          // the path is a symbolic link to the profile
   DanglingLink,  // a link to a file not there yet, in an existing directory
+  HardLink,      // the profile has a second name
 };
 
 struct FileCase {
@@ -590,6 +591,13 @@ const FileCase kFileCases[] = {
      FileCase::Yes,
      {kSaved3}},
     {"dangling symbolic link", "p.xml", "", Setup::DanglingLink, 2, FileCase::Yes, {kSaved3}},
+    {"hard link",
+     "p.xml",
+     "<profile>" + kPendant4 + "</profile>",
+     Setup::HardLink,
+     4,
+     FileCase::Yes,
+     {"<profile>" + kPendant3 + "</profile>"}},
     {"malformed over 8 MB",
      "p.xml",
      LenientOversized(),
@@ -652,6 +660,14 @@ TEST_P(ProfileFileTest, SavesOnlyWhatReadsBackAndKeepsTheFile) {
       if (c.setup == Setup::ForeignOwner) fs::permissions(dir_.dir(), fs::perms::all);
 #endif
       break;
+    case Setup::HardLink: {
+      file = dir_.Path("real.xml");
+      WriteFile(file, c.before);
+      std::error_code ec;
+      fs::create_hard_link(file, path, ec);
+      if (ec) GTEST_SKIP() << "no hard links here: " << ec.message();
+      break;
+    }
     case Setup::Link:
     case Setup::DanglingLink: {
       file = dir_.Path("real.xml");
@@ -699,6 +715,9 @@ TEST_P(ProfileFileTest, SavesOnlyWhatReadsBackAndKeepsTheFile) {
   }
   if (c.setup == Setup::Link || c.setup == Setup::DanglingLink) {
     EXPECT_TRUE(fs::is_symlink(path)) << "the link was replaced";
+  }
+  if (c.setup == Setup::HardLink) {
+    EXPECT_EQ(fs::hard_link_count(path), 2u) << "the profile's names were split";
   }
 #ifdef _WIN32
   SetFileAttributesA(file.c_str(), FILE_ATTRIBUTE_NORMAL);
