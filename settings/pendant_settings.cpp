@@ -1,6 +1,7 @@
 #include "settings/pendant_settings.h"
 
 #include <array>
+#include <iterator>
 #include <optional>
 
 #include "settings/choice_tables.h"

@@ -53,6 +53,7 @@ void ProfileStore::Load() {
         break;
     }
   }
+  if (!document_) return;
   if (document_->DocumentElement() == nullptr) {
     document_->CreateDocumentElement("profile");
     changed_ = true;
