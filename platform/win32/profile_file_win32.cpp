@@ -148,6 +148,18 @@ bool SameBytes(const std::wstring& path, const std::string& bytes) {
   return same && done == bytes.size();
 }
 
+// How many names the file has.
+DWORD Links(const std::wstring& path) {
+  HANDLE f =
+      CreateFileW(Long(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (f == INVALID_HANDLE_VALUE) return 1;
+  BY_HANDLE_FILE_INFORMATION info{};
+  const DWORD links = GetFileInformationByHandle(f, &info) ? info.nNumberOfLinks : 1;
+  CloseHandle(f);
+  return links;
+}
+
 bool Held(DWORD error) {
   return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ||
          error == ERROR_ACCESS_DENIED || error == ERROR_UNABLE_TO_REMOVE_REPLACED;
@@ -413,7 +425,10 @@ FileWriteResult WriteProfileFile(const std::string& path, const ProduceBytes& pr
   }
   const std::wstring dir = Dir(target);
   std::wstring temp;
-  HANDLE f = Faults.noTempBeside ? INVALID_HANDLE_VALUE : CreateTemp(Beside(target), &temp);
+  // A swapped-in file would leave the profile's other hard links behind.
+  HANDLE f = Faults.noTempBeside || (exists && Links(target) > 1)
+                 ? INVALID_HANDLE_VALUE
+                 : CreateTemp(Beside(target), &temp);
   if (f != INVALID_HANDLE_VALUE) {
     bool ok = WriteAll(f, bytes, bytes.size()) && FlushFileBuffers(f);
     if (!ok) r.reason = Because("cannot write", temp);
