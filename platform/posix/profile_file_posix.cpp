@@ -109,7 +109,10 @@ struct CopyNames {
 };
 
 CopyNames Beside(const std::string& target) {
-  return {Dir(target), "." + Base(target) + "."};
+  std::string prefix(1, '.');
+  prefix += Base(target);
+  prefix += '.';
+  return {Dir(target), prefix};
 }
 
 CopyNames Elsewhere(const std::string& target, int which, bool create = false) {
