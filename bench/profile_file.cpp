@@ -50,7 +50,7 @@ bool SetProfileValue(const std::string& path, const std::string& key, const std:
   const platform::FileWriteResult written = platform::WriteProfileFile(
       path, [&doc](const platform::WriteBytes& write) { return doc->Serialize(write); },
       [](std::string) { return true; });
-  if (!written.written) {
+  if (!written.written && !written.unchanged) {
     *error = "cannot write profile: " + written.reason;
     return false;
   }

@@ -38,6 +38,9 @@ class XmlDocument {
       return true;
     });
   }
+  // Why Serialize failed, where the document can tell (an encoding the
+  // system cannot write, a character the encoding cannot hold).
+  virtual std::string WhyNotSerialized() { return {}; }
   // A digest of every node, its name, text and attributes in order: equal
   // digests mean equal documents, so a written text can be checked against
   // the document without holding both at once.

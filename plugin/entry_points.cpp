@@ -77,11 +77,12 @@ void Config() {
   Guarded([] {
     auto& m = Module();
     m.profileOutcome.clear();
-    km4r::ProfileStore store;
-    km4r::LoadPendantSettings(store, m.settings);
-    const auto shown = km4r::RunConfigDialog(m.settings);
-    km4r::SavePendantSettings(store, m.settings);
-    km4r::ReportConfigOutcome(shown, store.Save());
+    // The profile is read again after the dialog, so that what another
+    // program wrote meanwhile is kept.
+    auto shown = km4r::platform::DialogResult::Cancel;
+    const km4r::ProfileSaveResult saved = km4r::EditPendantSettings(
+        m.settings, [&shown](km4r::PendantSettings& s) { shown = km4r::RunConfigDialog(s); });
+    km4r::ReportConfigOutcome(shown, saved);
   });
   open = false;
 }

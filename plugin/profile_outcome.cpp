@@ -6,14 +6,16 @@
 namespace km4r {
 
 std::string ConfigOutcome(platform::DialogResult shown, const ProfileSaveResult& saved) {
-  if (!saved) return std::string("not saved: ") + saved.description();
-  return shown == platform::DialogResult::Ok ? "saved" : "cancelled";
+  if (!saved) return saved.Describe();
+  std::string outcome = shown == platform::DialogResult::Ok ? "saved" : "cancelled";
+  if (saved.outcome == ProfileSaveResult::Restored) outcome += "; " + saved.Describe();
+  return outcome;
 }
 
 std::string ConfigNotice(const ProfileSaveResult& saved, const std::string& profilePath) {
   if (saved) return {};
   std::string text = "The pendant settings were not saved.\n\n";
-  text += saved.description();
+  text += saved.reason;
   text += ".\n\nProfile: ";
   text += profilePath.empty() ? "none (the host named no profile)" : profilePath;
   text +=

@@ -1,5 +1,8 @@
 #include "settings/pendant_settings.h"
 
+#include <array>
+#include <optional>
+
 #include "settings/profile_store.h"
 #include "settings/setting_descriptors.h"
 
@@ -19,9 +22,50 @@ void LoadPendantSettings(ProfileStore& store, PendantSettings& s) {
   }
 }
 
+namespace {
+
+using StoredKeys = std::array<std::optional<int32_t>, kSettingCount>;
+
+// The keys as the profile holds them (nothing where a key is missing).
+StoredKeys ReadKeys(ProfileStore& store) {
+  StoredKeys out;
+  for (int i = 0; i < kSettingCount; ++i) {
+    const SettingDescriptor& d = kSettingDescriptors[i];
+    if (store.HasKey(kPendantSection, d.key))
+      out[i] = store.GetInt(kPendantSection, d.key, d.defaultValue);
+  }
+  return out;
+}
+
+}  // namespace
+
 void SavePendantSettings(ProfileStore& store, const PendantSettings& s) {
   for (const SettingDescriptor& d : kSettingDescriptors)
     store.SetInt(kPendantSection, d.key, SettingValue(s, d));
+}
+
+ProfileSaveResult EditPendantSettings(PendantSettings& settings,
+                                      const std::function<void(PendantSettings&)>& edit) {
+  StoredKeys loaded;
+  {
+    ProfileStore store;
+    loaded = ReadKeys(store);
+    LoadPendantSettings(store, settings);
+  }
+  const PendantSettings before = settings;
+  edit(settings);
+  // The profile as it is now: another program may have written it while the
+  // dialog was open.
+  ProfileStore store;
+  const StoredKeys now = ReadKeys(store);
+  for (int i = 0; i < kSettingCount; ++i) {
+    const SettingDescriptor& d = kSettingDescriptors[i];
+    const bool edited = SettingValue(settings, d) != SettingValue(before, d);
+    if (edited || !now[i] || now[i] == loaded[i])
+      store.SetInt(kPendantSection, d.key, SettingValue(settings, d));
+  }
+  LoadPendantSettings(store, settings);
+  return store.Save();
 }
 
 }  // namespace km4r

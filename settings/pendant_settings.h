@@ -3,10 +3,11 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+
+#include "settings/profile_store.h"
 
 namespace km4r {
-
-class ProfileStore;
 
 struct PendantSettings {
   int16_t StepSize1 = 0;
@@ -30,5 +31,12 @@ inline constexpr const char* kPendantSection = "Quorvix_KM4R_Pendant";
 void LoadPendantSettings(ProfileStore& store, PendantSettings& settings);
 // Writes all thirteen fields to the profile.
 void SavePendantSettings(ProfileStore& store, const PendantSettings& settings);
+
+// Loads the settings, lets edit change them (the configuration dialog), and
+// saves them into the profile as it is once edit returns: a key edit changed
+// is written, and so is every other key unless another program changed it in
+// the meantime, whose value then stands. settings ends as the profile holds it.
+ProfileSaveResult EditPendantSettings(PendantSettings& settings,
+                                      const std::function<void(PendantSettings&)>& edit);
 
 }  // namespace km4r

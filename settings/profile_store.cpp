@@ -26,17 +26,24 @@ ProfileStore::~ProfileStore() {
 
 void ProfileStore::Load() {
   keepFile_.clear();
+  changed_ = false;
   document_ = platform::CreateXmlDocument();
   if (!document_) return;
   if (!path_.empty()) {
     std::string bytes;
     switch (platform::ReadProfileFile(path_, kMaxProfileBytes, &bytes)) {
       case platform::FileReadResult::Read:
-        // An empty file is as good as none: a fresh profile is written.
-        if (!Blank(bytes) && !document_->Parse(std::move(bytes)))
+        // An empty file is as good as none (a fresh profile is written),
+        // unless a cut-short save left it so.
+        if (Blank(bytes)) {
+          Restore();
+        } else if (!document_->Parse(std::move(bytes)) && !Restore()) {
           keepFile_ = "profile " + path_ + " is not well-formed XML";
+        }
         break;
       case platform::FileReadResult::Missing:
+        // Gone from its name by a swap that failed halfway: its copy is put back.
+        Restore();
         break;
       case platform::FileReadResult::Unreadable:
         keepFile_ = "profile " + path_ + " cannot be read";
@@ -46,32 +53,57 @@ void ProfileStore::Load() {
         break;
     }
   }
-  if (document_->DocumentElement() == nullptr) document_->CreateDocumentElement("profile");
+  if (!document_) return;
+  if (document_->DocumentElement() == nullptr) {
+    document_->CreateDocumentElement("profile");
+    changed_ = true;
+  }
+}
+
+bool ProfileStore::Restore() {
+  std::string copy, where, reason;
+  if (!platform::ReadRecoveryCopy(path_, kMaxProfileBytes, &copy, &where) || Blank(copy))
+    return false;
+  if (!document_->Parse(copy) || !platform::RestoreProfileFile(path_, copy, &reason)) {
+    document_ = platform::CreateXmlDocument();
+    if (!reason.empty()) keepFile_ = reason;
+    return !reason.empty();
+  }
+  restored_ = where;
+  return true;
 }
 
 ProfileSaveResult ProfileStore::Save() {
   saved_ = true;
   ProfileSaveResult result;
-  if (path_.empty() || !document_) {
-    result.status = ProfileSaveResult::NoProfile;
-    result.reason = path_.empty() ? "no profile path" : "no XML document on this system";
-    return result;
+  if (!restored_.empty()) {
+    result.outcome = ProfileSaveResult::Restored;
+    result.reason = restored_;
   }
-  if (!keepFile_.empty()) {
-    result.status = ProfileSaveResult::FileKept;
-    result.reason = keepFile_;
+  auto notSaved = [&result](std::string reason) {
+    if (result.outcome == ProfileSaveResult::Restored)
+      reason += "; the profile was restored from recovery copy " + result.reason;
+    result.outcome = ProfileSaveResult::NotSaved;
+    result.reason = std::move(reason);
     return result;
-  }
+  };
+  if (path_.empty()) return notSaved("no profile path");
+  if (!document_) return notSaved("no XML document on this system");
+  if (!keepFile_.empty()) return notSaved(keepFile_);
+  // The profile loaded: copies a cut-short save left of it are stale now.
+  platform::RemoveStaleCopies(path_);
+  if (!changed_) return result;
   const std::uint64_t digest = document_->Digest();
   // The text is written, read back and parsed again, and must be this
   // document. The document is let go once written, so a large profile is
   // never held twice over.
   std::unique_ptr<platform::XmlDocument> check;
-  std::string spare;
+  std::string spare, whyNot;
   platform::FileWriteResult written = platform::WriteProfileFile(
       path_,
-      [this, &spare](const platform::WriteBytes& write) {
+      [this, &spare, &whyNot](const platform::WriteBytes& write) {
         const bool ok = document_->Serialize(write);
+        if (!ok) whyNot = document_->WhyNotSerialized();
         spare = document_->Release();
         document_.reset();
         return ok;
@@ -88,12 +120,27 @@ ProfileSaveResult ProfileStore::Save() {
       Load();  // what the file holds, which is unchanged
     }
   }
-  if (!written.written) {
-    result.status =
-        written.confirmed ? ProfileSaveResult::WriteFailed : ProfileSaveResult::NotReadBack;
-    result.reason = std::move(written.reason);
+  changed_ = false;
+  if (written.written) {
+    if (result.outcome != ProfileSaveResult::Restored) result.outcome = ProfileSaveResult::Saved;
+    return result;
   }
-  return result;
+  if (written.unchanged) return result;
+  return notSaved(whyNot.empty() ? std::move(written.reason) : std::move(whyNot));
+}
+
+std::string ProfileSaveResult::Describe() const {
+  switch (outcome) {
+    case Saved:
+      return "saved";
+    case Unchanged:
+      return "unchanged";
+    case Restored:
+      return "restored from recovery copy " + reason;
+    case NotSaved:
+      break;
+  }
+  return "not saved: " + reason;
 }
 
 platform::XmlElement ProfileStore::FindKey(const char* section, const char* key) {
@@ -124,6 +171,7 @@ int32_t ProfileStore::GetInt(const char* section, const char* key, int32_t defau
   std::string text = document_->Text(k);
   if (text.empty()) {
     document_->Remove(k);
+    changed_ = true;
     return defaultValue;
   }
   return ParseProfileInt(text.c_str());
@@ -132,8 +180,14 @@ int32_t ProfileStore::GetInt(const char* section, const char* key, int32_t defau
 void ProfileStore::SetInt(const char* section, const char* key, int32_t value) {
   char text[16];
   std::snprintf(text, sizeof text, "%d", static_cast<int>(value));
-  platform::XmlElement k = FindOrCreateKey(section, key);
-  if (k != nullptr) document_->SetText(k, text);
+  // Unchanged text leaves the document as loaded.
+  platform::XmlElement k = FindKey(section, key);
+  if (k != nullptr && document_->Text(k) == text) return;
+  if (k == nullptr) k = FindOrCreateKey(section, key);
+  if (k != nullptr) {
+    document_->SetText(k, text);
+    changed_ = true;
+  }
 }
 
 int32_t ParseProfileInt(const char* text) {

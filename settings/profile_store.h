@@ -12,20 +12,22 @@
 
 namespace km4r {
 
-// What a save did: true when the file was written, otherwise why not.
+// What became of the profile in a store's lifetime, for the user to read.
 struct ProfileSaveResult {
-  enum Status {
-    Saved,
-    NoProfile,    // no path, or no XML document object on this system
-    FileKept,     // the file there could not be used, so it is left alone
-    NotReadBack,  // the new text would not read back as the document
-    WriteFailed,  // the file system refused
+  enum Outcome {
+    Saved,      // the file now holds the document
+    Unchanged,  // the file already held it: nothing written
+    Restored,   // the file was damaged by a cut-short save and its recovery
+                // copy was put back at load; then saved or left unchanged
+    NotSaved,   // reason says why; the file is as it was (or as restored)
   };
-  Status status = Saved;
-  std::string reason;
+  Outcome outcome = Unchanged;
+  std::string reason;  // NotSaved: why. Restored: which copy was put back.
 
-  explicit operator bool() const { return status == Saved; }
-  const char* description() const { return status == Saved ? "saved" : reason.c_str(); }
+  explicit operator bool() const { return outcome != NotSaved; }
+  // "saved", "unchanged", "restored from recovery copy PATH" or
+  // "not saved: REASON".
+  std::string Describe() const;
 };
 
 class ProfileStore {
@@ -38,11 +40,13 @@ class ProfileStore {
   ProfileStore& operator=(const ProfileStore&) = delete;
 
   int32_t GetInt(const char* section, const char* key, int32_t defaultValue);
+  bool HasKey(const char* section, const char* key) { return FindKey(section, key) != nullptr; }
   void SetInt(const char* section, const char* key, int32_t value);
 
-  // Writes the document to the path now (the destructor then does not). The
-  // new text is parsed again first and must equal the document in memory;
-  // otherwise the file is left as it is and the store reads it anew.
+  // Writes the document to the path now (the destructor then does not),
+  // unless nothing in it changed. The new text is parsed again first and must
+  // equal the document in memory; otherwise the file is left as it is and the
+  // store reads it anew.
   ProfileSaveResult Save();
 
   // Why the file at the path is left alone (unreadable, not XML, too
@@ -52,6 +56,9 @@ class ProfileStore {
 
  private:
   void Load();
+  // Puts back the recovery copy of a profile that does not parse, and loads
+  // it; false when there is none to use.
+  bool Restore();
   platform::XmlElement FindKey(const char* section, const char* key);
   platform::XmlElement FindOrCreateKey(const char* section, const char* key);
 
@@ -60,6 +67,10 @@ class ProfileStore {
   // Set when the file exists but could not be read or parsed: the host's
   // profile is worth more than our settings, so it is left alone.
   std::string keepFile_;
+  // The recovery copy put back at load, if any.
+  std::string restored_;
+  // Whether the document differs from the file as loaded.
+  bool changed_ = false;
   bool saved_ = false;
 };
 

@@ -13,9 +13,12 @@ namespace km4r::platform {
 
 namespace {
 
+// As a fragment, so that what lies around the root (the blanks and line
+// ends between the declaration, comments and the root) is kept as nodes; Parse
+// then refuses anything a document may not hold there.
 constexpr unsigned kParseFlags = pugi::parse_cdata | pugi::parse_comments | pugi::parse_pi |
                                  pugi::parse_declaration | pugi::parse_doctype |
-                                 pugi::parse_ws_pcdata;
+                                 pugi::parse_ws_pcdata | pugi::parse_fragment;
 // Unescaped, as the text nodes hold their source; the declaration, if any,
 // is a node of the document.
 constexpr unsigned kWriteFlags =
@@ -51,6 +54,19 @@ bool HasByteOrderMark(std::string_view s) {
     if (s.substr(0, bom.size()) == bom) return true;
   }
   return s.substr(0, 4) == std::string_view("\0\0\xFE\xFF", 4);
+}
+
+// A blank in the code unit the text is written in, as its first bytes show.
+std::string_view TrailingBlank(std::string_view s) {
+  const auto starts = [s](std::string_view p) { return s.substr(0, p.size()) == p; };
+  using std::string_view;
+  if (starts(string_view("\0\0\xFE\xFF", 4)) || starts(string_view("\0\0\0<", 4)))
+    return string_view("\0\0\0 ", 4);
+  if (starts(string_view("\xFF\xFE\0\0", 4)) || starts(string_view("<\0\0\0", 4)))
+    return string_view(" \0\0\0", 4);
+  if (starts("\xFE\xFF") || starts(string_view("\0<", 2))) return string_view("\0 ", 2);
+  if (starts("\xFF\xFE") || starts(string_view("<\0", 2))) return string_view(" \0", 2);
+  return " ";
 }
 
 // Calls visit(node) entering each node below root in document order and
@@ -108,14 +124,20 @@ class PugiXmlDocument final : public XmlDocument {
     source_ = std::move(bytes);
     const bool hasNul = std::memchr(source_.data(), '\0', source_.size()) != nullptr;
     bom_ = HasByteOrderMark(source_);
+    // Parsing in place, the parser takes the buffer's last character for its
+    // terminator, which would cut the blanks after the root short by one: one
+    // blank more, in the text's own code unit, is what it takes instead.
+    source_ += TrailingBlank(source_);
     // In place: the tree's text points into source_, which the document keeps.
     pugi::xml_parse_result r =
         doc_.load_buffer_inplace(source_.data(), source_.size(), kParseFlags, pugi::encoding_auto);
     encoding_ = r.encoding;
+    // A text it converted first keeps every character, the added blank too.
+    if (r && encoding_ != pugi::encoding_utf8) DropAddedBlank();
     const bool eightBit = encoding_ == pugi::encoding_utf8 || encoding_ == pugi::encoding_latin1;
     // pugixml stops reading an 8-bit text at a NUL byte and would take the
     // rest as not there.
-    if (!r || !doc_.document_element() || (hasNul && eightBit)) {
+    if (!r || !WellFormedTopLevel() || (hasNul && eightBit)) {
       Clear();
       return false;
     }
@@ -231,6 +253,49 @@ class PugiXmlDocument final : public XmlDocument {
   }
 
  private:
+  void DropAddedBlank() {
+    pugi::xml_node last = doc_.last_child();
+    if (last.type() != pugi::node_pcdata) return;
+    std::string value = last.value();
+    if (!value.empty() && value.back() == ' ') value.pop_back();
+    if (value.empty()) {
+      doc_.remove_child(last);
+    } else {
+      last.set_value(value.c_str());
+    }
+  }
+
+  // One root element; around it only blanks, comments and processing
+  // instructions, the declaration first and the document type before the
+  // root. (Text after the root, such as what a cut-short rewrite leaves, is
+  // what a strict reader refuses.)
+  bool WellFormedTopLevel() const {
+    int elements = 0;
+    bool first = true;
+    for (pugi::xml_node n = doc_.first_child(); n; n = n.next_sibling(), first = false) {
+      switch (n.type()) {
+        case pugi::node_element:
+          ++elements;
+          break;
+        case pugi::node_pcdata:
+          if (std::strspn(n.value(), " \t\r\n") != std::strlen(n.value())) return false;
+          break;
+        case pugi::node_declaration:
+          if (!first) return false;
+          break;
+        case pugi::node_doctype:
+          if (elements != 0) return false;
+          break;
+        case pugi::node_comment:
+        case pugi::node_pi:
+          break;
+        default:
+          return false;
+      }
+    }
+    return elements == 1;
+  }
+
   void Clear() {
     doc_.reset();
     source_.clear();

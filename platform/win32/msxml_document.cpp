@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <cwchar>
 #include <cwctype>
 #include <string>
 #include <vector>
@@ -114,6 +115,112 @@ bool StreamBytes(IStream* stream, std::string* out) {
   return true;
 }
 
+// The code units of a text as stored: 8-bit, or UTF-16 in either order.
+struct Units {
+  std::size_t width = 1;
+  bool bigEndian = false;
+  unsigned At(const std::string& s, std::size_t i) const {
+    if (width == 1) return static_cast<unsigned char>(s[i]);
+    const unsigned a = static_cast<unsigned char>(s[2 * i]),
+                   b = static_cast<unsigned char>(s[2 * i + 1]);
+    return bigEndian ? (a << 8 | b) : (b << 8 | a);
+  }
+};
+
+Units UnitsOf(const std::string& s) {
+  Units u;
+  if (s.size() >= 2) {
+    const unsigned char a = static_cast<unsigned char>(s[0]), b = static_cast<unsigned char>(s[1]);
+    if ((a == 0xFE && b == 0xFF) || (a == 0 && b != 0)) u = {2, true};
+    if ((a == 0xFF && b == 0xFE) || (a != 0 && b == 0)) u = {2, false};
+  }
+  return u;
+}
+
+// Where the root element starts and ends in a stored text, in bytes: what
+// lies outside them (the byte-order mark, the declaration, comments, the
+// blanks and line ends) is written back as it was. False where the text is
+// not laid out as expected; the document is then written whole.
+bool RootSpan(const std::string& s, std::size_t* begin, std::size_t* end) {
+  const Units u = UnitsOf(s);
+  const std::size_t n = s.size() / u.width;
+  auto at = [&](std::size_t i) { return i < n ? u.At(s, i) : 0u; };
+  auto starts = [&](std::size_t i, const char* p) {
+    for (; *p != '\0'; ++p, ++i)
+      if (at(i) != static_cast<unsigned char>(*p)) return false;
+    return true;
+  };
+  auto blank = [](unsigned c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+  auto find = [&](std::size_t i, const char* p) {
+    for (; i < n; ++i)
+      if (starts(i, p)) return i + std::strlen(p);
+    return std::size_t{0};
+  };
+  std::size_t i = 0;
+  if (u.width == 2 && at(0) == 0xFEFF) i = 1;
+  if (u.width == 1 && starts(0, "\xEF\xBB\xBF")) i = 3;
+  for (;;) {
+    while (i < n && blank(at(i))) ++i;
+    if (starts(i, "<?")) {
+      i = find(i, "?>");
+    } else if (starts(i, "<!--")) {
+      i = find(i + 4, "-->");
+    } else if (starts(i, "<!")) {
+      return false;  // a document type: refused by Parse anyway
+    } else if (at(i) == '<') {
+      break;
+    } else {
+      return false;
+    }
+    if (i == 0) return false;
+  }
+  *begin = i;
+  std::size_t j = n;
+  for (;;) {
+    while (j > *begin && blank(at(j - 1))) --j;
+    if (j >= *begin + 3 && starts(j - 3, "-->")) {
+      while (j > *begin && !starts(j, "<!--")) --j;
+    } else if (j >= *begin + 2 && starts(j - 2, "?>")) {
+      while (j > *begin && !starts(j, "<?")) --j;
+    } else {
+      break;
+    }
+  }
+  if (j <= *begin || at(j - 1) != '>') return false;
+  *begin *= u.width;
+  *end = j * u.width;
+  return true;
+}
+
+// The Windows code page of an encoding name, or 0 when there is none.
+UINT CodePageOf(std::wstring name) {
+  for (wchar_t& c : name) c = static_cast<wchar_t>(towlower(c));
+  struct Named {
+    const wchar_t* name;
+    UINT codePage;
+  };
+  static const Named kNames[] = {
+      {L"", CP_UTF8},     {L"utf-8", CP_UTF8},     {L"us-ascii", 20127},     {L"ascii", 20127},
+      {L"latin1", 28591}, {L"shift_jis", 932},     {L"shift-jis", 932},      {L"sjis", 932},
+      {L"x-sjis", 932},   {L"euc-jp", 20932},      {L"gb2312", 936},         {L"gbk", 936},
+      {L"big5", 950},     {L"euc-kr", 949},        {L"ks_c_5601-1987", 949}, {L"koi8-r", 20866},
+      {L"koi8-u", 21866}, {L"iso-8859-15", 28605}, {L"iso-8859-13", 28603},  {L"gb18030", 54936},
+  };
+  for (const Named& n : kNames)
+    if (name == n.name) return n.codePage;
+  UINT number = 0;
+  for (const wchar_t* prefix : {L"windows-", L"cp", L"x-cp", L"ibm", L"iso-8859-"}) {
+    const std::size_t len = std::wcslen(prefix);
+    if (name.compare(0, len, prefix) != 0 || name.size() == len) continue;
+    const std::wstring digits = name.substr(len);
+    if (digits.find_first_not_of(L"0123456789") != std::wstring::npos || digits.size() > 5) break;
+    number = static_cast<UINT>(std::wcstoul(digits.c_str(), nullptr, 10));
+    if (std::wcscmp(prefix, L"iso-8859-") == 0) number = number <= 9 ? 28590 + number : 0;
+    break;
+  }
+  return number != 0 && IsValidCodePage(number) ? number : 0;
+}
+
 class MsxmlDocument final : public XmlDocument {
  public:
   explicit MsxmlDocument(IXMLDOMDocument* doc) : doc_(doc) {}
@@ -127,6 +234,14 @@ class MsxmlDocument final : public XmlDocument {
     if (HasDocumentType(bytes)) return false;
     wide_ = LooksWide(bytes);
     utf8Bom_ = bytes.rfind("\xEF\xBB\xBF", 0) == 0;
+    units_ = UnitsOf(bytes);
+    wideBom_ = units_.width == 2 && units_.At(bytes, 0) == 0xFEFF;
+    std::size_t begin = 0, end = 0;
+    if (RootSpan(bytes, &begin, &end)) {
+      prolog_ = bytes.substr(0, begin);
+      epilog_ = bytes.substr(end);
+      outside_ = true;
+    }
     // The DOM would read an 8-bit text only up to a NUL byte.
     if (!LooksWide(bytes) && bytes.find('\0') != std::string::npos) return false;
     // From the bytes themselves, never from a path (which the DOM would take
@@ -162,8 +277,98 @@ class MsxmlDocument final : public XmlDocument {
     return Render(&bytes) && write(bytes.data(), bytes.size());
   }
 
+  std::string WhyNotSerialized() override { return whyNot_; }
+
  private:
   bool Render(std::string* bytes) {
+    whyNot_.clear();
+    // What lies around the root as it was read, the root in the text's own
+    // encoding and byte order.
+    if (outside_ && Spliced(bytes)) return true;
+    if (!whyNot_.empty()) return false;
+    return RenderWhole(bytes);
+  }
+
+  // The root as the DOM's own save writes it (the element's xml property
+  // would lay it out anew), in the encoding the document was read in. The
+  // save's encoding is the declared one or, in some DOMs, UTF-8: whichever
+  // reads back.
+  bool Spliced(std::string* bytes) {
+    std::string saved;
+    std::size_t begin = 0, end = 0;
+    if (!SaveToStream(&saved) || !RootSpan(saved, &begin, &end)) return false;
+    const std::string root = saved.substr(begin, end - begin);
+    const Units su = UnitsOf(saved);
+    const std::wstring encoding = DeclaredEncoding();
+    std::vector<std::wstring> readings;
+    if (su.width == 2) {
+      std::wstring text(root.size() / 2, L'\0');
+      for (std::size_t i = 0; i < text.size(); ++i) text[i] = static_cast<wchar_t>(su.At(root, i));
+      readings.push_back(std::move(text));
+    } else {
+      for (UINT codePage : {CodePageOf(encoding), static_cast<UINT>(CP_UTF8)}) {
+        if (codePage == 0) continue;
+        const int n = MultiByteToWideChar(codePage, 0, root.data(), static_cast<int>(root.size()),
+                                          nullptr, 0);
+        std::wstring text(n > 0 ? n : 0, L'\0');
+        if (n > 0)
+          MultiByteToWideChar(codePage, 0, root.data(), static_cast<int>(root.size()), text.data(),
+                              n);
+        readings.push_back(std::move(text));
+      }
+    }
+    for (const std::wstring& text : readings) {
+      std::string out = prolog_;
+      if (units_.width == 2) {
+        AppendWide(text.data(), static_cast<int>(text.size()), units_, &out);
+      } else if (!AppendNarrow(text.data(), static_cast<int>(text.size()), encoding, &out)) {
+        continue;
+      }
+      out += epilog_;
+      if (ReadsBack(out)) {
+        whyNot_.clear();
+        *bytes = std::move(out);
+        return true;
+      }
+    }
+    return false;
+  }
+
+  static void AppendWide(const wchar_t* text, int n, Units u, std::string* bytes) {
+    for (int i = 0; i < n; ++i) {
+      const char lo = static_cast<char>(text[i] & 0xFF), hi = static_cast<char>(text[i] >> 8);
+      bytes->push_back(u.bigEndian ? hi : lo);
+      bytes->push_back(u.bigEndian ? lo : hi);
+    }
+  }
+
+  // Text in the 8-bit encoding named (UTF-8 when none is).
+  bool AppendNarrow(const wchar_t* text, int n, const std::wstring& encoding, std::string* bytes) {
+    const UINT codePage = CodePageOf(encoding);
+    const std::string name = Narrow(encoding.c_str(), static_cast<UINT>(encoding.size()));
+    if (codePage == 0) {
+      whyNot_ = "the profile's encoding " + name + " cannot be written on this system";
+      return false;
+    }
+    // Where the code page cannot tell a lost character, reading back does.
+    BOOL lossy = FALSE;
+    const bool checks = codePage != CP_UTF8 && codePage != 54936 && codePage < 50000;
+    const DWORD flags = checks ? WC_NO_BEST_FIT_CHARS : 0;
+    BOOL* lossyOut = checks ? &lossy : nullptr;
+    const int len = WideCharToMultiByte(codePage, flags, text, n, nullptr, 0, nullptr, lossyOut);
+    if (n > 0 && len <= 0) return false;
+    const std::size_t at = bytes->size();
+    bytes->resize(at + static_cast<std::size_t>(len));
+    if (len > 0)
+      WideCharToMultiByte(codePage, flags, text, n, bytes->data() + at, len, nullptr, lossyOut);
+    if (lossy) {
+      whyNot_ = "the profile holds text its encoding " + name + " cannot hold";
+      return false;
+    }
+    return true;
+  }
+
+  bool RenderWhole(std::string* bytes) {
     // The DOM's own save first: it writes the declared encoding. Where it does
     // not (Wine's MSXML writes UTF-8 whatever the declaration says), the
     // DOM's text is encoded here in the declared encoding instead. Whichever
@@ -358,29 +563,16 @@ class MsxmlDocument final : public XmlDocument {
     const wchar_t* text = xml.get();
     const int n = static_cast<int>(SysStringLen(xml.get()));
     const std::wstring encoding = DeclaredEncoding();
+    bytes->clear();
     if (wide_ || encoding == L"utf-16" || encoding == L"unicode") {
-      bytes->assign("\xFF\xFE");
-      for (int i = 0; i < n; ++i) {
-        bytes->push_back(static_cast<char>(text[i] & 0xFF));
-        bytes->push_back(static_cast<char>((text[i] >> 8) & 0xFF));
-      }
+      const Units u = wide_ ? units_ : Units{2, false};
+      const wchar_t mark = 0xFEFF;
+      if (wideBom_ || !wide_) AppendWide(&mark, 1, u, bytes);
+      AppendWide(text, n, u, bytes);
       return true;
     }
-    UINT codePage = CP_UTF8;
-    if (encoding == L"iso-8859-1" || encoding == L"latin1") codePage = 28591;
-    if (encoding == L"windows-1252") codePage = 1252;
-    if (encoding == L"us-ascii") codePage = 20127;
-    if (codePage == CP_UTF8 && !encoding.empty() && encoding != L"utf-8") return false;
-    BOOL lossy = FALSE;
-    BOOL* lossyOut = codePage == CP_UTF8 ? nullptr : &lossy;
-    const DWORD flags = codePage == CP_UTF8 ? 0 : WC_NO_BEST_FIT_CHARS;
-    const int len = WideCharToMultiByte(codePage, flags, text, n, nullptr, 0, nullptr, lossyOut);
-    bytes->assign(utf8Bom_ && codePage == CP_UTF8 ? "\xEF\xBB\xBF" : "");
-    const std::size_t at = bytes->size();
-    bytes->resize(at + static_cast<std::size_t>(len > 0 ? len : 0));
-    if (len > 0)
-      WideCharToMultiByte(codePage, flags, text, n, bytes->data() + at, len, nullptr, lossyOut);
-    return !lossy;
+    if (utf8Bom_ && CodePageOf(encoding) == CP_UTF8) bytes->assign("\xEF\xBB\xBF");
+    return AppendNarrow(text, n, encoding, bytes);
   }
 
   bool ReadsBack(const std::string& bytes) {
@@ -392,6 +584,10 @@ class MsxmlDocument final : public XmlDocument {
   void Reset() {
     for (IXMLDOMElement* e : elements_) e->Release();
     elements_.clear();
+    prolog_.clear();
+    epilog_.clear();
+    outside_ = false;
+    units_ = Units();
     IXMLDOMNode* child = nullptr;
     while (doc_->get_firstChild(&child) == S_OK && child != nullptr) {
       IXMLDOMNode* removed = nullptr;
@@ -429,6 +625,12 @@ class MsxmlDocument final : public XmlDocument {
 
   IXMLDOMDocument* doc_;
   std::vector<IXMLDOMElement*> elements_;
+  // The bytes before and after the root as read, when they could be told.
+  std::string prolog_, epilog_;
+  bool outside_ = false;
+  Units units_;
+  bool wideBom_ = false;
+  std::string whyNot_;
   bool wide_ = false;     // parsed from UTF-16
   bool utf8Bom_ = false;  // parsed from UTF-8 with a byte-order mark
 };

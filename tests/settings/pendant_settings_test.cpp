@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstdio>
+#include <string>
+#include <vector>
 
 #include "platform/host_string.h"
 #include "plugin/exports.h"
@@ -125,6 +128,82 @@ TEST_F(PendantSettingsTest, SaveWritesAllKeysInOrderWithFlagsAsZeroOrOne) {
   EXPECT_EQ(store.GetInt(kPendantSection, "DisplyRPM", 0), 1);
   EXPECT_EQ(store.GetInt(kPendantSection, "CAmode", 0), 1);
 }
+
+// What the profile holds after the dialog, when another program wrote it
+// while the dialog was open. Profile before: StepSize2 4, StepJogRate 40.
+struct MeanwhileCase {
+  const char* name;
+  std::string meanwhile;              // the profile as the other program left it
+  void (*dialog)(PendantSettings&);   // what the user changed
+  std::vector<std::string> expected;  // texts the saved profile holds
+  ProfileSaveResult::Outcome outcome;
+};
+
+class ConfigMeanwhileTest : public PendantSettingsTest,
+                            public ::testing::WithParamInterface<MeanwhileCase> {};
+
+TEST_P(ConfigMeanwhileTest, OtherWritersSurviveTheDialog) {
+  const MeanwhileCase& c = GetParam();
+  WriteFile(path_, Profile("<StepSize2>4</StepSize2><StepJogRate>40</StepJogRate>"));
+  PendantSettings s;
+  const ProfileSaveResult saved = EditPendantSettings(s, [&](PendantSettings& edited) {
+    EXPECT_EQ(edited.StepSize2, 4);
+    WriteFile(path_, c.meanwhile);
+    c.dialog(edited);
+  });
+  EXPECT_EQ(saved.outcome, c.outcome) << saved.Describe();
+  const std::string file = ReadFile(path_);
+  for (const std::string& text : c.expected)
+    EXPECT_NE(file.find(text), std::string::npos) << text << " not in\n" << file;
+  // The record is what the profile now holds; what the dialog set acts even
+  // where it could not be saved.
+  if (c.outcome != ProfileSaveResult::NotSaved) {
+    PendantSettings reread = Load();
+    for (int i = 0; i < 13; ++i) EXPECT_EQ(Field(s, i), Field(reread, i)) << kKeyOrder[i];
+  } else {
+    EXPECT_EQ(s.StepSize2, 2);
+  }
+}
+
+const std::string kOther =
+    "<profile><Host>5</Host><Quorvix_KM4R_Pendant><StepSize2>4</StepSize2><StepJogRate>70"
+    "</StepJogRate></Quorvix_KM4R_Pendant></profile>";
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ConfigMeanwhileTest,
+    ::testing::Values(MeanwhileCase{"cancelled: the other program's section and key stay",
+                                    kOther,
+                                    [](PendantSettings&) {},
+                                    {"<Host>5</Host>", "<StepJogRate>70</StepJogRate>",
+                                     "<StepSize2>4</StepSize2>", "<DelaySteps>25</DelaySteps>"},
+                                    ProfileSaveResult::Saved},
+                      MeanwhileCase{"a key both changed: the dialog's value",
+                                    kOther,
+                                    [](PendantSettings& e) { e.StepJogRate = 55; },
+                                    {"<Host>5</Host>", "<StepJogRate>55</StepJogRate>"},
+                                    ProfileSaveResult::Saved},
+                      MeanwhileCase{"another key changed in the dialog",
+                                    kOther,
+                                    [](PendantSettings& e) { e.StepSize2 = 2; },
+                                    {"<Host>5</Host>", "<StepJogRate>70</StepJogRate>",
+                                     "<StepSize2>2</StepSize2>"},
+                                    ProfileSaveResult::Saved},
+                      MeanwhileCase{"the profile removed meanwhile: written afresh",
+                                    "",
+                                    [](PendantSettings& e) { e.StepSize2 = 2; },
+                                    {"<StepSize2>2</StepSize2>", "<StepJogRate>40</StepJogRate>"},
+                                    ProfileSaveResult::Saved},
+                      MeanwhileCase{"made unparseable meanwhile: left alone",
+                                    "<profile><Host>",
+                                    [](PendantSettings& e) { e.StepSize2 = 2; },
+                                    {"<profile><Host>"},
+                                    ProfileSaveResult::NotSaved}),
+    [](const auto& info) {
+      std::string n;
+      for (const char* p = info.param.name; *p != '\0'; ++p)
+        n += std::isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
+      return n;
+    });
 
 // Config with the terminal form reading an empty input: the dialog cancels.
 class ConfigEntryTest : public PendantSettingsTest {

@@ -36,6 +36,9 @@ void StoreLifetime(benchmark::State& state) {
   for (auto _ : state) {
     km4r::ProfileStore store;
     km4r::LoadPendantSettings(store, settings);
+    // A changed value, as a confirmed dialog gives: an unchanged profile
+    // would not be written at all.
+    settings.StepSize1 = settings.StepSize1 == 1 ? 2 : 1;
     km4r::SavePendantSettings(store, settings);
     benchmark::DoNotOptimize(settings);
   }

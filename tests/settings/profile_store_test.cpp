@@ -7,7 +7,9 @@
 #include <algorithm>
 #include <cctype>
 #include <climits>
+#include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -19,6 +21,7 @@
 #include <unistd.h>
 #endif
 
+#include "platform/profile_file.h"
 #include "tests/settings/profile_generator.h"
 #include "tests/settings/test_files.h"
 
@@ -392,6 +395,8 @@ TEST_F(ProfileStoreTest, RealisticProfileOutsidePendantSectionIsUnchanged) {
       EXPECT_EQ(store.GetInt("Section3", "Key2", 0), 23);
       store.SetInt(kSection, "StepSize1", 1);
       store.SetInt(kSection, "CAmode", 1);
+      const ProfileSaveResult saved = store.Save();
+      EXPECT_EQ(saved.outcome, ProfileSaveResult::Saved) << saved.Describe();
     }
     std::string saved = ReadFile(path_);
     ExpectOnlyPendantSectionChanged(original, saved);
@@ -419,6 +424,7 @@ enum class Setup {
   ReadOnlyDir,   // writable file in a directory the user may not write
   Link,          // the path is a symbolic link to the profile
   DanglingLink,  // a link to a file not there yet, in an existing directory
+  HardLink,      // the profile has a second name
 };
 
 struct FileCase {
@@ -442,9 +448,19 @@ std::string Utf16(const std::string& ascii, bool bom) {
   return out;
 }
 
+std::string Utf16Be(const std::string& ascii, bool bom) {
+  std::string out = bom ? std::string("\xFE\xFF") : std::string();
+  for (char c : ascii) {
+    out += '\0';
+    out += c;
+  }
+  return out;
+}
+
 const std::string kPendant4 =
     "<Quorvix_KM4R_Pendant><StepSize1>4</StepSize1></Quorvix_KM4R_Pendant>";
 const std::string kSaved3 = "<StepSize1>3</StepSize1>";
+const std::string kPendant3 = "<Quorvix_KM4R_Pendant>" + kSaved3 + "</Quorvix_KM4R_Pendant>";
 
 // Not well-formed (the declaration runs on into the elements), but a lenient
 // parser takes it; over 8 MB, where no check may be skipped.
@@ -499,6 +515,44 @@ const FileCase kFileCases[] = {
      FileCase::Yes,
      {std::string("\xFF\xFE<\0", 4), Utf16("encoding=\"UTF-16\"", false), Utf16("<H>x</H>", false),
       Utf16(kSaved3, false)}},
+    // Written back in the encoding and byte order read, the mark kept or
+    // left out as it was: the whole file is the one expected.
+    {"utf16 big-endian with byte-order mark",
+     "p.xml",
+     Utf16Be(
+         "<?xml version=\"1.0\" encoding=\"UTF-16\"?>\r\n<profile>" + kPendant4 + "</profile>\r\n",
+         true),
+     Setup::Plain,
+     4,
+     FileCase::Yes,
+     {Utf16Be(
+         "<?xml version=\"1.0\" encoding=\"UTF-16\"?>\r\n<profile>" + kPendant3 + "</profile>\r\n",
+         true)}},
+    {"utf16 big-endian without byte-order mark",
+     "p.xml",
+     Utf16Be("<?xml version=\"1.0\" encoding=\"UTF-16\"?>\n<profile>" + kPendant4 + "</profile>\n",
+             false),
+     Setup::Plain,
+     4,
+     FileCase::Yes,
+     {Utf16Be("<?xml version=\"1.0\" encoding=\"UTF-16\"?>\n<profile>" + kPendant3 + "</profile>\n",
+              false)}},
+    {"utf16 with byte-order mark and no declaration",
+     "p.xml",
+     Utf16("<profile>" + kPendant4 + "</profile>", true),
+     Setup::Plain,
+     4,
+     FileCase::Yes,
+     {Utf16("<profile>" + kPendant3 + "</profile>", true)}},
+    {"windows-1251",
+     "p.xml",
+     "<?xml version=\"1.0\" encoding=\"windows-1251\"?>\n<profile><H>\xCF\xF0\xE8</H>" + kPendant4 +
+         "</profile>\n",
+     Setup::Plain,
+     4,
+     FileCase::Yes,
+     {"<?xml version=\"1.0\" encoding=\"windows-1251\"?>\n<profile><H>\xCF\xF0\xE8</H>" +
+      kPendant3 + "</profile>\n"}},
     {"path with %41",
      "p%41.xml",
      "<profile>" + kPendant4 + "</profile>",
@@ -537,6 +591,13 @@ const FileCase kFileCases[] = {
      FileCase::Yes,
      {kSaved3}},
     {"dangling symbolic link", "p.xml", "", Setup::DanglingLink, 2, FileCase::Yes, {kSaved3}},
+    {"hard link",
+     "p.xml",
+     "<profile>" + kPendant4 + "</profile>",
+     Setup::HardLink,
+     4,
+     FileCase::Yes,
+     {"<profile>" + kPendant3 + "</profile>"}},
     {"malformed over 8 MB",
      "p.xml",
      LenientOversized(),
@@ -599,6 +660,14 @@ TEST_P(ProfileFileTest, SavesOnlyWhatReadsBackAndKeepsTheFile) {
       if (c.setup == Setup::ForeignOwner) fs::permissions(dir_.dir(), fs::perms::all);
 #endif
       break;
+    case Setup::HardLink: {
+      file = dir_.Path("real.xml");
+      WriteFile(file, c.before);
+      std::error_code ec;
+      fs::create_hard_link(file, path, ec);
+      if (ec) GTEST_SKIP() << "no hard links here: " << ec.message();
+      break;
+    }
     case Setup::Link:
     case Setup::DanglingLink: {
       file = dir_.Path("real.xml");
@@ -647,6 +716,9 @@ TEST_P(ProfileFileTest, SavesOnlyWhatReadsBackAndKeepsTheFile) {
   if (c.setup == Setup::Link || c.setup == Setup::DanglingLink) {
     EXPECT_TRUE(fs::is_symlink(path)) << "the link was replaced";
   }
+  if (c.setup == Setup::HardLink) {
+    EXPECT_TRUE(ReadFile(path) == after) << "the profile's names were split";
+  }
 #ifdef _WIN32
   SetFileAttributesA(file.c_str(), FILE_ATTRIBUTE_NORMAL);
 #else
@@ -666,6 +738,183 @@ TEST_P(ProfileFileTest, SavesOnlyWhatReadsBackAndKeepsTheFile) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, ProfileFileTest, ::testing::ValuesIn(kFileCases),
+                         [](const auto& info) {
+                           std::string n;
+                           for (const char* p = info.param.name; *p != '\0'; ++p)
+                             n += std::isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
+                           return n;
+                         });
+
+// Every way a save can be cut short or refused, made at the file layer's
+// seam. Each row loads the profile below (StepSize1 4000), sets StepSize1 to
+// value (0: sets nothing) and saves under the faults; then a second store,
+// without faults, loads and saves it again. The profile must never end up
+// unparseable, emptied or silently reverted, and no copy may stay behind.
+using platform::FileFaults;
+using Outcome = ProfileSaveResult::Outcome;
+
+const std::string kBefore =
+    "<?xml version=\"1.0\"?>\r\n<!-- host -->\n<profile>\n  <Quorvix_KM4R_Pendant>"
+    "<StepSize1>4000</StepSize1></Quorvix_KM4R_Pendant>\n  <H a=\"1\">host</H>\n</profile>\n"
+    "<!-- end -->\n\n";
+
+struct InterruptCase {
+  const char* name;
+  FileFaults faults;
+  int32_t value;
+  Outcome outcome;                            // of the first save
+  enum File { Before, After, Damaged } file;  // after the first save
+  Outcome next;                               // of the second store's save
+  int32_t nextRead;                           // StepSize1 as the second store reads it
+  bool windowsOnly;
+};
+
+FileFaults Faults(void (*set)(FileFaults&)) {
+  FileFaults f;
+  set(f);
+  return f;
+}
+
+const InterruptCase kInterruptCases[] = {
+    {"nothing changed: nothing written", Faults([](FileFaults& f) { f.diskFull = true; }), 0,
+     Outcome::Unchanged, InterruptCase::Before, Outcome::Unchanged, 4000, false},
+    {"the same value written: nothing written", Faults([](FileFaults& f) { f.diskFull = true; }),
+     4000, Outcome::Unchanged, InterruptCase::Before, Outcome::Unchanged, 4000, false},
+    {"changed", {}, 3, Outcome::Saved, InterruptCase::After, Outcome::Unchanged, 3, false},
+    {"changed, in place", Faults([](FileFaults& f) { f.noTempBeside = true; }), 3, Outcome::Saved,
+     InterruptCase::After, Outcome::Unchanged, 3, false},
+    {"in place, recovery copy in the user's folder", Faults([](FileFaults& f) {
+       f.noTempBeside = true;
+       f.noRecoveryBeside = true;
+     }),
+     3, Outcome::Saved, InterruptCase::After, Outcome::Unchanged, 3, false},
+    {"in place without any recovery copy: not saved", Faults([](FileFaults& f) {
+       f.noTempBeside = true;
+       f.noRecovery = true;
+     }),
+     3, Outcome::NotSaved, InterruptCase::Before, Outcome::Unchanged, 4000, false},
+    {"disk full", Faults([](FileFaults& f) { f.diskFull = true; }), 3, Outcome::NotSaved,
+     InterruptCase::Before, Outcome::Unchanged, 4000, false},
+    {"disk full, in place", Faults([](FileFaults& f) {
+       f.noTempBeside = true;
+       f.profileDiskFull = true;
+     }),
+     123456, Outcome::NotSaved, InterruptCase::Before, Outcome::Unchanged, 4000, false},
+    {"killed before the swap", Faults([](FileFaults& f) { f.kill = FileFaults::AfterTemp; }), 3,
+     Outcome::NotSaved, InterruptCase::Before, Outcome::Unchanged, 4000, false},
+    {"killed writing in place", Faults([](FileFaults& f) {
+       f.noTempBeside = true;
+       f.kill = FileFaults::MidInPlace;
+     }),
+     3, Outcome::NotSaved, InterruptCase::Damaged, Outcome::Restored, 4000, false},
+    {"killed writing in place, copy in the user's folder", Faults([](FileFaults& f) {
+       f.noTempBeside = true;
+       f.noRecoveryBeside = true;
+       f.kill = FileFaults::MidInPlace;
+     }),
+     3, Outcome::NotSaved, InterruptCase::Damaged, Outcome::Restored, 4000, false},
+    {"swap leaves the profile gone (1176)", Faults([](FileFaults& f) { f.swapError = 1176; }), 3,
+     Outcome::Saved, InterruptCase::After, Outcome::Unchanged, 3, true},
+    {"swap moves the profile aside (1177)", Faults([](FileFaults& f) { f.swapError = 1177; }), 3,
+     Outcome::Saved, InterruptCase::After, Outcome::Unchanged, 3, true},
+    {"new file held open briefly", Faults([](FileFaults& f) { f.sharingViolations = 2; }), 3,
+     Outcome::Saved, InterruptCase::After, Outcome::Unchanged, 3, true},
+    {"new file held open throughout", Faults([](FileFaults& f) { f.sharingViolations = 1000; }), 3,
+     Outcome::NotSaved, InterruptCase::Before, Outcome::Unchanged, 4000, true},
+};
+
+class InterruptedSaveTest : public ::testing::TestWithParam<InterruptCase> {
+ protected:
+  InterruptedSaveTest() : path_(dir_.Path("profile.xml")), user_(dir_.Path("user")) {
+    std::filesystem::create_directory(user_);
+    // The user's own folder for recovery copies, inside the scratch folder.
+    if (const char* was = std::getenv(kUserFolderVariable)) userWas_ = was;
+#ifdef _WIN32
+    SetEnvironmentVariableA(kUserFolderVariable, (user_ + "\\").c_str());
+#else
+    ::setenv(kUserFolderVariable, user_.c_str(), 1);
+#endif
+    UseProfile(path_);
+  }
+  ~InterruptedSaveTest() override {
+    platform::SetFileFaults({});
+    UseProfile("");
+#ifdef _WIN32
+    SetEnvironmentVariableA(kUserFolderVariable, userWas_ ? userWas_->c_str() : nullptr);
+#else
+    if (userWas_) {
+      ::setenv(kUserFolderVariable, userWas_->c_str(), 1);
+    } else {
+      ::unsetenv(kUserFolderVariable);
+    }
+#endif
+  }
+#ifdef _WIN32
+  static constexpr const char* kUserFolderVariable = "TMP";
+#else
+  static constexpr const char* kUserFolderVariable = "XDG_CACHE_HOME";
+#endif
+  std::optional<std::string> userWas_;
+  // Every file under the scratch folder.
+  std::vector<std::string> Files() const {
+    std::vector<std::string> out;
+    for (auto& e : std::filesystem::recursive_directory_iterator(dir_.dir()))
+      if (!e.is_directory()) out.push_back(e.path().filename().string());
+    return out;
+  }
+  ScratchDir dir_;
+  std::string path_, user_;
+};
+
+TEST_P(InterruptedSaveTest, ProfileIsNeverLostNorRevertedSilently) {
+  const InterruptCase& c = GetParam();
+#ifndef _WIN32
+  if (c.windowsOnly) GTEST_SKIP() << "a failure of the Windows swap";
+#endif
+  WriteFile(path_, kBefore);
+  std::string after = kBefore;
+  if (c.value != 0) after.replace(after.find("4000"), 4, std::to_string(c.value));
+  platform::SetFileFaults(c.faults);
+  ProfileSaveResult first;
+  {
+    ProfileStore store;
+    EXPECT_EQ(store.GetInt(kSection, "StepSize1", 0), 4000);
+    if (c.value != 0) store.SetInt(kSection, "StepSize1", c.value);
+    first = store.Save();
+  }
+  platform::SetFileFaults({});
+  EXPECT_EQ(first.outcome, c.outcome) << first.Describe();
+  EXPECT_EQ(bool(first), c.outcome != Outcome::NotSaved);
+  if (c.outcome == Outcome::NotSaved) {
+    EXPECT_EQ(first.Describe().rfind("not saved: ", 0), 0u) << first.Describe();
+  }
+  const std::string file = ReadFile(path_);
+  switch (c.file) {
+    case InterruptCase::Before:
+      EXPECT_TRUE(file == kBefore) << file;
+      break;
+    case InterruptCase::After:
+      EXPECT_TRUE(file == after) << file;
+      break;
+    case InterruptCase::Damaged:
+      EXPECT_FALSE(platform::CreateXmlDocument()->Parse(file)) << file;
+      break;
+  }
+  ProfileSaveResult second;
+  {
+    ProfileStore next;
+    EXPECT_EQ(next.GetInt(kSection, "StepSize1", 0), c.nextRead);
+    second = next.Save();
+  }
+  EXPECT_EQ(second.outcome, c.next) << second.Describe();
+  if (c.next == Outcome::Restored) {
+    EXPECT_TRUE(ReadFile(path_) == kBefore);
+    EXPECT_NE(second.Describe().find("recovery copy"), std::string::npos);
+  }
+  EXPECT_EQ(Files(), std::vector<std::string>{"profile.xml"}) << "a copy stayed behind";
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, InterruptedSaveTest, ::testing::ValuesIn(kInterruptCases),
                          [](const auto& info) {
                            std::string n;
                            for (const char* p = info.param.name; *p != '\0'; ++p)
