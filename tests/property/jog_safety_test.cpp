@@ -36,6 +36,7 @@
 #include "plugin/exports.h"
 #include "plugin/module_state.h"
 #include "tests/support/fake_host.h"
+#include "tests/support/rng.h"
 
 namespace km4r::test {
 namespace {
@@ -46,20 +47,6 @@ constexpr int kStopCycles = 3;
 // Cycles after a jog ended by which a 204 pressed at its start must have had
 // its 205.
 constexpr int kReleaseCycles = 1;
-
-// splitmix64: the same sequence on every platform.
-struct Rng {
-  uint64_t s;
-  uint64_t Next() {
-    uint64_t z = (s += 0x9E3779B97F4A7C15ull);
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-    return z ^ (z >> 31);
-  }
-  int Below(int n) { return static_cast<int>(Next() % static_cast<uint64_t>(n)); }
-  int Range(int lo, int hi) { return lo + Below(hi - lo + 1); }
-  bool Chance(int percent) { return Below(100) < percent; }
-};
 
 enum class Event { None, Unplug, MissedRemoval, Replug, SilentReplug, Stranger };
 enum class Ending { StopPlug, DestroyWindow };

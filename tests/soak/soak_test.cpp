@@ -23,24 +23,11 @@
 #include "tests/fuzz/host_text.h"
 #include "tests/support/alloc_counter.h"
 #include "tests/support/fake_host.h"
+#include "tests/support/rng.h"
 #include "tests/support/test_host_window.h"
 
 namespace km4r::test {
 namespace {
-
-// splitmix64: the same sequence on every platform and standard library.
-struct Rng {
-  uint64_t s;
-  uint64_t Next() {
-    uint64_t z = (s += 0x9E3779B97F4A7C15ull);
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-    return z ^ (z >> 31);
-  }
-  int Below(int n) { return static_cast<int>(Next() % static_cast<uint64_t>(n)); }
-  int Range(int lo, int hi) { return lo + Below(hi - lo + 1); }
-  bool Chance(int percent) { return Below(100) < percent; }
-};
 
 // The host side of the session. Its callbacks record into fixed storage so
 // that the only allocations counted are the plug-in's own.
