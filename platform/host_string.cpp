@@ -72,32 +72,6 @@ void HostString::Release(char* text) {
   SetRefs(text, refs - 1);
 }
 
-HostString::HostString(const char* text) : text_(Allocate(text)) {}
-
-HostString::HostString(const HostString& other) : text_(Retain(other.text_)) {}
-
-HostString& HostString::operator=(const HostString& other) {
-  char* shared = Retain(other.text_);
-  Release(text_);
-  text_ = shared;
-  return *this;
-}
-
-HostString& HostString::operator=(const char* text) {
-  char* fresh = Allocate(text);
-  Release(text_);
-  text_ = fresh;
-  return *this;
-}
-
-HostString::~HostString() {
-  Release(text_);
-}
-
-const char* HostString::c_str() const {
-  return text_ == nullptr ? "" : text_;
-}
-
 std::size_t HostString::length() const {
   if (text_ == nullptr) return 0;
   int n = 0;

@@ -420,32 +420,6 @@ void HostString::Release(char* text) {
   }
 }
 
-HostString::HostString(const char* text) : text_(Allocate(text)) {}
-
-HostString::HostString(const HostString& other) : text_(Retain(other.text_)) {}
-
-HostString& HostString::operator=(const HostString& other) {
-  char* shared = Retain(other.text_);
-  Release(text_);
-  text_ = shared;
-  return *this;
-}
-
-HostString& HostString::operator=(const char* text) {
-  char* fresh = Allocate(text);
-  Release(text_);
-  text_ = fresh;
-  return *this;
-}
-
-HostString::~HostString() {
-  Release(text_);
-}
-
-const char* HostString::c_str() const {
-  return text_ == nullptr ? "" : text_;
-}
-
 std::size_t HostString::length() const {
   return std::strlen(c_str());
 }
