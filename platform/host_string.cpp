@@ -119,13 +119,4 @@ void HostString::EmptyAt(void* slot) {
   std::memcpy(slot, &text, sizeof text);
 }
 
-void HostString::ReleaseAt(void* slot) {
-  if (slot == nullptr) return;
-  char* text = nullptr;
-  std::memcpy(&text, slot, sizeof text);
-  Release(text);
-  text = nullptr;
-  std::memcpy(slot, &text, sizeof text);
-}
-
 }  // namespace km4r::platform

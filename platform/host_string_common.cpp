@@ -2,6 +2,8 @@
 // file says how a block is allocated, shared and released.
 #include "platform/host_string.h"
 
+#include <cstring>
+
 namespace km4r::platform {
 
 HostString::HostString(const char* text) : text_(Allocate(text)) {}
@@ -28,6 +30,15 @@ HostString::~HostString() {
 
 const char* HostString::c_str() const {
   return text_ == nullptr ? "" : text_;
+}
+
+void HostString::ReleaseAt(void* slot) {
+  if (slot == nullptr) return;
+  char* text = nullptr;
+  std::memcpy(&text, slot, sizeof text);
+  Release(text);
+  text = nullptr;
+  std::memcpy(slot, &text, sizeof text);
 }
 
 }  // namespace km4r::platform
