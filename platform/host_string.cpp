@@ -83,16 +83,6 @@ int HostString::RefCount() const {
   return text_ == nullptr ? 0 : RefsOf(text_);
 }
 
-HostString HostString::Adopt(HostStringObject object) {
-  HostString s;
-  s.text_ = object.text;
-  return s;
-}
-
-HostStringObject HostString::Share() const {
-  return HostStringObject{Retain(text_)};
-}
-
 HostString HostString::FromParam(HostStringParam param) {
   return param;
 }

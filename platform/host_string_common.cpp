@@ -41,4 +41,14 @@ void HostString::ReleaseAt(void* slot) {
   std::memcpy(slot, &text, sizeof text);
 }
 
+HostString HostString::Adopt(HostStringObject object) {
+  HostString s;
+  s.text_ = object.text;
+  return s;
+}
+
+HostStringObject HostString::Share() const {
+  return HostStringObject{Retain(text_)};
+}
+
 }  // namespace km4r::platform

@@ -431,16 +431,6 @@ int HostString::RefCount() const {
   return 0;
 }
 
-HostString HostString::Adopt(HostStringObject object) {
-  HostString s;
-  s.text_ = object.text;
-  return s;
-}
-
-HostStringObject HostString::Share() const {
-  return HostStringObject{Retain(text_)};
-}
-
 HostString HostString::FromParam(HostStringParam param) {
 #if defined(_WIN64)
   if (param == nullptr) return HostString();
