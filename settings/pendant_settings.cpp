@@ -50,7 +50,9 @@ ProfileSaveResult EditPendantSettings(PendantSettings& settings,
   {
     ProfileStore store;
     loaded = ReadKeys(store);
-    LoadPendantSettings(store, settings);
+    // A profile that cannot be read leaves the running settings to edit:
+    // the defaults would replace them even on Cancel.
+    if (store.LoadProblem().empty()) LoadPendantSettings(store, settings);
   }
   const PendantSettings before = settings;
   edit(settings);

@@ -130,13 +130,15 @@ TEST_F(PendantSettingsTest, SaveWritesAllKeysInOrderWithFlagsAsZeroOrOne) {
 }
 
 // What the profile holds after the dialog, when another program wrote it
-// while the dialog was open. Profile before: StepSize2 4, StepJogRate 40.
+// while the dialog was open. Profile before: StepSize2 4, StepJogRate 40
+// (the running settings have the same StepSize2).
 struct MeanwhileCase {
   const char* name;
   std::string meanwhile;              // the profile as the other program left it
   void (*dialog)(PendantSettings&);   // what the user changed
   std::vector<std::string> expected;  // texts the saved profile holds
   ProfileSaveResult::Outcome outcome;
+  std::string before = "";  // the profile before, when not the usual one
 };
 
 class ConfigMeanwhileTest : public PendantSettingsTest,
@@ -144,12 +146,16 @@ class ConfigMeanwhileTest : public PendantSettingsTest,
 
 TEST_P(ConfigMeanwhileTest, OtherWritersSurviveTheDialog) {
   const MeanwhileCase& c = GetParam();
-  WriteFile(path_, Profile("<StepSize2>4</StepSize2><StepJogRate>40</StepJogRate>"));
-  PendantSettings s;
+  WriteFile(path_, c.before.empty()
+                      ? Profile("<StepSize2>4</StepSize2><StepJogRate>40</StepJogRate>")
+                      : c.before);
+  PendantSettings s, shown;
+  s.StepSize2 = 4;
   const ProfileSaveResult saved = EditPendantSettings(s, [&](PendantSettings& edited) {
     EXPECT_EQ(edited.StepSize2, 4);
     WriteFile(path_, c.meanwhile);
     c.dialog(edited);
+    shown = edited;
   });
   EXPECT_EQ(saved.outcome, c.outcome) << saved.Describe();
   const std::string file = ReadFile(path_);
@@ -161,7 +167,7 @@ TEST_P(ConfigMeanwhileTest, OtherWritersSurviveTheDialog) {
     PendantSettings reread = Load();
     for (int i = 0; i < 13; ++i) EXPECT_EQ(Field(s, i), Field(reread, i)) << kKeyOrder[i];
   } else {
-    EXPECT_EQ(s.StepSize2, 2);
+    for (int i = 0; i < 13; ++i) EXPECT_EQ(Field(s, i), Field(shown, i)) << kKeyOrder[i];
   }
 }
 
@@ -197,7 +203,13 @@ INSTANTIATE_TEST_SUITE_P(
                                     "<profile><Host>",
                                     [](PendantSettings& e) { e.StepSize2 = 2; },
                                     {"<profile><Host>"},
-                                    ProfileSaveResult::NotSaved}),
+                                    ProfileSaveResult::NotSaved},
+                      MeanwhileCase{"unparseable throughout, cancelled: the running settings stay",
+                                    "<profile><Host>",
+                                    [](PendantSettings&) {},
+                                    {"<profile><Host>"},
+                                    ProfileSaveResult::NotSaved,
+                                    "<profile><Host>"}),
     [](const auto& info) {
       std::string n;
       for (const char* p = info.param.name; *p != '\0'; ++p)
