@@ -1,34 +1,47 @@
-// The host's window object on Windows (what HostBlockD points at). The host
-// and the plug-in share only this layout:
+// The host's window object on Windows (what HostBlockD points at): the
+// window framework's own window object, laid out as the framework lays it
+// out. The plug-in reads one member, CWnd::m_hWnd, and never writes to it.
 //
-//   offset 0: HWND of the host's top-level window (pointer-sized)
-//
-// Nothing else is read from the object, and the plug-in never writes to it.
-// The plug-in's window is a child of that HWND only when it is a live window
-// of the thread that calls the entry points (its timers live on that thread's
-// message queue). Any other object (one laid out another way, say with a
-// virtual table first) gets a message-only window of the plug-in's own, so
-// the cycle timer and the device notifications run all the same.
+// CWnd's first member follows CObject's virtual table and CCmdTarget's
+// members. CCmdTarget's last member, m_pModuleState, is there in every host
+// that uses the framework's DLL and in every newer static build, but not in
+// an older static one, so m_hWnd sits at one of two places; the plug-in takes
+// the first of them that holds a live window of the thread that calls the
+// entry points (its timers live on that thread's message queue). An object
+// that yields none gets a message-only window of the plug-in's own, so the
+// cycle timer and the device notifications run all the same.
 #pragma once
 
 #include <windows.h>
 
 #include <cstddef>
+#include <cstdint>
 
 namespace km4r::platform {
 
+// The framework's window object as the bench and the test hosts make it.
 class HostWindow {
  public:
-  HWND hwnd = nullptr;
+  const void* vtable = nullptr;    // CObject
+  long refs = 1;                   // CCmdTarget: m_dwRef
+  void* outerUnknown = nullptr;    //   m_pOuterUnknown
+  uintptr_t innerUnknown = 0;      //   m_xInnerUnknown
+  uintptr_t dispatch = 0;          //   m_xDispatch
+  int resultExpected = 1;          //   m_bResultExpected
+  uintptr_t connectionPoints = 0;  //   m_xConnPtContainer
+  void* moduleState = nullptr;     //   m_pModuleState
+  HWND hwnd = nullptr;             // CWnd: m_hWnd
 };
 
-static_assert(offsetof(HostWindow, hwnd) == 0);
-static_assert(sizeof(HostWindow) == sizeof(void*));
+// Where m_hWnd sits: with CCmdTarget's m_pModuleState, then without it.
+inline constexpr std::size_t kWindowHandleOffsets[] = {sizeof(void*) == 8 ? 0x40 : 0x20,
+                                                       sizeof(void*) == 8 ? 0x38 : 0x1C};
+static_assert(offsetof(HostWindow, hwnd) == kWindowHandleOffsets[0]);
 
 namespace win32 {
 
 // The HWND the host's window object yields: a live window of the calling
-// thread, or nullptr.
+// thread at one of kWindowHandleOffsets, or nullptr.
 HWND HostHwnd(const HostWindow* window);
 
 // Window class of the plug-in's child windows (registered once per module).

@@ -147,11 +147,14 @@ namespace win32 {
 
 HWND HostHwnd(const HostWindow* window) {
   if (window == nullptr) return nullptr;
-  HWND hwnd = nullptr;
-  std::memcpy(&hwnd, window, sizeof hwnd);
-  if (hwnd == nullptr || !IsWindow(hwnd)) return nullptr;
-  if (GetWindowThreadProcessId(hwnd, nullptr) != GetCurrentThreadId()) return nullptr;
-  return hwnd;
+  for (const std::size_t offset : kWindowHandleOffsets) {
+    HWND hwnd = nullptr;
+    std::memcpy(&hwnd, reinterpret_cast<const unsigned char*>(window) + offset, sizeof hwnd);
+    if (hwnd != nullptr && IsWindow(hwnd) &&
+        GetWindowThreadProcessId(hwnd, nullptr) == GetCurrentThreadId())
+      return hwnd;
+  }
+  return nullptr;
 }
 
 const char* ChildWindowClassName() {

@@ -321,21 +321,29 @@ int main(int argc, char** argv) {
   }
 
   /* The run: window, timer, no pendant, stop. The window object is the
-   * HWND first, or a framework's object with its virtual table first: then
-   * the module cannot parent to it but must run all the same. */
+   * framework's CWnd (CObject's virtual table, CCmdTarget's members, then
+   * m_hWnd), or one with the HWND first, which is no framework's: then the
+   * module cannot parent to it but must run all the same. */
   {
     static void (*const vtable[2])(void) = {0, 0};
     HWND frame = CreateWindowExA(0, "STATIC", "c host", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100, NULL,
                                  NULL, GetModuleHandleA(NULL), NULL);
     struct {
       HWND hwnd;
-    } plain = {frame};
+      unsigned char rest[64];
+    } plain = {frame, {0}};
     struct {
       const void* vtable;
-      HWND hwnd;
-    } framework = {vtable, frame};
-    Run(&plain, frame, 1);
-    Run(&framework, frame, 0);
+      long m_dwRef;
+      void* m_pOuterUnknown;
+      ULONG_PTR m_xInnerUnknown, m_xDispatch;
+      BOOL m_bResultExpected;
+      ULONG_PTR m_xConnPtContainer;
+      void* m_pModuleState;
+      HWND m_hWnd;
+    } framework = {vtable, 1, NULL, 0, 0, TRUE, 0, NULL, frame};
+    Run(&framework, frame, 1);
+    Run(&plain, frame, 0);
     DestroyWindow(frame);
   }
 

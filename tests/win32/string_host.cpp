@@ -770,10 +770,18 @@ int main(int argc, char** argv) {
       cBlock(km4r::host::kBlockCSize);
   session.statusSlot = cBlock.data() + km4r::host::offset::kStatusText;
   SetSlot(session, f->Empty());
+  // The framework's CWnd: CObject's virtual table, CCmdTarget's members, m_hWnd.
   struct {
-    HWND hwnd;
-  } window = {CreateWindowExA(0, "STATIC", "host", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100, nullptr,
-                              nullptr, GetModuleHandleA(nullptr), nullptr)};
+    const void* vtable = nullptr;
+    long refs = 1;
+    void* outer = nullptr;
+    uintptr_t inner = 0, dispatch = 0;
+    BOOL resultExpected = TRUE;
+    uintptr_t connectionPoints = 0;
+    void* moduleState = nullptr;
+    HWND hwnd = CreateWindowExA(0, "STATIC", "host", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100, nullptr,
+                                nullptr, GetModuleHandleA(nullptr), nullptr);
+  } window;
   g_case = "session";
   char* argument = f->Make(path.c_str(), 0);
   CallSetProName(argument);

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <cstring>
 #include <thread>
 #include <vector>
 
@@ -57,19 +58,26 @@ TEST(Win32ChildWindow, IsAHiddenChildOfTheHostWithIdOneAndTenByTen) {
   EXPECT_STREQ(cls, win32::ChildWindowClassName());
   EXPECT_EQ(w.Parent(), HostOf(host));
   EXPECT_EQ(host.ChildCount(), 1u);
+  // A host that links an older framework statically: no m_pModuleState.
+  alignas(HostWindow) unsigned char staticBuild[sizeof(HostWindow)] = {};
+  const HWND hostHwnd = HostOf(host)->hwnd;
+  std::memcpy(staticBuild + kWindowHandleOffsets[1], &hostHwnd, sizeof hostHwnd);
+  RecordingWindow second;
+  ASSERT_TRUE(second.Create(reinterpret_cast<HostWindow*>(staticBuild), 0, 0, 10, 10, 1));
+  EXPECT_EQ(GetParent(HwndOf(second)), hostHwnd);
 }
 
-// A host window object of a framework: its virtual table comes first.
-struct FrameworkWindow {
-  virtual ~FrameworkWindow() = default;
+// The HWND first: a layout of its own, not the framework's window object.
+struct HandleFirst {
   HWND hwnd = nullptr;
+  unsigned char rest[0x40] = {};
 };
 
 TEST(Win32ChildWindow, WithoutAUsableHostWindowItMakesAWindowOfItsOwn) {
   test::TestHostWindow host;
   HostWindow noWindow;  // hwnd null
-  FrameworkWindow framework;
-  framework.hwnd = HostOf(host)->hwnd;
+  HandleFirst handleFirst;
+  handleFirst.hwnd = HostOf(host)->hwnd;
   HostWindow otherThread;
   std::thread([&otherThread] {
     otherThread.hwnd = CreateWindowExA(0, "STATIC", "", 0, 0, 0, 1, 1, nullptr, nullptr,
@@ -80,7 +88,7 @@ TEST(Win32ChildWindow, WithoutAUsableHostWindowItMakesAWindowOfItsOwn) {
     HostWindow* parent;
   } rows[] = {{"null parent", nullptr},
               {"parent without HWND", &noWindow},
-              {"virtual table first", reinterpret_cast<HostWindow*>(&framework)},
+              {"HWND first", reinterpret_cast<HostWindow*>(&handleFirst)},
               {"window of another thread", &otherThread}};
   for (const auto& row : rows) {
     RecordingWindow w;
