@@ -38,7 +38,8 @@ TEST(VelocityJog, SpeedFollowsSmoothedByte) {
     b.SpeedByte(c.speedByte);
     for (int i = 0; i < c.calls; ++i) EXPECT_EQ(b.Run(0, 1), Calls{"Code DOJOG"});
     EXPECT_NEAR(b.w.velocityFraction, c.fraction, 1e-9) << c.velocitySetting << "/" << c.speedByte;
-    EXPECT_EQ(b.Record<int32_t>(0, 0), static_cast<int32_t>(1000 * b.w.velocityFraction));
+    EXPECT_EQ(b.Record<int32_t>(0, host::offset::kJogSpeed),
+              static_cast<int32_t>(1000 * b.w.velocityFraction));
   }
 }
 
@@ -47,20 +48,21 @@ TEST(ContinuousJog, RecordWrittenForSelectedAxisOnly) {
   b.host.dro[3] = 50.0;
   b.Settings().DelaySteps = 0;
   b.SpeedByte(10);
-  b.host.Set<uint8_t>(b.host.blockA, 163940 + 96 * 2 + 14, 1);
+  b.host.Set<uint8_t>(b.host.blockA, host::JogRecordField(2, host::offset::kJogStopRequest), 1);
   EXPECT_EQ(b.Run(1, 4), Calls{"Code DOJOG"});
-  EXPECT_EQ(b.Record<int32_t>(2, 0), 400);
-  EXPECT_EQ(b.Record<int32_t>(2, 4), 800);
-  EXPECT_EQ(b.Record<int32_t>(2, 8), 77);
-  EXPECT_EQ(b.Record<uint8_t>(2, 14), 0);
-  EXPECT_EQ(b.Record<uint8_t>(2, 16), 1);
-  EXPECT_EQ(b.Record<int32_t>(2, 20), 1);
+  EXPECT_EQ(b.Record<int32_t>(2, host::offset::kJogSpeed), 400);
+  EXPECT_EQ(b.Record<int32_t>(2, host::offset::kJogVelocityLimit), 800);
+  EXPECT_EQ(b.Record<int32_t>(2, host::offset::kJogParam), 77);
+  EXPECT_EQ(b.Record<uint8_t>(2, host::offset::kJogStopRequest), 0);
+  EXPECT_EQ(b.Record<uint8_t>(2, host::offset::kJogStartRequest), 1);
+  EXPECT_EQ(b.Record<int32_t>(2, host::offset::kJogDirection), 1);
   for (int axis : {1, 3}) {
-    for (std::size_t at = 0; at < 96; at += 4) EXPECT_EQ(b.Record<int32_t>(axis, at), 0);
+    for (std::size_t at = 0; at < host::offset::kAxisJogRecordSize; at += 4)
+      EXPECT_EQ(b.Record<int32_t>(axis, at), 0);
   }
   b.SpeedByte(0);
   EXPECT_EQ(b.Run(1, 2), Calls{"Code ENDJOG"});
-  EXPECT_EQ(b.Record<uint8_t>(2, 14), 1);
+  EXPECT_EQ(b.Record<uint8_t>(2, host::offset::kJogStopRequest), 1);
 }
 
 TEST(RateJog, StartsOnceDelayStepsGathered) {
@@ -103,7 +105,7 @@ TEST(RateJog, SpeedFromJogRate) {
     b.host.dro[3] = c.rate;
     b.SpeedByte(5);
     b.Run(0, 1);
-    EXPECT_EQ(b.Record<int32_t>(0, 0), c.speed) << c.rate;
+    EXPECT_EQ(b.Record<int32_t>(0, host::offset::kJogSpeed), c.speed) << c.rate;
   }
 }
 
@@ -154,7 +156,7 @@ TEST(ContinuousJog, RunningJogEndedWhenItsModeIsLeft) {
     ASSERT_GE(calls.size(), 2u) << c.name;
     EXPECT_EQ(Calls(calls.begin(), calls.begin() + 2), (Calls{"Code ENDJOG", "DoButton 205"}))
         << c.name;
-    EXPECT_EQ(b.Record<uint8_t>(0, 14), 1) << c.name;
+    EXPECT_EQ(b.Record<uint8_t>(0, host::offset::kJogStopRequest), 1) << c.name;
     const Calls after = b.Run(0, 0);
     EXPECT_EQ(std::count(after.begin(), after.end(), "Code ENDJOG"), 0) << c.name;
   }
@@ -190,7 +192,7 @@ TEST(ContinuousJog, ReversalPausesThreeUpdates) {
     EXPECT_EQ(b.Run(1, 2), Calls{});
     b.Ticks().DirectionChangeTicks = 3;
     EXPECT_EQ(b.Run(1, 2), Calls{"Code DOJOG"});
-    EXPECT_EQ(b.Record<int32_t>(0, 20), 1);
+    EXPECT_EQ(b.Record<int32_t>(0, host::offset::kJogDirection), 1);
   }
 }
 
@@ -199,7 +201,7 @@ TEST(ContinuousJog, IdleWheelTakesNewDirectionAtOnce) {
   b.w.lastJogDirection = 0;
   b.SpeedByte(40);
   EXPECT_EQ(b.Run(1, 2), Calls{"Code DOJOG"});
-  EXPECT_EQ(b.Record<int32_t>(0, 20), 1);
+  EXPECT_EQ(b.Record<int32_t>(0, host::offset::kJogDirection), 1);
 }
 
 TEST(ContinuousJog, SwitchedOffOrRefused) {
@@ -217,7 +219,7 @@ TEST(ContinuousJog, SwitchedOffOrRefused) {
       b.SpeedByte(40);
       EXPECT_EQ(b.Run(0, 5), Calls{});
       EXPECT_EQ(b.host.StatusText(), c.status);
-      EXPECT_EQ(b.Record<uint8_t>(0, 16), 0);
+      EXPECT_EQ(b.Record<uint8_t>(0, host::offset::kJogStartRequest), 0);
     }
   }
 }
