@@ -21,16 +21,20 @@ using km4r::test::AllocCounter;
 
 // The tests' host with recording off: it answers from tables and only
 // counts, so its own cost stays out of the figures.
-struct ActionCount : km4r::test::FakeHost::Hooks {
-  uint64_t n = 0;
-  void DoButton(short) override { ++n; }
-  void SetDro(short, double) override { ++n; }
-  void Code(const char*) override { ++n; }
+struct CountingHost : km4r::test::FakeHost::Hooks {
+  km4r::test::FakeHost host;  // first: it resets the module state
+  uint64_t actions = 0;
+  CountingHost() {
+    host.record = false;
+    host.hooks = this;
+  }
+  void DoButton(short) override { ++actions; }
+  void SetDro(short, double) override { ++actions; }
+  void Code(const char*) override { ++actions; }
+  uint64_t Reads() const {
+    return static_cast<uint64_t>(host.getDroCalls) + static_cast<uint64_t>(host.getLedCalls);
+  }
 };
-
-uint64_t Reads(const km4r::test::FakeHost& h) {
-  return static_cast<uint64_t>(h.getDroCalls) + static_cast<uint64_t>(h.getLedCalls);
-}
 
 struct Position {
   const char* name;
@@ -51,10 +55,8 @@ constexpr Position kPositions[] = {
 
 void ReportCycle(benchmark::State& state) {
   const Position& at = kPositions[state.range(0)];
-  km4r::test::FakeHost host;
-  ActionCount actions;
-  host.record = false;
-  host.hooks = &actions;
+  CountingHost counting;
+  km4r::test::FakeHost& host = counting.host;
   host.Set(host.blockC, km4r::host::offset::kStepIncrement, 0.001);
   host.Set(host.blockC, km4r::host::offset::kAxisVelocityLimit, int32_t{12000});
   host.led[83] = true;
@@ -73,7 +75,7 @@ void ReportCycle(benchmark::State& state) {
   km4r::test::InputFields report{.axisSel = at.axisSel, .mode = at.mode, .stepSel = at.stepSel};
   report.speed = at.speed;
   uint64_t cycles = 0, allocations = 0;
-  const uint64_t callsBefore = actions.n, readsBefore = Reads(host);
+  const uint64_t callsBefore = counting.actions, readsBefore = counting.Reads();
   constexpr int kBatch = 256;
   for (auto _ : state) {
     if (cycles % kBatch == 0) {
@@ -96,9 +98,9 @@ void ReportCycle(benchmark::State& state) {
   }
   allocations = AllocCounter::Stop();
   state.counters["host_calls/cycle"] =
-      static_cast<double>(actions.n - callsBefore) / static_cast<double>(cycles);
+      static_cast<double>(counting.actions - callsBefore) / static_cast<double>(cycles);
   state.counters["host_reads/cycle"] =
-      static_cast<double>(Reads(host) - readsBefore) / static_cast<double>(cycles);
+      static_cast<double>(counting.Reads() - readsBefore) / static_cast<double>(cycles);
   state.counters["allocs/cycle"] = static_cast<double>(allocations) / static_cast<double>(cycles);
   state.SetLabel(at.name);
   w.reset();
@@ -108,10 +110,7 @@ BENCHMARK(ReportCycle)->DenseRange(0, static_cast<int>(std::size(kPositions)) - 
 // The display on its own: the host reads one composition makes.
 void ComposeDisplay(benchmark::State& state) {
   const Position& at = kPositions[state.range(0)];
-  km4r::test::FakeHost host;
-  ActionCount actions;
-  host.record = false;
-  host.hooks = &actions;
+  CountingHost counting;
   PendantWindow w;
   const int32_t modes[] = {km4r::StepJog,
                            km4r::VelocityJog,
@@ -131,7 +130,7 @@ void ComposeDisplay(benchmark::State& state) {
     ++n;
   }
   state.counters["display_callbacks/cycle"] =
-      static_cast<double>(Reads(host) + actions.n) / static_cast<double>(n);
+      static_cast<double>(counting.Reads() + counting.actions) / static_cast<double>(n);
   state.SetLabel(state.range(0) == 9 ? "Idle" : at.name);
 }
 BENCHMARK(ComposeDisplay)->DenseRange(0, static_cast<int>(std::size(kPositions)) - 1);
