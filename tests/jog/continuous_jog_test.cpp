@@ -7,12 +7,19 @@ namespace {
 
 struct ContinuousBench : JogBench {
   explicit ContinuousBench(int mode, int axis = 0, int32_t limit = 1000, int32_t param = 0) {
-    w.jogMode = mode;
-    w.axisIndex = axis;
     Settings().VelocityInAuto = 5;
     Settings().DelaySteps = 25;
     host.Set(host.blockC, host::offset::kAxisVelocityLimit + 4 * axis, limit);
     host.Set(host.blockC, host::offset::kAxisJogParam + 4 * axis, param);
+    Select(mode, axis);
+  }
+  // A long run of the wheel, until the rate jog's count passes its ceiling
+  // and falls back; every report keeps the jog going.
+  void TurnPastTheCeiling() {
+    for (int32_t before = -1, i = 0; w.rateJogCount > before && i < 1000; ++i) {
+      before = w.rateJogCount;
+      EXPECT_EQ(Run(0, 127), Calls{"Code DOJOG"});
+    }
   }
 };
 
@@ -72,8 +79,7 @@ TEST(RateJog, StartsOnceDelayStepsGathered) {
   EXPECT_EQ(b.Run(0, 10), Calls{});
   EXPECT_EQ(b.Run(0, 10), Calls{});
   EXPECT_EQ(b.Run(0, 10), Calls{"Code DOJOG"});
-  b.w.rateJogCount = 30000;
-  b.Run(0, 1);
+  b.TurnPastTheCeiling();
   EXPECT_EQ(b.w.rateJogCount, 400);
 }
 
@@ -85,8 +91,8 @@ TEST(RateJog, LongRunFallbackStillStopsTheJog) {
     b.Settings().DelaySteps = delay;
     b.host.dro[3] = 100.0;
     b.SpeedByte(30);
-    b.w.rateJogCount = 30000;
-    EXPECT_EQ(b.Run(0, 2), Calls{"Code DOJOG"}) << delay;
+    for (int i = 0; i * 127 < delay; ++i) b.Run(0, 127);
+    b.TurnPastTheCeiling();
     EXPECT_EQ(b.w.rateJogCount, std::max(400, delay));
     b.SpeedByte(0);
     EXPECT_EQ(b.Run(0, 0), Calls{"Code ENDJOG"}) << delay;
@@ -141,10 +147,10 @@ TEST(ContinuousJog, RunningJogEndedWhenItsModeIsLeft) {
     void (*change)(ContinuousBench&);
   };
   const Case cases[] = {
-      {"switch held", [](ContinuousBench& b) { b.w.enableHeld = 1; }},
+      {"switch held", [](ContinuousBench& b) { b.report.enable = 1; }},
       {"host reset", [](ContinuousBench& b) { b.Reset(1); }},
-      {"step selector moved", [](ContinuousBench& b) { b.w.jogMode = StepJog; }},
-      {"axis moved", [](ContinuousBench& b) { b.w.axisIndex = 1; }},
+      {"step selector moved", [](ContinuousBench& b) { b.report.stepSel = 1; }},
+      {"axis moved", [](ContinuousBench& b) { b.report.axisSel = 2; }},
   };
   for (const Case& c : cases) {
     ContinuousBench b(VelocityJog);
@@ -152,7 +158,13 @@ TEST(ContinuousJog, RunningJogEndedWhenItsModeIsLeft) {
     b.SpeedByte(40);
     b.Run(0, 2);
     c.change(b);
-    const Calls calls = b.Run(0, 2);
+    // The engine learns of the switch from the report after the one that
+    // shows it.
+    Calls calls = b.Run(0, 2);
+    if (c.change == cases[0].change) calls = b.Run(0, 2);
+    calls.erase(std::remove_if(calls.begin(), calls.end(),
+                               [](const std::string& s) { return s.rfind("DoButton 33", 0) == 0; }),
+                calls.end());
     ASSERT_GE(calls.size(), 2u) << c.name;
     EXPECT_EQ(Calls(calls.begin(), calls.begin() + 2), (Calls{"Code ENDJOG", "DoButton 205"}))
         << c.name;
@@ -198,7 +210,6 @@ TEST(ContinuousJog, ReversalPausesThreeUpdates) {
 
 TEST(ContinuousJog, IdleWheelTakesNewDirectionAtOnce) {
   ContinuousBench b(VelocityJog);
-  b.w.lastJogDirection = 0;
   b.SpeedByte(40);
   EXPECT_EQ(b.Run(1, 2), Calls{"Code DOJOG"});
   EXPECT_EQ(b.Record<int32_t>(0, host::offset::kJogDirection), 1);
