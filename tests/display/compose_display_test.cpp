@@ -84,6 +84,8 @@ std::string Line2(const PendantWindow& w) {
   return std::string(reinterpret_cast<const char*>(w.outputReport + 10), 8);
 }
 
+// The composition alone on a decoded state set directly: in a full cycle the
+// cycles before would already have written the columns a screen must leave.
 class ComposeScreens : public testing::TestWithParam<ScreenCase> {};
 
 TEST_P(ComposeScreens, WholeReport) {

@@ -180,6 +180,7 @@ TEST_F(DecodeTest, AxisTables) {
 TEST_F(DecodeTest, SelectorMoveStopsJogsAfterTheModeButton) {
   Decode({.axisSel = 1, .enable = 1, .mode = 1, .stepSel = 1});
   ASSERT_EQ(w.axisIndex, 0);
+  // Counts the engine held, which the held switch keeps idle here.
   w.jogCountAccumulator = 4;
   for (int axis = 0; axis < 5; ++axis)
     host.Set<uint8_t>(host.blockA, host::JogRecordField(axis, host::offset::kJogStopRequest), 0);
