@@ -15,6 +15,7 @@
 #include "platform/host_string.h"
 #include "plugin/exports.h"
 #include "plugin/module_state.h"
+#include "settings/setting_descriptors.h"
 #include "tests/fuzz/host_text.h"
 #include "tests/support/fake_host.h"
 #include "tests/support/test_host_window.h"
@@ -176,49 +177,14 @@ struct DisplayCheck {
   }
 };
 
+// Any value, in range or not, for the setting the byte picks (a number takes
+// four more bytes).
 void SetSetting(km4r::PendantSettings& s, uint8_t which, Input& in) {
-  const int16_t v16 = static_cast<int16_t>(in.U16());
-  switch (which % 13) {
-    case 0:
-      s.StepSize1 = v16;
-      break;
-    case 1:
-      s.StepSize2 = v16;
-      break;
-    case 2:
-      s.StepSize3 = v16;
-      break;
-    case 3:
-      s.ScreenSel1 = v16;
-      break;
-    case 4:
-      s.ScreenSel2 = v16;
-      break;
-    case 5:
-      s.ScreenSel3 = v16;
-      break;
-    case 6:
-      s.StepJogRate = static_cast<int32_t>(in.U32());
-      break;
-    case 7:
-      s.DelaySteps = static_cast<int32_t>(in.U32());
-      break;
-    case 8:
-      s.DisplyRPM = static_cast<uint8_t>(v16 & 1);
-      break;
-    case 9:
-      s.AutoChangeSens = v16;
-      break;
-    case 10:
-      s.VelocityInAuto = v16;
-      break;
-    case 11:
-      s.Decidigit = v16;
-      break;
-    default:
-      s.CAmode = static_cast<uint8_t>(v16 & 1);
-      break;
-  }
+  const km4r::SettingDescriptor& d = km4r::kSettingDescriptors[which % km4r::kSettingCount];
+  int32_t v = static_cast<int16_t>(in.U16());
+  if (d.kind == km4r::SettingKind::Number) v = static_cast<int32_t>(in.U32());
+  if (d.kind == km4r::SettingKind::Flag) v &= 1;
+  km4r::SetSettingValue(s, d, v);
 }
 
 void SetHostField(km4r::test::FakeHost& h, uint8_t which, Input& in) {
@@ -304,7 +270,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   int other = -1;
   host.Start(hostWindow.Handle());
   km4r::PendantSettings& settings = Module().settings;
-  for (uint8_t i = 0; i < 13; ++i)
+  for (uint8_t i = 0; i < km4r::kSettingCount; ++i)
     if (in.Byte() & 1) SetSetting(settings, i, in);
 
   DisplayCheck display;
