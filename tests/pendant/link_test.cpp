@@ -250,9 +250,7 @@ TEST_F(LinkTest, LinkLossStopsARunningJog) {
       {"continuous jog, removal missed", Before::VelocityAlt, true, 1, 1},
       {"automatic jog, removal missed", Before::Automatic, true, 1, 0},
   };
-  host.led[host::code::kLedJogEnabled] = true;
-  for (int axis = 0; axis < host::kAxisCount; ++axis)
-    host.Set(host.blockC, host::offset::kAxisVelocityLimit + 4 * axis, int32_t{12000});
+  host.ReadyToJog();
   const std::size_t stopZ = host::JogRecordField(2, host::offset::kJogStopRequest);
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -318,9 +316,8 @@ TEST_F(LinkTest, LinkLossStopsARunningJog) {
 }
 
 TEST_F(LinkTest, RemovalOfAnotherDeviceLeavesTheJogRunning) {
-  host.led[host::code::kLedJogEnabled] = true;
+  host.ReadyToJog();
   host.led[host::code::kLedAltJog] = true;
-  host.Set(host.blockC, host::offset::kAxisVelocityLimit, int32_t{12000});
   const int id = AddPendant();
   const int other = bus->AddDevice("/dev/mouse", 0x046D, 0xC077);
   Open();

@@ -202,12 +202,7 @@ class Session : FakeHost::Hooks {
     fake_.record = false;
     fake_.hooks = this;
     fake_.Start(static_cast<platform::HostWindow*>(loop_.get()));
-    for (int axis = 0; axis < host::kAxisCount; ++axis)
-      fake_.Set(fake_.blockC, host::offset::kAxisVelocityLimit + 4 * axis, int32_t{12000});
-    fake_.dro[3] = 50.0;
-    fake_.dro[818] = 37.5;
-    fake_.dro[821] = 100.0;
-    fake_.led[host::code::kLedJogEnabled] = true;
+    fake_.ReadyToJog();
     auto& s = Module().settings;
     s.AutoChangeSens = static_cast<int16_t>(sc.autoSens);
     s.DelaySteps = sc.delaySteps;

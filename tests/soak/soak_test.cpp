@@ -85,13 +85,7 @@ class Soak {
     fake_.record = false;
     fake_.hooks = &host_;
     fake_.Start(window_.Handle());
-    for (int axis = 0; axis < host::kAxisCount; ++axis)
-      fake_.Set(fake_.blockC, host::offset::kAxisVelocityLimit + 4 * axis, int32_t{12000});
-    fake_.dro[3] = 50.0;
-    fake_.dro[818] = 37.5;
-    fake_.dro[821] = 100.0;
-    fake_.dro[74] = 100.0;
-    fake_.led[host::code::kLedJogEnabled] = true;
+    fake_.ReadyToJog();
   }
   ~Soak() { StopPlug(); }
 

@@ -96,6 +96,16 @@ void FakeHost::Start(void* hostWindow) {
   ::PostInitControl();
 }
 
+void FakeHost::ReadyToJog() {
+  for (int axis = 0; axis < host::kAxisCount; ++axis)
+    Set(blockC, host::offset::kAxisVelocityLimit + 4 * axis, int32_t{12000});
+  dro[host::code::kDroJogRate] = 50.0;
+  dro[host::code::kDroFeedRate] = 37.5;
+  dro[host::code::kDroFeedOverride] = 100.0;
+  dro[host::code::kDroSpindleOverride] = 100.0;
+  led[host::code::kLedJogEnabled] = true;
+}
+
 std::string FakeHost::StatusText() const {
   return platform::HostString::TextAt(blockC.data() + host::offset::kStatusText);
 }

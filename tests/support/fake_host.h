@@ -59,6 +59,9 @@ class FakeHost {
   // setters, SetProName, InitControl with the blocks and hostWindow, then
   // PostInitControl.
   void Start(void* hostWindow);
+  // A machine ready to jog: every axis' velocity limit 12000, jog rate 50 %,
+  // feed 37.5, feed and spindle overrides 100 %, jogging enabled.
+  void ReadyToJog();
   void Clear() {
     calls.clear();
     getDroCalls = getLedCalls = 0;
