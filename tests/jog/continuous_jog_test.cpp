@@ -1,6 +1,6 @@
 #include <algorithm>
 
-#include "tests/jog/jog_bench.h"
+#include "tests/support/pendant_bench.h"
 
 namespace km4r::test {
 namespace {

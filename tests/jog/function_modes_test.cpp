@@ -1,4 +1,4 @@
-#include "tests/jog/jog_bench.h"
+#include "tests/support/pendant_bench.h"
 
 namespace km4r::test {
 namespace {

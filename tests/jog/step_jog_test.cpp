@@ -1,7 +1,7 @@
 #include <cstdlib>
 
 #include "platform/host_string.h"
-#include "tests/jog/jog_bench.h"
+#include "tests/support/pendant_bench.h"
 
 namespace km4r::test {
 namespace {

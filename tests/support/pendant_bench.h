@@ -1,7 +1,7 @@
-// The jog engine reached as the pendant reaches it: reports on the virtual
-// pendant through the report cycle, against a recording host, with the
-// engine's usual preconditions (jogging enabled in the host, the host in
-// incremental mode so that no G90 is owed).
+// The jog engine and the display reached as the pendant reaches them:
+// reports on the virtual pendant through the report cycle, against a
+// recording host, with the engine's usual preconditions (jogging enabled in
+// the host, the host in incremental mode so that no G90 is owed).
 #pragma once
 
 #include <gtest/gtest.h>
@@ -35,12 +35,13 @@ struct JogBench {
 
   // Turns the selectors to the position of a jog mode on an axis (the first
   // report also sets where the wheel stands); the host calls it makes are
-  // dropped. Axis B is named only before any mode is reported, and kept by
-  // the selector's in-between position 0.
+  // dropped. Axis B is named only by the spindle override's position, and
+  // kept by the selector's in-between position 0.
   void Select(int jogMode, int axis = 0) {
     static constexpr int kAxisSel[] = {1, 2, 3, 7, 0};
     if (axis == 4) {
-      report = {.axisSel = 5, .mode = 0, .stepSel = 1};
+      report = {
+          .counter = report.counter, .speed = report.speed, .axisSel = 5, .mode = 3, .stepSel = 1};
       Cycle();
     }
     report.mode = 3;
@@ -101,6 +102,12 @@ struct JogBench {
     pendant.Queue(report);
     pendant.clock.Advance(kCyclePeriodMs);
     w.RunReportCycle(kCycleTimerId);
+  }
+  // The report the pendant last received.
+  std::vector<uint8_t> Output() {
+    std::vector<uint8_t> r(kOutputReportSize);
+    EXPECT_TRUE(pendant.bus->LastOutput(pendant.id, r.data(), r.size()));
+    return r;
   }
   // Jog record field of an axis (its offsets are checked in host_interface_test).
   template <typename T>
