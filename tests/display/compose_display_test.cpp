@@ -308,7 +308,7 @@ TEST(ComposeDisplay, RunAnimationFollowsDisplayPhase) {
       {6, "  >>>>"},   {5, "      "},  {0, "      "},
   };
   for (const auto& p : kPhases) {
-    test::JogBench b;
+    test::PendantBench b;
     b.Select(RateJog);
     b.host.led[804] = true;
     Module().ticks.DisplayPhase = p.phase;
@@ -320,7 +320,7 @@ TEST(ComposeDisplay, RunAnimationFollowsDisplayPhase) {
 
 // The position and its text survive between cycles and screens.
 TEST(ComposeDisplay, PositionPersistsAcrossCycles) {
-  test::JogBench b;
+  test::PendantBench b;
   Module().settings.Decidigit = 2;
   b.host.dro[800] = 4.25;
   b.Select(AxisZero);
@@ -357,7 +357,7 @@ TEST(ComposeDisplay, HugePositionsNeverOverflowThePositionText) {
       {-1.7976931348623157e308, 1, "-179769313486231570814527423731704356798"},
   };
   for (const auto& v : kValues) {
-    test::JogBench b;
+    test::PendantBench b;
     Module().settings.Decidigit = v.digits;
     b.host.dro[800] = v.value;
     b.Select(VelocityJog);

@@ -5,7 +5,7 @@
 namespace km4r::test {
 namespace {
 
-struct ContinuousBench : JogBench {
+struct ContinuousBench : PendantBench {
   explicit ContinuousBench(int mode, int axis = 0, int32_t limit = 1000, int32_t param = 0) {
     Settings().VelocityInAuto = 5;
     Settings().DelaySteps = 25;

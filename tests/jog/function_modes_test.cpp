@@ -24,14 +24,14 @@ TEST(ValueAdjust, ScalesWithinLimits) {
       {SpindleOverrideAdjust, 74, 200.0, 1, 127, {"SetDRO 74 73"}},
   };
   for (const Case& c : cases) {
-    JogBench b;
+    PendantBench b;
     b.Select(c.mode);
     b.host.dro[c.dro] = c.start;
     EXPECT_EQ(b.Run(c.direction, c.count), c.want) << c.mode << " " << c.start;
   }
 }
 
-struct EdgeBench : JogBench {
+struct EdgeBench : PendantBench {
   explicit EdgeBench(int mode, int axis = 0) { Select(mode, axis); }
   // A fresh wheel start: the speed byte drops to 0, then comes back.
   Calls Edge(int direction) {

@@ -6,7 +6,7 @@
 namespace km4r::test {
 namespace {
 
-struct StepBench : JogBench {
+struct StepBench : PendantBench {
   // absolute: the host in absolute mode when the pendant first reports.
   explicit StepBench(int axis = 0, bool absolute = false) {
     Settings().StepJogRate = 100;

@@ -19,19 +19,19 @@ namespace km4r::test {
 
 using Calls = std::vector<std::string>;
 
-struct JogBench {
+struct PendantBench {
   VirtualPendant pendant{"/dev/virtual/hid-jog"};
   FakeHost host;  // it resets the module state
   std::unique_ptr<PendantWindow> window = std::make_unique<PendantWindow>();
   PendantWindow& w = *window;
   InputFields report;
 
-  JogBench() {
+  PendantBench() {
     host.led[host::code::kLedJogEnabled] = true;
     host.Set(host.blockB, host::offset::kDistanceMode, int32_t{1});
     w.OpenPendant();
   }
-  ~JogBench() { window.reset(); }
+  ~PendantBench() { window.reset(); }
 
   // Turns the selectors to the position of a jog mode on an axis (the first
   // report also sets where the wheel stands); the host calls it makes are
