@@ -32,7 +32,7 @@ $KM4R_WINE64 reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/nu
 wineserver -w
 
 # Held long enough for the picture; it closes itself.
-$KM4R_WINE64 build/win64/tests/win32/km4r_show_dialog.exe 8000 >"$work/show.log" 2>&1 &
+$KM4R_WINE64 build/win64/bench/tools/km4r_show_dialog.exe 8000 >"$work/show.log" 2>&1 &
 shower=$!
 for _ in $(seq 300); do
   grep -q shown "$work/show.log" && break

@@ -11,5 +11,5 @@ cmake --preset bench-perf >/dev/null
 cmake --build --preset bench-perf -j2 --target km4r_cycle_bench km4r_profile_store_bench
 echo "date: $(date -u)"
 echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ //')"
-"$build/tests/perf/km4r_cycle_bench" "$@"
-"$build/tests/settings/km4r_profile_store_bench" "$@"
+"$build/bench/tools/km4r_cycle_bench" "$@"
+"$build/bench/tools/km4r_profile_store_bench" "$@"

@@ -23,6 +23,8 @@ struct PendantSettings {
   int16_t VelocityInAuto = 0;
   int16_t Decidigit = 0;
   uint8_t CAmode = 0;
+
+  bool operator==(const PendantSettings&) const = default;
 };
 
 inline constexpr const char* kPendantSection = "Quorvix_KM4R_Pendant";

@@ -12,6 +12,7 @@
 #include "pendant/pendant_window.h"
 #include "plugin/module_state.h"
 #include "tests/support/fake_host.h"
+#include "tests/support/pendant_bench.h"
 
 namespace km4r {
 namespace {
@@ -80,10 +81,8 @@ std::string Describe(const uint8_t* r) {
          std::to_string(r[20]);
 }
 
-std::string Line2(const PendantWindow& w) {
-  return std::string(reinterpret_cast<const char*>(w.outputReport + 10), 8);
-}
-
+// The composition alone on a decoded state set directly: in a full cycle the
+// cycles before would already have written the columns a screen must leave.
 class ComposeScreens : public testing::TestWithParam<ScreenCase> {};
 
 TEST_P(ComposeScreens, WholeReport) {
@@ -294,6 +293,10 @@ INSTANTIATE_TEST_SUITE_P(Display, ComposeScreens, testing::ValuesIn(kScreens),
                            return std::string(info.param.name);
                          });
 
+std::string Text(const std::vector<uint8_t>& report, int from, int n) {
+  return std::string(reinterpret_cast<const char*>(report.data() + from), n);
+}
+
 // Columns 2-7 of the axis screen while the host runs, by DisplayPhase.
 TEST(ComposeDisplay, RunAnimationFollowsDisplayPhase) {
   const struct {
@@ -305,50 +308,42 @@ TEST(ComposeDisplay, RunAnimationFollowsDisplayPhase) {
       {6, "  >>>>"},   {5, "      "},  {0, "      "},
   };
   for (const auto& p : kPhases) {
-    test::FakeHost host;
-    host.led[804] = true;
+    test::PendantBench b;
+    b.Select(RateJog);
+    b.host.led[804] = true;
     Module().ticks.DisplayPhase = p.phase;
-    PendantWindow w;
-    w.jogMode = RateJog;
-    w.displayCycle = kSecondHalf;
-    w.ComposeDisplay();
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(w.outputReport + 4), 6), p.arrow)
-        << "DisplayPhase " << p.phase;
-    EXPECT_EQ(host.getDroCalls, 1) << "only the axis position is read";
+    b.Run(0, 0);  // the second cycle: the second half of the blink
+    EXPECT_EQ(Text(b.Output(), 4, 6), p.arrow) << "DisplayPhase " << p.phase;
+    EXPECT_EQ(b.host.getDroCalls, 1) << "only the axis position is read";
   }
 }
 
 // The position and its text survive between cycles and screens.
 TEST(ComposeDisplay, PositionPersistsAcrossCycles) {
-  test::FakeHost host;
+  test::PendantBench b;
   Module().settings.Decidigit = 2;
-  host.dro[800] = 4.25;
-  PendantWindow w;
-  w.jogMode = AxisZero;
-  w.displayCycle = kSecondHalf;
-  w.ComposeDisplay();
+  b.host.dro[800] = 4.25;
+  b.Select(AxisZero);
   EXPECT_EQ(Module().shownAxisValue, 4.25);
   EXPECT_STREQ(Module().positionText, " +4.2500");
 
   // Axis B is not fetched by the Zero screen: the X reading stays.
-  host.dro[804] = -9;
-  w.axisIndex = 4;
-  w.ComposeDisplay();
+  b.host.dro[804] = -9;
+  b.Select(AxisZero, 4);
   EXPECT_EQ(Module().shownAxisValue, 4.25);
-  EXPECT_EQ(Line2(w), " +4.2500");
+  EXPECT_EQ(Text(b.Output(), 10, 8), " +4.2500");
 
   // A new digits setting re-formats the kept value.
   Module().settings.Decidigit = 0;
-  w.ComposeDisplay();
-  EXPECT_EQ(Line2(w), "   +4.25");
+  b.Run(0, 0);
+  EXPECT_EQ(Text(b.Output(), 10, 8), "   +4.25");
 
   // An unusable setting freezes the text even when the value moves.
   Module().settings.Decidigit = 5;
-  w.axisIndex = 0;
-  host.dro[800] = 1;
-  w.ComposeDisplay();
+  b.host.dro[800] = 1;
+  b.Select(AxisZero);
   EXPECT_EQ(Module().shownAxisValue, 1.0);
-  EXPECT_EQ(Line2(w), "   +4.25");
+  EXPECT_EQ(Text(b.Output(), 10, 8), "   +4.25");
 }
 
 TEST(ComposeDisplay, HugePositionsNeverOverflowThePositionText) {
@@ -362,21 +357,20 @@ TEST(ComposeDisplay, HugePositionsNeverOverflowThePositionText) {
       {-1.7976931348623157e308, 1, "-179769313486231570814527423731704356798"},
   };
   for (const auto& v : kValues) {
-    test::FakeHost host;
+    test::PendantBench b;
     Module().settings.Decidigit = v.digits;
-    host.dro[800] = v.value;
-    PendantWindow w;
-    w.jogMode = VelocityJog;
-    w.ComposeDisplay();
+    b.host.dro[800] = v.value;
+    b.Select(VelocityJog);
     const char* text = Module().positionText;
     const std::size_t len =
         static_cast<std::size_t>(std::find(text, text + sizeof Module().positionText, '\0') - text);
     EXPECT_EQ(len, std::min(std::strlen(v.prefix), sizeof Module().positionText - 1)) << v.value;
     EXPECT_EQ(std::string(text, len), std::string(v.prefix).substr(0, len)) << v.value;
-    EXPECT_EQ(Line2(w), std::string(v.prefix).substr(0, 8));
+    const std::vector<uint8_t> out = b.Output();
+    EXPECT_EQ(Text(out, 10, 8), std::string(v.prefix).substr(0, 8));
     EXPECT_EQ(Module().shownAxisValue, v.value);
-    EXPECT_EQ(w.outputReport[19], 0);
-    EXPECT_EQ(w.outputReport[20], 0);
+    EXPECT_EQ(out[19], 0);
+    EXPECT_EQ(out[20], 0);
   }
 }
 

@@ -12,14 +12,14 @@
 #include <limits>
 
 #include "pendant/pendant_window.h"
-#include "platform/clock.h"
 #include "platform/host_string.h"
-#include "platform/virtual/virtual_bus.h"
 #include "plugin/exports.h"
 #include "plugin/module_state.h"
+#include "settings/setting_descriptors.h"
 #include "tests/fuzz/host_text.h"
 #include "tests/support/fake_host.h"
 #include "tests/support/test_host_window.h"
+#include "tests/support/virtual_pendant.h"
 
 namespace {
 
@@ -80,10 +80,6 @@ constexpr short kLedCodes[] = {15, 83, 800, 804, 805, 806};
 constexpr short kDroCodes[] = {3,   22,  39,  55,  56,  74,  202, 800,
                                801, 802, 803, 804, 805, 818, 821, 828};
 
-double g_dro[1101];
-bool g_led[1101];
-bool g_jogRunning = false;
-
 bool KnownDroRead(short code) {
   for (short c : kDroCodes)
     if (c == code) return true;
@@ -95,33 +91,28 @@ bool KnownLedRead(short code) {
   return false;
 }
 
-void OnDoButton(short code) {
-  if (!km4r::test::KnownButton(code)) Fail("unknown button", code);
-}
-void OnSetDro(short code, double value) {
-  if (!km4r::test::KnownDroWrite(code)) Fail("unknown DRO written", code);
-  g_dro[code] = value;
-}
-double OnGetDro(short code) {
-  if (!KnownDroRead(code)) Fail("unknown DRO read", code);
-  return g_dro[code];
-}
-bool OnGetLed(short code) {
-  if (!KnownLedRead(code)) Fail("unknown LED read", code);
-  return g_led[code];
-}
-void OnSetLed(short code, bool) {
-  Fail("SetLED is never called", code);
-}
-void OnCode(const char* text) {
-  km4r::test::MoveText move;
-  if (!km4r::test::ParseHostCode(text, &move)) {
-    std::fprintf(stderr, "text: \"%s\"\n", text);
-    Fail("unknown command text", 0);
+struct CallChecks : km4r::test::FakeHost::Hooks {
+  void DoButton(short code) override {
+    if (!km4r::test::KnownButton(code)) Fail("unknown button", code);
   }
-  if (std::strcmp(text, "DOJOG") == 0) g_jogRunning = true;
-  if (std::strcmp(text, "ENDJOG") == 0) g_jogRunning = false;
-}
+  void SetDro(short code, double) override {
+    if (!km4r::test::KnownDroWrite(code)) Fail("unknown DRO written", code);
+  }
+  void GetDro(short code) override {
+    if (!KnownDroRead(code)) Fail("unknown DRO read", code);
+  }
+  void GetLed(short code) override {
+    if (!KnownLedRead(code)) Fail("unknown LED read", code);
+  }
+  void SetLed(short code, bool) override { Fail("SetLED is never called", code); }
+  void Code(const char* text) override {
+    km4r::test::MoveText move;
+    if (!km4r::test::ParseHostCode(text, &move)) {
+      std::fprintf(stderr, "text: \"%s\"\n", text);
+      Fail("unknown command text", 0);
+    }
+  }
+};
 
 void CheckWindow(const PendantWindow& w) {
   if (w.axisIndex < 0 || w.axisIndex > 5) Fail("axisIndex", w.axisIndex);
@@ -186,49 +177,14 @@ struct DisplayCheck {
   }
 };
 
+// Any value, in range or not, for the setting the byte picks (a number takes
+// four more bytes).
 void SetSetting(km4r::PendantSettings& s, uint8_t which, Input& in) {
-  const int16_t v16 = static_cast<int16_t>(in.U16());
-  switch (which % 13) {
-    case 0:
-      s.StepSize1 = v16;
-      break;
-    case 1:
-      s.StepSize2 = v16;
-      break;
-    case 2:
-      s.StepSize3 = v16;
-      break;
-    case 3:
-      s.ScreenSel1 = v16;
-      break;
-    case 4:
-      s.ScreenSel2 = v16;
-      break;
-    case 5:
-      s.ScreenSel3 = v16;
-      break;
-    case 6:
-      s.StepJogRate = static_cast<int32_t>(in.U32());
-      break;
-    case 7:
-      s.DelaySteps = static_cast<int32_t>(in.U32());
-      break;
-    case 8:
-      s.DisplyRPM = static_cast<uint8_t>(v16 & 1);
-      break;
-    case 9:
-      s.AutoChangeSens = v16;
-      break;
-    case 10:
-      s.VelocityInAuto = v16;
-      break;
-    case 11:
-      s.Decidigit = v16;
-      break;
-    default:
-      s.CAmode = static_cast<uint8_t>(v16 & 1);
-      break;
-  }
+  const km4r::SettingDescriptor& d = km4r::kSettingDescriptors[which % km4r::kSettingCount];
+  int32_t v = static_cast<int16_t>(in.U16());
+  if (d.kind == km4r::SettingKind::Number) v = static_cast<int32_t>(in.U32());
+  if (d.kind == km4r::SettingKind::Flag) v &= 1;
+  km4r::SetSettingValue(s, d, v);
 }
 
 void SetHostField(km4r::test::FakeHost& h, uint8_t which, Input& in) {
@@ -274,13 +230,16 @@ void SetHostField(km4r::test::FakeHost& h, uint8_t which, Input& in) {
 // One host for the whole run: its blocks are large, and making them anew for
 // every input would cost more than the input itself. What the plug-in reads
 // and writes in them is put back to zero instead, with the module state.
-km4r::test::FakeHost& FreshHost() {
+km4r::test::FakeHost& FreshHost(CallChecks* checks) {
   namespace off = km4r::host::offset;
   static km4r::test::FakeHost* host = new km4r::test::FakeHost();
   km4r::platform::HostString::ReleaseAt(host->blockC.data() + off::kStatusText);
   km4r::ResetModuleState();
   host->Install();
-  host->window = nullptr;
+  host->record = false;
+  host->hooks = checks;
+  host->dro.fill(0.0);
+  host->led.fill(false);
   std::memset(host->blockA.data() + off::kMotionQueueIn, 0,
               km4r::host::kBlockASize - off::kMotionQueueIn);
   std::memset(host->blockB.data() + off::kDistanceMode, 0, sizeof(int32_t));
@@ -297,36 +256,21 @@ constexpr int kMaxSteps = 3000;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   Input in(data, size);
-  km4r::test::FakeHost& host = FreshHost();
+  CallChecks checks;
+  km4r::test::FakeHost& host = FreshHost(&checks);
   km4r::test::TestHostWindow hostWindow;
-  km4r::platform::VirtualBus* bus = KM4R_VirtualBus();
-  bus->Reset();
   // Read timing runs on a clock moved with the host window's.
-  km4r::platform::VirtualClock clock;
-  bus->SetClock(&clock);
+  km4r::test::VirtualPendant device(kPendantPath);
+  km4r::platform::VirtualBus* bus = device.bus;
   const auto advance = [&](uint32_t ms) {
-    clock.Advance(ms);
+    device.clock.Advance(ms);
     hostWindow.Advance(ms);
   };
-  const int pendant = bus->AddDevice(kPendantPath, km4r::kPendantVendorId, km4r::kPendantProductId);
+  const int pendant = device.id;
   int other = -1;
-  std::memset(g_dro, 0, sizeof g_dro);
-  std::memset(g_led, 0, sizeof g_led);
-  g_jogRunning = false;
-
-  SetDoButton(OnDoButton);
-  SetSetDRO(OnSetDro);
-  SetGetDRO(OnGetDro);
-  SetGetLED(OnGetLed);
-  SetSetLED(OnSetLed);
-  SetCode(OnCode);
-  SetProName(km4r::platform::HostStringArgument(""));
-  host.window = hostWindow.Handle();
-  const km4r::host::Blocks b = host.Blocks();
-  InitControl(b.a, b.b, b.c, b.d);
-  PostInitControl();
+  host.Start(hostWindow.Handle());
   km4r::PendantSettings& settings = Module().settings;
-  for (uint8_t i = 0; i < 13; ++i)
+  for (uint8_t i = 0; i < km4r::kSettingCount; ++i)
     if (in.Byte() & 1) SetSetting(settings, i, in);
 
   DisplayCheck display;
@@ -349,10 +293,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
         advance(km4r::kCyclePeriodMs * (1 + in.Byte() % 4));
         break;
       case 5:
-        g_led[kLedCodes[in.Byte() % std::size(kLedCodes)]] = (in.Byte() & 1) != 0;
+        host.led[kLedCodes[in.Byte() % std::size(kLedCodes)]] = (in.Byte() & 1) != 0;
         break;
       case 6:
-        g_dro[kDroCodes[in.Byte() % std::size(kDroCodes)]] = in.Value();
+        host.dro[kDroCodes[in.Byte() % std::size(kDroCodes)]] = in.Value();
         break;
       case 7:
         for (int n = in.Byte() % 8; n > 0; --n) Update();
@@ -395,7 +339,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   StopPlug();
   if (Module().window != nullptr) Fail("window survived StopPlug", 0);
   if (bus->OpenHandles(pendant) != 0) Fail("handles left open", 0);
-  bus->Reset();
+  host.hooks = nullptr;
   // The host's own clean-up (the slot is unaligned, so a leak checker cannot
   // see the text through it).
   km4r::platform::HostString::ReleaseAt(host.blockC.data() + km4r::host::offset::kStatusText);

@@ -7,9 +7,10 @@
 namespace km4r::test {
 namespace {
 
-class DecodeTest : public ::testing::Test {
- protected:
-  DecodeTest() { w.enableHeld = 1; }
+// A decoder as after start-up. The switch held in the report before keeps
+// the engine idle: no report reaches that state without a cycle of its own.
+struct Decoder {
+  Decoder() { w.enableHeld = 1; }
   void Decode(const InputFields& f) {
     const auto r = MakeReport(f);
     std::memcpy(w.inputReport, r.data(), r.size());
@@ -18,6 +19,8 @@ class DecodeTest : public ::testing::Test {
   FakeHost host;
   PendantWindow w;
 };
+
+class DecodeTest : public ::testing::Test, protected Decoder {};
 
 TEST(WheelDifference, ShortWayAcrossTheWrap) {
   struct Case {
@@ -142,20 +145,15 @@ TEST_F(DecodeTest, JogModeTables) {
       {0, 1, 0, false, kKeep},
   };
   for (const auto& c : cases) {
-    FakeHost fresh;
-    PendantWindow pw;
-    pw.enableHeld = 1;
+    Decoder d;
     Module().settings.CAmode = c.caMode ? 1 : 0;
-    pw.jogMode = kKeep;
-    pw.prevJogMode = kKeep;
-    const auto r =
-        MakeReport({.axisSel = c.axisSel, .enable = 1, .mode = c.mode, .stepSel = c.stepSel});
-    std::memcpy(pw.inputReport, r.data(), r.size());
-    pw.DecodeInput();
-    EXPECT_EQ(pw.jogMode, c.expected) << "mode " << c.mode << " axis " << c.axisSel << " step "
-                                      << c.stepSel << " CA " << c.caMode;
+    d.w.jogMode = kKeep;
+    d.w.prevJogMode = kKeep;
+    d.Decode({.axisSel = c.axisSel, .enable = 1, .mode = c.mode, .stepSel = c.stepSel});
+    EXPECT_EQ(d.w.jogMode, c.expected) << "mode " << c.mode << " axis " << c.axisSel << " step "
+                                       << c.stepSel << " CA " << c.caMode;
     // A button goes out exactly when the mode changed.
-    EXPECT_EQ(CountOf(fresh.calls, "DoButton 334"), c.expected != kKeep ? 1 : 0);
+    EXPECT_EQ(CountOf(d.host.calls, "DoButton 334"), c.expected != kKeep ? 1 : 0);
   }
 }
 
@@ -170,15 +168,11 @@ TEST_F(DecodeTest, AxisTables) {
       {2, 0, 0, false, kKeep},
   };
   for (const auto& c : cases) {
-    FakeHost fresh;
-    PendantWindow pw;
-    pw.enableHeld = 1;
+    Decoder d;
     Module().settings.CAmode = c.caMode ? 1 : 0;
-    pw.axisIndex = kKeep;
-    const auto r = MakeReport({.axisSel = c.axisSel, .enable = 1, .mode = c.mode});
-    std::memcpy(pw.inputReport, r.data(), r.size());
-    pw.DecodeInput();
-    EXPECT_EQ(pw.axisIndex, c.expected)
+    d.w.axisIndex = kKeep;
+    d.Decode({.axisSel = c.axisSel, .enable = 1, .mode = c.mode});
+    EXPECT_EQ(d.w.axisIndex, c.expected)
         << "mode " << c.mode << " axis " << c.axisSel << " CA " << c.caMode;
   }
 }
@@ -186,6 +180,7 @@ TEST_F(DecodeTest, AxisTables) {
 TEST_F(DecodeTest, SelectorMoveStopsJogsAfterTheModeButton) {
   Decode({.axisSel = 1, .enable = 1, .mode = 1, .stepSel = 1});
   ASSERT_EQ(w.axisIndex, 0);
+  // Counts the engine held, which the held switch keeps idle here.
   w.jogCountAccumulator = 4;
   for (int axis = 0; axis < 5; ++axis)
     host.Set<uint8_t>(host.blockA, host::JogRecordField(axis, host::offset::kJogStopRequest), 0);
@@ -213,14 +208,10 @@ TEST_F(DecodeTest, FirstDecodeAfterStartUp) {
     int endjogs;
   };
   for (const Case c : {Case{1, 0}, Case{3, 1}}) {
-    FakeHost fresh;
-    PendantWindow pw;
-    pw.enableHeld = 1;
-    const auto r = MakeReport({.axisSel = c.axisSel, .enable = 1});
-    std::memcpy(pw.inputReport, r.data(), r.size());
-    pw.DecodeInput();
-    EXPECT_EQ(CountOf(fresh.calls, "DoButton 334"), 1);
-    EXPECT_EQ(CountOf(fresh.calls, "Code ENDJOG"), c.endjogs);
+    Decoder d;
+    d.Decode({.axisSel = c.axisSel, .enable = 1});
+    EXPECT_EQ(CountOf(d.host.calls, "DoButton 334"), 1);
+    EXPECT_EQ(CountOf(d.host.calls, "Code ENDJOG"), c.endjogs);
   }
 }
 
@@ -250,19 +241,16 @@ TEST_F(DecodeTest, FeedRestoreAfterTheEngine) {
       {2, 40, {}, 1},
   };
   for (const auto& c : cases) {
-    FakeHost fresh;
-    PendantWindow pw;
-    pw.enableHeld = 1;
-    pw.droRestorePending = 1;
-    pw.savedDro818 = 12.5;
-    pw.savedDro821 = 80;
+    Decoder d;
+    // Left by a step jog, which the held switch keeps from running here.
+    d.w.droRestorePending = 1;
+    d.w.savedDro818 = 12.5;
+    d.w.savedDro821 = 80;
     Module().settings.StepJogRate = c.stepJogRate;
     Module().ticks.DroRestoreTicks = c.restoreTicks;
-    const auto r = MakeReport({.axisSel = 1, .enable = 1});
-    std::memcpy(pw.inputReport, r.data(), r.size());
-    pw.DecodeInput();
-    EXPECT_EQ(Only(fresh.calls, {"SetDRO"}), c.expected);
-    EXPECT_EQ(pw.droRestorePending, c.pendingAfter);
+    d.Decode({.axisSel = 1, .enable = 1});
+    EXPECT_EQ(Only(d.host.calls, {"SetDRO"}), c.expected);
+    EXPECT_EQ(d.w.droRestorePending, c.pendingAfter);
   }
 }
 
@@ -316,23 +304,17 @@ TEST_F(WheelStartTest, ScreenSlotsFollowTheSettings) {
       {1, 6, 0, {"DoButton 5"}},
   };
   for (const auto& c : cases) {
-    FakeHost fresh;
-    PendantWindow pw;
-    pw.enableHeld = 1;
-    Module().settings.ScreenSel1 = static_cast<int16_t>(c.a);
-    Module().settings.ScreenSel2 = static_cast<int16_t>(c.b);
-    Module().settings.ScreenSel3 = static_cast<int16_t>(c.c);
+    Decoder d;
+    SetScreens(c.a, c.b, c.c);
     for (int counter : {0, 3}) {
-      const auto r = MakeReport({.counter = counter,
-                                 .speed = counter != 0 ? 9 : 0,
-                                 .axisSel = 1,
-                                 .enable = 1,
-                                 .mode = 1,
-                                 .stepSel = 5});
-      std::memcpy(pw.inputReport, r.data(), r.size());
-      pw.DecodeInput();
+      d.Decode({.counter = counter,
+                .speed = counter != 0 ? 9 : 0,
+                .axisSel = 1,
+                .enable = 1,
+                .mode = 1,
+                .stepSel = 5});
     }
-    auto buttons = Only(fresh.calls, {"DoButton"});
+    auto buttons = Only(d.host.calls, {"DoButton"});
     buttons.erase(std::remove(buttons.begin(), buttons.end(), "DoButton 334"), buttons.end());
     EXPECT_EQ(buttons, c.expected) << c.a << c.b << c.c;
   }

@@ -15,31 +15,11 @@
 #include "platform/virtual/virtual_bus.h"
 #include "plugin/module_state.h"
 #include "tests/support/fake_host.h"
+#include "tests/support/virtual_pendant.h"
 
 namespace km4r::test {
 
 inline constexpr const char* kPendantPath = "/dev/virtual/hid-pendant0";
-
-// Input report fields, as the pendant lays them out.
-struct InputFields {
-  int counter = 0;
-  int speed = 0;
-  int axisSel = 0;
-  int enable = 0;
-  int estop = 0;
-  int mode = 0;
-  int stepSel = 0;
-};
-
-inline std::vector<uint8_t> MakeReport(const InputFields& f) {
-  std::vector<uint8_t> r(kInputReportSize, 0);
-  r[1] = static_cast<uint8_t>(f.counter);
-  r[2] = static_cast<uint8_t>(f.speed);
-  r[3] = static_cast<uint8_t>((f.axisSel & 0x0F) | (f.enable & 1) << 4 | (f.estop & 1) << 5 |
-                              (f.mode & 3) << 6);
-  r[4] = static_cast<uint8_t>(f.stepSel & 0x7F);
-  return r;
-}
 
 inline int CountOf(const std::vector<std::string>& calls, const std::string& line) {
   return static_cast<int>(std::count(calls.begin(), calls.end(), line));

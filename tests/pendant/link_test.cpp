@@ -228,41 +228,54 @@ TEST_F(LinkTest, ArrivalWithPendantGoneStaysDisconnected) {
 }
 
 // However the link goes (its removal message, or any arrival after a removal
-// that was missed), a running jog ends and a 205 owed is paid.
+// that was missed), a running jog ends, a 205 owed is paid and held counts
+// are dropped: once the pendant is back nothing of the old jog reaches the
+// host, and the next jog starts afresh.
 TEST_F(LinkTest, LinkLossStopsARunningJog) {
+  enum class Before { Nothing, Velocity, VelocityAlt, Automatic, HeldCounts, OwedOnly };
   struct Case {
     const char* name;
+    Before before;
     bool missedRemoval;
-    bool jogRunning;
-    bool jogStarted;
-    bool autoVelocityActive;
-    bool altJogPressed;
     int endjogs;
     int releases;
   };
   const std::vector<Case> cases = {
-      {"no jog", false, false, false, false, false, 0, 0},
-      {"continuous jog", false, true, true, false, false, 1, 0},
-      {"continuous jog owing 205", false, true, true, false, true, 1, 1},
-      {"paused after a reversal, owing 205", false, false, true, false, true, 0, 1},
-      {"automatic jog", false, false, false, true, false, 1, 0},
-      {"continuous jog, removal missed", true, true, true, false, true, 1, 1},
-      {"automatic jog, removal missed", true, false, false, true, false, 1, 0},
+      {"no jog", Before::Nothing, false, 0, 0},
+      {"continuous jog", Before::Velocity, false, 1, 0},
+      {"continuous jog owing 205", Before::VelocityAlt, false, 1, 1},
+      {"205 owed without a jog", Before::OwedOnly, false, 0, 1},
+      {"automatic jog", Before::Automatic, false, 1, 0},
+      {"step jog holding counts", Before::HeldCounts, false, 0, 0},
+      {"continuous jog, removal missed", Before::VelocityAlt, true, 1, 1},
+      {"automatic jog, removal missed", Before::Automatic, true, 1, 0},
   };
+  host.ReadyToJog();
+  const std::size_t stopZ = host::JogRecordField(2, host::offset::kJogStopRequest);
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
+    const bool velocity = c.before == Before::Velocity || c.before == Before::VelocityAlt;
+    Module().settings.AutoChangeSens = c.before == Before::Automatic ? 3 : 0;
+    host.led[host::code::kLedAltJog] = c.before == Before::VelocityAlt;
+    // A full move queue holds the step jog's counts.
+    host.dro[host::code::kDroMoveLimit] = c.before == Before::HeldCounts ? 25.0 : 3.0;
     bus->Reset();
     const int id = AddPendant();
     PendantWindow& w = Open();
-    w.axisIndex = 2;
-    w.jogRunning = c.jogRunning;
-    w.jogRunningAxis = 2;
-    w.jogStarted = c.jogStarted;
-    w.autoVelocityActive = c.autoVelocityActive;
-    w.altJogPressed = c.altJogPressed;
-    w.jogCountAccumulator = 7;
+    InputFields f{.axisSel = 3, .mode = 1, .stepSel = velocity ? 2 : 1};
+    Queue(id, f);
+    Cycle();
+    for (int i = 0; i < 2 && c.before != Before::Nothing && c.before != Before::OwedOnly; ++i) {
+      f.counter += 5;
+      f.speed = c.before == Before::Automatic ? 200 : 40;
+      Queue(id, f);
+      Cycle();
+    }
+    // No report sequence leaves a 205 owed without a jog (a reversal or a
+    // stop pays it at once); the link's end must still pay it.
+    if (c.before == Before::OwedOnly) w.jogStarted = w.altJogPressed = true;
     host.Clear();
-    host.Set<uint8_t>(host.blockA, host::JogRecordField(2, host::offset::kJogStopRequest), 0);
+    host.Set<uint8_t>(host.blockA, stopZ, 0);
     if (c.missedRemoval) {
       bus->Unplug(id, false);
       bus->ArriveDevice("/dev/virtual/hid-mouse", 0x046D, 0xC077, true);
@@ -272,26 +285,51 @@ TEST_F(LinkTest, LinkLossStopsARunningJog) {
     EXPECT_EQ(w.connected, 0);
     EXPECT_EQ(CountOf(host.calls, "Code ENDJOG"), c.endjogs);
     EXPECT_EQ(CountOf(host.calls, "DoButton 205"), c.releases);
-    EXPECT_EQ(
-        host.Get<uint8_t>(host.blockA, host::JogRecordField(2, host::offset::kJogStopRequest)),
-        c.endjogs);
-    EXPECT_FALSE(w.jogRunning);
-    EXPECT_FALSE(w.jogStarted);
-    EXPECT_FALSE(w.autoVelocityActive);
-    EXPECT_FALSE(w.altJogPressed);
-    EXPECT_EQ(w.jogCountAccumulator, 0);
+    EXPECT_EQ(host.Get<uint8_t>(host.blockA, stopZ), c.endjogs);
+
+    // A second loss finds nothing left to end.
+    host.Clear();
+    bus->Plug(id, true);
+    bus->Unplug(id, true);
+    EXPECT_TRUE(host.calls.empty());
+    host.dro[host::code::kDroMoveLimit] = 3.0;
+    bus->Plug(id, true);
+    f.speed = 0;
+    Queue(id, f);
+    Cycle(3);
+    // ENDJOG may come again (the wheel is still); no move, and no 205 owed.
+    EXPECT_TRUE(Only(host.calls, {"Code G91G1", "DoButton 205"}).empty());
+    host.Clear();
+    host.led[host::code::kLedAltJog] = true;
+    f.stepSel = 2;
+    for (int i = 0; i < 2; ++i) {
+      f.counter += 5;
+      f.speed = 40;
+      Queue(id, f);
+      Cycle();
+    }
+    EXPECT_EQ(Only(host.calls, {"DoButton 204", "Code DOJOG"}),
+              (std::vector<std::string>{"DoButton 204", "Code DOJOG", "Code DOJOG"}));
+    window.reset();
   }
+  Module().settings.AutoChangeSens = 0;
 }
 
 TEST_F(LinkTest, RemovalOfAnotherDeviceLeavesTheJogRunning) {
-  AddPendant();
+  host.ReadyToJog();
+  host.led[host::code::kLedAltJog] = true;
+  const int id = AddPendant();
   const int other = bus->AddDevice("/dev/mouse", 0x046D, 0xC077);
-  PendantWindow& w = Open();
-  w.jogStarted = true;
+  Open();
+  InputFields f{.axisSel = 1, .mode = 1, .stepSel = 2};
+  for (int i = 0; i < 3; ++i, f.counter += 5, f.speed = 40) {
+    Queue(id, f);
+    Cycle();
+  }
+  ASSERT_EQ(CountOf(host.calls, "Code DOJOG"), 2);
   host.Clear();
   bus->Unplug(other, true);
-  EXPECT_TRUE(w.jogStarted);
-  EXPECT_EQ(CountOf(host.calls, "Code ENDJOG"), 0);
+  EXPECT_TRUE(host.calls.empty());
 }
 
 // Through the entry points and the host window's timer: one exchange per

@@ -145,7 +145,6 @@ TEST_F(LinkTest, OutputReportWrittenAsComposed) {
 TEST_F(LinkTest, DisplayCycleHeldWhileTheWheelTurns) {
   const int id = AddPendant();
   PendantWindow& w = Open();
-  w.enableHeld = 1;  // keeps the jog engine out of the way
   Queue(id, {.counter = 0, .speed = 10, .enable = 1});
   Queue(id, {.counter = 0, .speed = 12, .enable = 1});
   Queue(id, {.counter = 0, .speed = 0, .enable = 1});
@@ -155,8 +154,7 @@ TEST_F(LinkTest, DisplayCycleHeldWhileTheWheelTurns) {
     seen.push_back(w.displayCycle);
   }
   EXPECT_EQ(seen, (std::vector<int>{159, 159, 159, 158, 157}));
-  w.displayCycle = 1;
-  Cycle();
+  Cycle(157);
   EXPECT_EQ(w.displayCycle, 0);
   Cycle();
   EXPECT_EQ(w.displayCycle, 159);
@@ -164,14 +162,15 @@ TEST_F(LinkTest, DisplayCycleHeldWhileTheWheelTurns) {
 
 TEST_F(LinkTest, DisconnectedCycleOnlyCounts) {
   PendantWindow& w = Open();  // no pendant
+  // An automatic jog sets it, and that needs a pendant.
   w.jogTickCountdown = 2;
-  w.displayCycle = 5;
-  w.restoreAbsolute = 1;
+  // The host idle in incremental mode: a sample would clear it.
+  ASSERT_EQ(w.restoreAbsolute, 1);
   host.Set<int32_t>(host.blockB, host::offset::kDistanceMode, 1);
   host.Clear();
   Cycle(3);
   EXPECT_EQ(w.jogTickCountdown, 0);
-  EXPECT_EQ(w.displayCycle, 2);
+  EXPECT_EQ(w.displayCycle, 157);
   EXPECT_EQ(w.restoreAbsolute, 1);
   EXPECT_EQ(w.prevJogMode, 0);  // never decoded
   EXPECT_EQ(host.TotalCallbacks(), 0);
@@ -195,7 +194,15 @@ TEST_F(LinkTest, RestoreAbsoluteSampledOnlyWhileHostIsIdle) {
     bus->Reset();
     AddPendant();
     PendantWindow& w = Open();
-    w.restoreAbsolute = c.before;
+    // The value before: sampled from an idle host.
+    host.Set(host.blockC, host::offset::kBusyIndicator, 0);
+    host.Set(host.blockC, host::offset::kBufferQueueIn, c.bufOut);
+    host.Set(host.blockC, host::offset::kBufferQueueOut, c.bufOut);
+    host.Set(host.blockA, host::offset::kMotionQueueIn, c.motOut);
+    host.Set(host.blockA, host::offset::kMotionQueueOut, c.motOut);
+    host.Set(host.blockB, host::offset::kDistanceMode, c.before != 0 ? 0 : 1);
+    Cycle();
+    ASSERT_EQ(w.restoreAbsolute, c.before);
     host.Set(host.blockC, host::offset::kBusyIndicator, c.busy);
     host.Set(host.blockC, host::offset::kBufferQueueIn, c.bufIn);
     host.Set(host.blockC, host::offset::kBufferQueueOut, c.bufOut);
@@ -214,7 +221,6 @@ TEST_F(LinkTest, RestoreAbsoluteSampledOnlyWhileHostIsIdle) {
 TEST_F(LinkTest, FirstReportAfterOpeningSetsTheWheelBaseline) {
   const int id = AddPendant();
   PendantWindow& w = Open();
-  w.enableHeld = 1;
   Cycle(2);  // no report yet: the baseline waits for a real one
   EXPECT_TRUE(w.wheelBaselinePending);
   Queue(id, {.counter = 200, .enable = 1});

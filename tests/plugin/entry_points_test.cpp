@@ -13,6 +13,7 @@
 #include "plugin/module_state.h"
 #include "tests/support/fake_host.h"
 #include "tests/support/test_host_window.h"
+#include "tests/support/virtual_pendant.h"
 
 namespace km4r {
 namespace {
@@ -306,52 +307,36 @@ TEST(OutOfOrder, CallsNeverCrash) {
   }
 }
 
-// Host callbacks that call one entry point back, once, from inside the
-// plug-in's cycle.
+// The host's callbacks, recorded by name; the armed one calls one entry point
+// back, once, from inside the plug-in's cycle.
 namespace reentry {
 
-std::vector<std::string> calls;
-const char* armedCallback = "";
-void (*armedEntry)() = nullptr;
-std::size_t callsAtFire = 0;
-std::size_t outputsAtFire = 0;
-bool fired = false;
 test::FakeHost* host = nullptr;
 test::TestHostWindow* window = nullptr;
-int pendant = -1;
 
-void Fire(const char* name) {
-  calls.push_back(name);
-  if (fired || std::strcmp(armedCallback, name) != 0) return;
-  fired = true;
-  armedEntry();
-  callsAtFire = calls.size();
-  outputsAtFire = KM4R_VirtualBus()->OutputCount(pendant);
-}
-void OnDoButton(short) {
-  Fire("DoButton");
-}
-void OnSetDro(short, double) {
-  Fire("SetDRO");
-}
-double OnGetDro(short) {
-  Fire("GetDRO");
-  return 0.0;
-}
-bool OnGetLed(short code) {
-  Fire("GetLED");
-  return code == host::code::kLedJogEnabled;
-}
-void OnCode(const char*) {
-  Fire("Code");
-}
-void Install() {
-  ::SetDoButton(OnDoButton);
-  ::SetSetDRO(OnSetDro);
-  ::SetGetDRO(OnGetDro);
-  ::SetGetLED(OnGetLed);
-  ::SetCode(OnCode);
-}
+struct Arm : test::FakeHost::Hooks {
+  std::vector<std::string> calls;
+  const char* callback = "";
+  void (*entry)() = nullptr;
+  bool fired = false;
+  std::size_t callsAtFire = 0;
+  std::size_t outputsAtFire = 0;
+  int pendant = -1;
+
+  void Fire(const char* name) {
+    calls.push_back(name);
+    if (fired || std::strcmp(callback, name) != 0) return;
+    fired = true;
+    entry();
+    callsAtFire = calls.size();
+    outputsAtFire = KM4R_VirtualBus()->OutputCount(pendant);
+  }
+  void DoButton(short) override { Fire("DoButton"); }
+  void SetDro(short, double) override { Fire("SetDRO"); }
+  void GetDro(short) override { Fire("GetDRO"); }
+  void GetLed(short) override { Fire("GetLED"); }
+  void Code(const char*) override { Fire("Code"); }
+};
 
 }  // namespace reentry
 
@@ -377,45 +362,41 @@ TEST(Reentry, EntryPointsFromInsideCallbacks) {
       {"Config", [] { ::Config(); }},
       {"Update", [] { ::Update(); }},
       {"Reset", [] { ::Reset(); }},
-      {"SetCode", [] { ::SetCode(reentry::OnCode); }},
+      {"SetCode", [] { ::SetCode(Module().callbacks.code); }},
   };
   const char* callbacks[] = {"DoButton", "SetDRO", "GetDRO", "GetLED", "Code"};
   for (const Entry& entry : entries) {
     for (const char* callback : callbacks) {
       SCOPED_TRACE(std::string(entry.name) + " from " + callback);
+      test::VirtualPendant device("/dev/virtual/hid-pendant0");
       test::FakeHost host;
       test::TestHostWindow window;
-      auto* bus = KM4R_VirtualBus();
-      bus->Reset();
-      reentry::pendant =
-          bus->AddDevice("/dev/virtual/hid-pendant0", kPendantVendorId, kPendantProductId);
+      reentry::Arm arm;
+      arm.pendant = device.id;
+      arm.callback = callback;
+      arm.entry = entry.call;
+      host.hooks = &arm;
+      host.led[host::code::kLedJogEnabled] = true;
       reentry::host = &host;
       reentry::window = &window;
-      reentry::calls.clear();
-      reentry::armedCallback = callback;
-      reentry::armedEntry = entry.call;
-      reentry::fired = false;
-      reentry::Install();
-      ::SetProName(platform::HostStringArgument(""));
-      ::InitControl(host.blockA.data(), host.blockB.data(), host.blockC.data(), window.Handle());
-      ::PostInitControl();
+      host.Start(window.Handle());
       // Step jog on Y: the first report moves the axis selector (button,
       // "ENDJOG"), the second brings counts (LEDs, DROs, a move).
       const uint8_t reports[][8] = {{0, 0, 0, 0x82, 1, 0, 0, 0}, {0, 3, 9, 0x82, 1, 0, 0, 0}};
-      for (const auto& r : reports) bus->QueueInput(reentry::pendant, r, sizeof r);
+      for (const auto& r : reports) device.bus->QueueInput(device.id, r, sizeof r);
       window.Advance(100);
-      EXPECT_TRUE(reentry::fired);
+      EXPECT_TRUE(arm.fired);
       if (entry.call == entries[0].call) {
-        EXPECT_EQ(reentry::calls.size(), reentry::callsAtFire);
-        EXPECT_EQ(bus->OutputCount(reentry::pendant), reentry::outputsAtFire);
+        EXPECT_EQ(arm.calls.size(), arm.callsAtFire);
+        EXPECT_EQ(device.bus->OutputCount(device.id), arm.outputsAtFire);
         EXPECT_EQ(window.ChildCount(), 0u);
       }
       ::StopPlug();
+      host.hooks = nullptr;
       EXPECT_EQ(window.ChildCount(), 0u);
       EXPECT_EQ(window.TimerCount(), 0u);
-      EXPECT_EQ(bus->OpenHandles(reentry::pendant), 0u);
-      EXPECT_EQ(bus->Registrations(), 0u);
-      bus->Reset();
+      EXPECT_EQ(device.bus->OpenHandles(device.id), 0u);
+      EXPECT_EQ(device.bus->Registrations(), 0u);
     }
   }
 }

@@ -30,13 +30,13 @@
 
 #include "pendant/pendant_window.h"
 #include "platform/clock.h"
-#include "platform/host_string.h"
 #include "platform/posix/message_loop.h"
 #include "platform/virtual/virtual_bus.h"
 #include "plugin/exports.h"
 #include "plugin/module_state.h"
 #include "tests/support/fake_host.h"
 #include "tests/support/rng.h"
+#include "tests/support/virtual_pendant.h"
 
 namespace km4r::test {
 namespace {
@@ -193,40 +193,16 @@ bool Parse(const std::string& text, Scenario* sc, std::string* error) {
 
 // --- The session: plug-in, pendant and host, and the invariants.
 
-constexpr const char* kPath = "/dev/virtual/hid-safety";
+using Report = InputFields;
 
-struct Report {
-  int counter = 0, speed = 0, axisSel = 0, stepSel = 0, mode = 0, enable = 0, estop = 0;
-};
-
-class Session;
-Session* g_session = nullptr;
-
-class Session {
+class Session : FakeHost::Hooks {
  public:
-  explicit Session(const Scenario& sc) : sc_(sc), bus_(KM4R_VirtualBus()) {
+  explicit Session(const Scenario& sc) : sc_(sc), bus_(device_.bus), id_(device_.id) {
     loop_ = std::make_unique<platform::MessageLoop>(clock_);
-    bus_->Reset();
-    bus_->SetClock(&clock_);
-    id_ = bus_->AddDevice(kPath, kPendantVendorId, kPendantProductId);
-    g_session = this;
-    SetDoButton(OnDoButton);
-    SetSetDRO(OnSetDro);
-    SetGetDRO(OnGetDro);
-    SetGetLED(OnGetLed);
-    SetSetLED([](short, bool) {});
-    SetCode(OnCode);
-    SetProName(platform::HostStringArgument(""));
-    fake_.window = static_cast<platform::HostWindow*>(loop_.get());
-    const host::Blocks b = fake_.Blocks();
-    InitControl(b.a, b.b, b.c, b.d);
-    PostInitControl();
-    for (int axis = 0; axis < host::kAxisCount; ++axis)
-      fake_.Set(fake_.blockC, host::offset::kAxisVelocityLimit + 4 * axis, int32_t{12000});
-    fake_.dro[3] = 50.0;
-    fake_.dro[818] = 37.5;
-    fake_.dro[821] = 100.0;
-    fake_.led[host::code::kLedJogEnabled] = true;
+    fake_.record = false;
+    fake_.hooks = this;
+    fake_.Start(static_cast<platform::HostWindow*>(loop_.get()));
+    fake_.ReadyToJog();
     auto& s = Module().settings;
     s.AutoChangeSens = static_cast<int16_t>(sc.autoSens);
     s.DelaySteps = sc.delaySteps;
@@ -235,9 +211,7 @@ class Session {
   }
   ~Session() {
     StopPlug();
-    platform::HostString::ReleaseAt(host::StatusTextSlot(fake_.Blocks()));
-    bus_->Reset();
-    g_session = nullptr;
+    fake_.hooks = nullptr;
   }
 
   // Runs the scenario; returns the first broken invariant ("" if none) and
@@ -307,8 +281,8 @@ class Session {
     }
   }
 
-  static void OnDoButton(short code) {
-    Session& s = *g_session;
+  void DoButton(short code) override {
+    Session& s = *this;
     s.Sync();
     s.Trace("DoButton", std::to_string(code));
     if (s.pumping_ > 0 && s.inNestedTick_ && code != host::code::kButtonEstop &&
@@ -330,32 +304,27 @@ class Session {
       s.releaseTicks_ = 0;
     }
   }
-  static void OnSetDro(short code, double value) {
-    Session& s = *g_session;
-    s.Sync();
-    if (s.pumping_ > 0 && s.inNestedTick_) s.Fault("SetDRO from a nested cycle");
-    if (code >= 0 && code < static_cast<short>(s.fake_.dro.size())) s.fake_.dro[code] = value;
-    s.MaybePump();
+  // The host has stored the value already.
+  void SetDro(short, double) override {
+    Sync();
+    if (pumping_ > 0 && inNestedTick_) Fault("SetDRO from a nested cycle");
+    MaybePump();
   }
-  static double OnGetDro(short code) {
-    Session& s = *g_session;
-    s.Sync();
-    s.MaybePump();
-    return code >= 0 && code < static_cast<short>(s.fake_.dro.size()) ? s.fake_.dro[code] : 0.0;
+  // The host answers once the loop has run.
+  void GetDro(short) override {
+    Sync();
+    MaybePump();
   }
-  static bool OnGetLed(short code) {
-    Session& s = *g_session;
-    s.Sync();
-    s.Trace("GetLED", std::to_string(code));
-    s.MaybePump();
-    return code >= 0 && code < static_cast<short>(s.fake_.led.size()) && s.fake_.led[code];
+  void GetLed(short code) override {
+    Sync();
+    Trace("GetLED", std::to_string(code));
+    MaybePump();
   }
-  static void OnCode(const char* text) {
-    Session& s = *g_session;
-    s.Sync();
-    s.Trace("Code", text);
-    s.TakeCode(text);
-    s.MaybePump();
+  void Code(const char* text) override {
+    Sync();
+    Trace("Code", text);
+    TakeCode(text);
+    MaybePump();
   }
   void TakeCode(const char* text) {
     Session& s = *this;
@@ -443,13 +412,7 @@ class Session {
     // One report a tick while the link can be read. A change of the E-stop
     // switch that is next in line must reach the host within this tick.
     if (plugged_ && reachable_ && Module().window != nullptr) {
-      uint8_t r[kInputReportSize] = {};
-      r[1] = static_cast<uint8_t>(pendant_.counter);
-      r[2] = static_cast<uint8_t>(pendant_.speed);
-      r[3] = static_cast<uint8_t>((pendant_.axisSel & 0x0F) | (pendant_.enable & 1) << 4 |
-                                  (pendant_.estop & 1) << 5 | (pendant_.mode & 3) << 6);
-      r[4] = static_cast<uint8_t>(pendant_.stepSel & 0x7F);
-      bus_->QueueInput(id_, r, sizeof r);
+      device_.Queue(pendant_);
       pending_.push_back(Pending{pendant_, pending_.empty() && pendant_.estop != lastQueuedEstop_});
       lastQueuedEstop_ = pendant_.estop;
     }
@@ -519,8 +482,9 @@ class Session {
   }
 
   const Scenario& sc_;
-  FakeHost fake_;  // first: it resets the module state
-  platform::VirtualClock clock_;
+  VirtualPendant device_{"/dev/virtual/hid-safety"};
+  platform::VirtualClock& clock_ = device_.clock;
+  FakeHost fake_;  // it resets the module state
   std::unique_ptr<platform::MessageLoop> loop_;
   platform::VirtualBus* bus_;
   int id_ = -1;
@@ -529,7 +493,7 @@ class Session {
   int tick_ = 0;
   std::string fault_;
   // The pendant, and the host's view of what the plug-in has read.
-  Report pendant_{0, 0, 1, 1, 1, 0, 0};
+  Report pendant_{.axisSel = 1, .mode = 1, .stepSel = 1};
   struct Pending {
     Report report;
     bool estopEdge;

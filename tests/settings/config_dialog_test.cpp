@@ -75,15 +75,6 @@ PendantSettings Defaults() {
   return s;
 }
 
-bool Same(const PendantSettings& a, const PendantSettings& b) {
-  return a.StepSize1 == b.StepSize1 && a.StepSize2 == b.StepSize2 && a.StepSize3 == b.StepSize3 &&
-         a.ScreenSel1 == b.ScreenSel1 && a.ScreenSel2 == b.ScreenSel2 &&
-         a.ScreenSel3 == b.ScreenSel3 && a.StepJogRate == b.StepJogRate &&
-         a.DelaySteps == b.DelaySteps && a.DisplyRPM == b.DisplyRPM &&
-         a.AutoChangeSens == b.AutoChangeSens && a.VelocityInAuto == b.VelocityInAuto &&
-         a.Decidigit == b.Decidigit && a.CAmode == b.CAmode;
-}
-
 DialogResult RunDialog(PendantSettings& s, ScriptedView& view) {
   ConfigDialog dialog(s, view);
   return dialog.DoModal();
@@ -120,7 +111,7 @@ TEST(ConfigDialog, ShowsDefaults) {
                                   IDC_VELOCITYINAUTO, IDC_AUTOCHANGESENS, IDC_DECIDIGIT,
                                   IDC_SCREENSEL1,     IDC_SCREENSEL2,     IDC_SCREENSEL3};
   EXPECT_EQ(view.fillOrder, order);
-  EXPECT_TRUE(Same(s, Defaults()));
+  EXPECT_EQ(s, Defaults());
 }
 
 TEST(ConfigDialog, ListsHoldTheShownTexts) {
@@ -194,7 +185,7 @@ TEST(ConfigDialog, OkStoresEveryControlIntoItsSetting) {
   want.StepJogRate = 250;
   want.DelaySteps = 500;
   want.DisplyRPM = 1;
-  EXPECT_TRUE(Same(s, want));
+  EXPECT_EQ(s, want);
   EXPECT_TRUE(view.messages.empty());
 }
 
@@ -231,7 +222,7 @@ TEST_P(ConfigDialogFieldTest, ReadsFieldsLikeScanf) {
     EXPECT_EQ(r, DialogResult::Cancel);
     EXPECT_EQ(view.messages, std::vector<std::string>{"Please enter an integer."});
     EXPECT_EQ(view.focus, std::vector<int>{c.focus});
-    EXPECT_TRUE(Same(s, Defaults())) << "nothing stored, list choices included";
+    EXPECT_EQ(s, Defaults()) << "nothing stored, list choices included";
   }
 }
 

@@ -15,9 +15,6 @@
 #include <cstring>
 
 #include "pendant/pendant_window.h"
-#include "platform/clock.h"
-#include "platform/host_string.h"
-#include "platform/virtual/virtual_bus.h"
 #include "plugin/exports.h"
 #include "plugin/module_state.h"
 #include "tests/fuzz/host_text.h"
@@ -25,15 +22,14 @@
 #include "tests/support/fake_host.h"
 #include "tests/support/rng.h"
 #include "tests/support/test_host_window.h"
+#include "tests/support/virtual_pendant.h"
 
 namespace km4r::test {
 namespace {
 
-// The host side of the session. Its callbacks record into fixed storage so
-// that the only allocations counted are the plug-in's own.
-struct SoakHost {
-  double dro[1101] = {};
-  bool led[1101] = {};
+// What the session checks of the host calls. Nothing here allocates, so the
+// only allocations counted are the plug-in's own.
+struct SoakChecks : FakeHost::Hooks {
   bool jogOpen = false;
   uint64_t doJogs = 0, endJogs = 0, moves = 0, buttons = 0, droWrites = 0;
   // Step-jog accounting, in units of 0.0001.
@@ -46,62 +42,30 @@ struct SoakHost {
   void Fault(const char* what, const char* detail) {
     if (faults++ == 0) std::snprintf(firstFault, sizeof firstFault, "%s: %s", what, detail);
   }
-};
-SoakHost* g_host = nullptr;
-
-void OnDoButton(short code) {
-  ++g_host->buttons;
-  if (!KnownButton(code)) {
-    char n[16];
-    std::snprintf(n, sizeof n, "%d", code);
-    g_host->Fault("unknown button", n);
+  void DoButton(short code) override {
+    ++buttons;
+    if (!KnownButton(code)) {
+      char n[16];
+      std::snprintf(n, sizeof n, "%d", code);
+      Fault("unknown button", n);
+    }
   }
-}
-void OnSetDro(short code, double value) {
-  ++g_host->droWrites;
-  if (code >= 0 && code <= 1100) g_host->dro[code] = value;
-}
-double OnGetDro(short code) {
-  return code >= 0 && code <= 1100 ? g_host->dro[code] : 0.0;
-}
-bool OnGetLed(short code) {
-  return code >= 0 && code <= 1100 && g_host->led[code];
-}
-void OnSetLed(short, bool) {}
-void OnCode(const char* text) {
-  SoakHost& h = *g_host;
-  MoveText move;
-  if (!ParseHostCode(text, &move)) return h.Fault("unknown command text", text);
-  if (std::strcmp(text, "DOJOG") == 0) {
-    ++h.doJogs;
-    h.jogOpen = true;
-  } else if (std::strcmp(text, "ENDJOG") == 0) {
-    ++h.endJogs;
-    h.jogOpen = false;
-  } else if (move.isMove) {
-    ++h.moves;
-    if (!h.accounting) return;
-    if (move.rotated || move.axis != h.expectedAxis) return h.Fault("move on the wrong axis", text);
-    h.movedUnits += std::llround(move.distance * 1e4);
-  }
-}
-
-// The operator's hands on the pendant.
-struct Pendant {
-  int counter = 0;
-  int speed = 0;
-  int axisSel = 1;
-  int enable = 0;
-  int estop = 0;
-  int mode = 1;
-  int stepSel = 1;
-  void Report(uint8_t* r) const {
-    std::memset(r, 0, kInputReportSize);
-    r[1] = static_cast<uint8_t>(counter & 0xFF);
-    r[2] = static_cast<uint8_t>(speed);
-    r[3] = static_cast<uint8_t>((axisSel & 0x0F) | (enable & 1) << 4 | (estop & 1) << 5 |
-                                (mode & 3) << 6);
-    r[4] = static_cast<uint8_t>(stepSel & 0x7F);
+  void SetDro(short, double) override { ++droWrites; }
+  void Code(const char* text) override {
+    MoveText move;
+    if (!ParseHostCode(text, &move)) return Fault("unknown command text", text);
+    if (std::strcmp(text, "DOJOG") == 0) {
+      ++doJogs;
+      jogOpen = true;
+    } else if (std::strcmp(text, "ENDJOG") == 0) {
+      ++endJogs;
+      jogOpen = false;
+    } else if (move.isMove) {
+      ++moves;
+      if (!accounting) return;
+      if (move.rotated || move.axis != expectedAxis) return Fault("move on the wrong axis", text);
+      movedUnits += std::llround(move.distance * 1e4);
+    }
   }
 };
 
@@ -111,57 +75,29 @@ uint64_t CyclesFromEnvironment() {
   return std::strtoull(v, nullptr, 10);
 }
 
-constexpr const char* kPath = "/dev/virtual/hid-soak";
 // A jog still running this many cycles after the wheel stopped or the
 // pendant went is a jog nobody will stop.
 constexpr int kJogStopCycles = 8;
 
 class Soak {
  public:
-  Soak() : bus_(KM4R_VirtualBus()) {
-    bus_->Reset();
-    bus_->SetClock(&clock_);
-    id_ = bus_->AddDevice(kPath, kPendantVendorId, kPendantProductId);
-    g_host = &host_;
-    SetDoButton(OnDoButton);
-    SetSetDRO(OnSetDro);
-    SetGetDRO(OnGetDro);
-    SetGetLED(OnGetLed);
-    SetSetLED(OnSetLed);
-    SetCode(OnCode);
-    SetProName(platform::HostStringArgument(""));
-    fake_.window = window_.Handle();
-    const host::Blocks b = fake_.Blocks();
-    InitControl(b.a, b.b, b.c, b.d);
-    PostInitControl();
-    for (int axis = 0; axis < host::kAxisCount; ++axis)
-      fake_.Set(fake_.blockC, host::offset::kAxisVelocityLimit + 4 * axis, int32_t{12000});
-    host_.dro[3] = 50.0;
-    host_.dro[818] = 37.5;
-    host_.dro[821] = 100.0;
-    host_.dro[74] = 100.0;
-    host_.led[host::code::kLedJogEnabled] = true;
+  Soak() {
+    fake_.record = false;
+    fake_.hooks = &host_;
+    fake_.Start(window_.Handle());
+    fake_.ReadyToJog();
   }
-  ~Soak() {
-    StopPlug();
-    platform::HostString::ReleaseAt(host::StatusTextSlot(fake_.Blocks()));
-    bus_->Reset();
-    g_host = nullptr;
-  }
+  ~Soak() { StopPlug(); }
 
   // One 25 ms tick with the current pendant state; the report is queued
   // before counting starts because queueing it is the bus's business.
   void Cycle() {
     const int previous = lastCounter_;
-    if (plugged_) {
-      uint8_t r[kInputReportSize];
-      p_.Report(r);
-      bus_->QueueInput(id_, r, sizeof r);
-    }
+    if (plugged_) pendant_.Queue(p_);
     // Mostly 0 to 2 host Update calls per cycle; now and then the pile-up of
     // a host that calls Update fast or whose UI thread stalled.
     const int updates = rng_.Chance(5) ? rng_.Range(3, 40) : rng_.Below(3);
-    clock_.Advance(kCyclePeriodMs);
+    pendant_.clock.Advance(kCyclePeriodMs);
     AllocCounter::Start();
     window_.Advance(kCyclePeriodMs);
     for (int i = 0; i < updates; ++i) Update();
@@ -221,7 +157,7 @@ class Soak {
     fake_.Set(fake_.blockB, host::offset::kRotationAngle, 0.0);
     const int axisSel = rng_.Range(1, 3);
     Select(1, axisSel, 1, 0);
-    while (bus_->QueuedInputs(id_) != 0) Cycle();
+    while (pendant_.bus->QueuedInputs(pendant_.id) != 0) Cycle();
 
     host_.accounting = true;
     host_.expectedAxis = "XYZ"[axisSel - 1];
@@ -229,12 +165,12 @@ class Soak {
     turnedCounts_ = 0;
     for (int burst = rng_.Range(1, 6); burst > 0 && cycles_ < target_; --burst) {
       // Sometimes the host's move queue is full and counts are held.
-      host_.dro[host::code::kDroMoveLimit] = rng_.Chance(25) ? 25.0 : 3.0;
+      fake_.dro[host::code::kDroMoveLimit] = rng_.Chance(25) ? 25.0 : 3.0;
       Turn(rng_.Range(1, 60), 0, 12, 1);
-      host_.dro[host::code::kDroMoveLimit] = 3.0;
+      fake_.dro[host::code::kDroMoveLimit] = 3.0;
       Stop(rng_.Range(1, 4));
     }
-    host_.dro[host::code::kDroMoveLimit] = 3.0;
+    fake_.dro[host::code::kDroMoveLimit] = 3.0;
     // Held counts leave five a cycle.
     for (int i = 0; i < 1000 && Module().window->jogCountAccumulator != 0; ++i) Cycle();
     Stop(2);
@@ -256,15 +192,15 @@ class Soak {
     auto& s = Module().settings;
     s.AutoChangeSens = static_cast<int16_t>(rng_.Range(0, 9));
     fake_.Set(fake_.blockB, host::offset::kRotationAngle, rng_.Chance(50) ? 30.0 : 0.0);
-    host_.led[host::code::kLedJogEnabled] = !rng_.Chance(15);
-    host_.led[host::code::kLedRun] = rng_.Chance(15);
-    host_.led[host::code::kLedRunOverride] = rng_.Chance(50);
+    fake_.led[host::code::kLedJogEnabled] = !rng_.Chance(15);
+    fake_.led[host::code::kLedRun] = rng_.Chance(15);
+    fake_.led[host::code::kLedRunOverride] = rng_.Chance(50);
     Select(rng_.Chance(80) ? 1 : 2, rng_.Range(1, 4), 1, 0);
     Turn(rng_.Range(5, 200), 0, 20, 1);
     Stop(4);
     s.AutoChangeSens = 0;
-    host_.led[host::code::kLedJogEnabled] = true;
-    host_.led[host::code::kLedRun] = false;
+    fake_.led[host::code::kLedJogEnabled] = true;
+    fake_.led[host::code::kLedRun] = false;
     fake_.Set(fake_.blockB, host::offset::kRotationAngle, 0.0);
   }
 
@@ -311,11 +247,11 @@ class Soak {
   void Estop() {
     p_.estop = 1;
     Stop(rng_.Range(1, 5));
-    host_.led[host::code::kLedReset] = true;
+    fake_.led[host::code::kLedReset] = true;
     Stop(rng_.Range(1, 20));
     p_.estop = 0;
     Stop(rng_.Range(1, 5));
-    host_.led[host::code::kLedReset] = false;
+    fake_.led[host::code::kLedReset] = false;
     Stop(2);
   }
 
@@ -325,17 +261,17 @@ class Soak {
       Select(1, rng_.Range(1, 3), 2, 0);
       Turn(rng_.Range(3, 30), 1, 8, 20);
     }
-    bus_->Unplug(id_, rng_.Below(4) != 0);
+    pendant_.bus->Unplug(pendant_.id, rng_.Below(4) != 0);
     plugged_ = false;
     Stop(rng_.Range(1, 40));
-    bus_->Plug(id_, true);
+    pendant_.bus->Plug(pendant_.id, true);
     plugged_ = true;
     if (rng_.Chance(10)) {
       if (other_ < 0) {
-        other_ = bus_->ArriveDevice("/dev/virtual/hid-other", 0x046D, 0xC077, true);
+        other_ = pendant_.bus->ArriveDevice("/dev/virtual/hid-other", 0x046D, 0xC077, true);
       } else {
-        bus_->Unplug(other_, true);
-        bus_->Plug(other_, true);
+        pendant_.bus->Unplug(other_, true);
+        pendant_.bus->Plug(other_, true);
       }
     }
     ++replugs_;
@@ -379,16 +315,15 @@ class Soak {
     if (!ok) host_.Fault("tick counter out of range", "");
   }
 
-  FakeHost fake_;  // first: it resets the module state
-  TestHostWindow window_;
   // The bus's read timing, kept in step with the host window's clock.
-  platform::VirtualClock clock_;
-  SoakHost host_;
-  platform::VirtualBus* bus_;
-  int id_ = -1;
+  VirtualPendant pendant_{"/dev/virtual/hid-soak"};
+  FakeHost fake_;  // it resets the module state
+  TestHostWindow window_;
+  SoakChecks host_;
   int other_ = -1;
   bool plugged_ = true;
-  Pendant p_;
+  // The operator's hands on the pendant.
+  InputFields p_{.axisSel = 1, .mode = 1, .stepSel = 1};
   Rng rng_{20240607};
   uint64_t target_ = 0;
   uint64_t cycles_ = 0;
@@ -423,7 +358,7 @@ TEST(Soak, LongSessionKeepsItsPromises) {
   EXPECT_EQ(soak.allocatingCycles_, 0u) << "first allocating cycle: " << soak.firstAllocatingCycle_;
   EXPECT_EQ(soak.host_.faults, 0u) << soak.host_.firstFault;
   EXPECT_FALSE(soak.host_.jogOpen);
-  EXPECT_EQ(soak.bus_->QueuedInputs(soak.id_), 0u);
+  EXPECT_EQ(soak.pendant_.bus->QueuedInputs(soak.pendant_.id), 0u);
   // The session reached every part it claims to cover.
   EXPECT_GE(soak.cycles_, cycles);
   if (cycles >= 100000) {

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "platform/host_string.h"
+#include "plugin/exports.h"
 #include "plugin/module_state.h"
 
 namespace km4r::test {
@@ -11,33 +12,45 @@ FakeHost* FakeHost::current = nullptr;
 
 namespace {
 
-std::string FormatDouble(double v) {
-  char buf[64];
-  std::snprintf(buf, sizeof buf, "%.10g", v);
-  return buf;
+bool InTable(short code) {
+  return code >= 0 && code <= 1100;
 }
 
 void OnDoButton(short code) {
-  FakeHost::current->calls.push_back("DoButton " + std::to_string(code));
+  FakeHost* h = FakeHost::current;
+  if (h->record) h->calls.push_back("DoButton " + std::to_string(code));
+  if (h->hooks != nullptr) h->hooks->DoButton(code);
 }
 void OnSetDro(short code, double value) {
   FakeHost* h = FakeHost::current;
-  if (code >= 0 && code < static_cast<short>(h->dro.size())) h->dro[code] = value;
-  h->calls.push_back("SetDRO " + std::to_string(code) + " " + FormatDouble(value));
+  if (InTable(code)) h->dro[code] = value;
+  if (h->record) {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%.10g", value);
+    h->calls.push_back("SetDRO " + std::to_string(code) + " " + buf);
+  }
+  if (h->hooks != nullptr) h->hooks->SetDro(code, value);
 }
 double OnGetDro(short code) {
   FakeHost* h = FakeHost::current;
   ++h->getDroCalls;
-  return code >= 0 && code < static_cast<short>(h->dro.size()) ? h->dro[code] : 0.0;
+  if (h->hooks != nullptr) h->hooks->GetDro(code);
+  return InTable(code) ? h->dro[code] : 0.0;
 }
 bool OnGetLed(short code) {
   FakeHost* h = FakeHost::current;
   ++h->getLedCalls;
-  return code >= 0 && code < static_cast<short>(h->led.size()) ? h->led[code] : false;
+  if (h->hooks != nullptr) h->hooks->GetLed(code);
+  return InTable(code) && h->led[code];
 }
-void OnSetLed(short, bool) {}
+void OnSetLed(short code, bool on) {
+  FakeHost* h = FakeHost::current;
+  if (h->hooks != nullptr) h->hooks->SetLed(code, on);
+}
 void OnCode(const char* text) {
-  FakeHost::current->calls.push_back(std::string("Code ") + text);
+  FakeHost* h = FakeHost::current;
+  if (h->record) h->calls.push_back(std::string("Code ") + text);
+  if (h->hooks != nullptr) h->hooks->Code(text);
 }
 
 }  // namespace
@@ -66,6 +79,31 @@ void FakeHost::Install() {
   ModuleState& m = Module();
   m.callbacks = host::Callbacks{OnDoButton, OnSetDro, OnGetDro, OnGetLed, OnSetLed, OnCode};
   m.blocks = Blocks();
+}
+
+void FakeHost::Start(void* hostWindow) {
+  current = this;
+  ::SetDoButton(OnDoButton);
+  ::SetSetDRO(OnSetDro);
+  ::SetGetDRO(OnGetDro);
+  ::SetGetLED(OnGetLed);
+  ::SetSetLED(OnSetLed);
+  ::SetCode(OnCode);
+  ::SetProName(platform::HostStringArgument(""));
+  window = hostWindow;
+  const host::Blocks b = Blocks();
+  ::InitControl(b.a, b.b, b.c, b.d);
+  ::PostInitControl();
+}
+
+void FakeHost::ReadyToJog() {
+  for (int axis = 0; axis < host::kAxisCount; ++axis)
+    Set(blockC, host::offset::kAxisVelocityLimit + 4 * axis, int32_t{12000});
+  dro[host::code::kDroJogRate] = 50.0;
+  dro[host::code::kDroFeedRate] = 37.5;
+  dro[host::code::kDroFeedOverride] = 100.0;
+  dro[host::code::kDroSpindleOverride] = 100.0;
+  led[host::code::kLedJogEnabled] = true;
 }
 
 std::string FakeHost::StatusText() const {

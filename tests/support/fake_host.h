@@ -1,7 +1,8 @@
-// A recording host for unit tests: owns the four host blocks, answers GetDRO
-// and GetLED from its own tables, and records every DoButton, SetDRO and Code
-// call as a line of text ("DoButton 1021", "SetDRO 818 12.5", "Code G90").
-// Constructing one resets the plug-in's module state and installs it.
+// The one in-process host of the tests, the fuzzers and the cycle benchmark:
+// owns the four host blocks, answers GetDRO and GetLED from its own tables,
+// and records every DoButton, SetDRO and Code call as a line of text
+// ("DoButton 1021", "SetDRO 818 12.5", "Code G90"). Constructing one resets
+// the plug-in's module state and installs it.
 #pragma once
 
 #include <array>
@@ -15,13 +16,31 @@ namespace km4r::test {
 
 class FakeHost {
  public:
+  // What a session with checks of its own sees of every host call. Actions
+  // reach it after they are recorded; reads before they are answered, so a
+  // hook may change the answer (or run a message loop first).
+  struct Hooks {
+    virtual void DoButton(short) {}
+    virtual void SetDro(short, double) {}
+    virtual void GetDro(short) {}
+    virtual void GetLed(short) {}
+    virtual void SetLed(short, bool) {}
+    virtual void Code(const char*) {}
+
+   protected:
+    ~Hooks() = default;
+  };
+
   FakeHost();
   ~FakeHost();
   FakeHost(const FakeHost&) = delete;
   FakeHost& operator=(const FakeHost&) = delete;
 
-  // Recorded actions, in call order.
+  // Recorded actions, in call order (none while record is off: recording
+  // allocates, which a session counting the plug-in's allocations cannot have).
   std::vector<std::string> calls;
+  bool record = true;
+  Hooks* hooks = nullptr;
   // Reads the plug-in made (not recorded in calls).
   int getDroCalls = 0;
   int getLedCalls = 0;
@@ -36,6 +55,13 @@ class FakeHost {
   host::Blocks Blocks();
   // Installs callbacks and blocks into the module state (done by the ctor).
   void Install();
+  // Starts the plug-in through its entry points as a host does: the six
+  // setters, SetProName, InitControl with the blocks and hostWindow, then
+  // PostInitControl.
+  void Start(void* hostWindow);
+  // A machine ready to jog: every axis' velocity limit 12000, jog rate 50 %,
+  // feed 37.5, feed and spindle overrides 100 %, jogging enabled.
+  void ReadyToJog();
   void Clear() {
     calls.clear();
     getDroCalls = getLedCalls = 0;

@@ -8,10 +8,10 @@
 #include <memory>
 
 #include "pendant/pendant_window.h"
-#include "platform/clock.h"
-#include "platform/virtual/virtual_bus.h"
 #include "plugin/module_state.h"
 #include "tests/support/alloc_counter.h"
+#include "tests/support/fake_host.h"
+#include "tests/support/virtual_pendant.h"
 
 namespace {
 
@@ -19,38 +19,22 @@ using km4r::Module;
 using km4r::PendantWindow;
 using km4r::test::AllocCounter;
 
-// A host that answers from tables and only counts: its own cost stays out of
-// the figures.
-struct CountingHost {
-  double dro[1101] = {};
-  bool led[1101] = {};
-  uint64_t calls = 0;
-  uint64_t reads = 0;
-  std::unique_ptr<unsigned char[]> a{new unsigned char[km4r::host::kBlockASize]()};
-  std::unique_ptr<unsigned char[]> b{new unsigned char[km4r::host::kBlockBSize]()};
-  std::unique_ptr<unsigned char[]> c{new unsigned char[km4r::host::kBlockCSize]()};
+// The tests' host with recording off: it answers from tables and only
+// counts, so its own cost stays out of the figures.
+struct CountingHost : km4r::test::FakeHost::Hooks {
+  km4r::test::FakeHost host;  // first: it resets the module state
+  uint64_t actions = 0;
+  CountingHost() {
+    host.record = false;
+    host.hooks = this;
+  }
+  void DoButton(short) override { ++actions; }
+  void SetDro(short, double) override { ++actions; }
+  void Code(const char*) override { ++actions; }
+  uint64_t Reads() const {
+    return static_cast<uint64_t>(host.getDroCalls) + static_cast<uint64_t>(host.getLedCalls);
+  }
 };
-CountingHost* g_host = nullptr;
-
-void OnDoButton(short) {
-  ++g_host->calls;
-}
-void OnSetDro(short code, double v) {
-  ++g_host->calls;
-  g_host->dro[code] = v;
-}
-double OnGetDro(short code) {
-  ++g_host->reads;
-  return g_host->dro[code];
-}
-bool OnGetLed(short code) {
-  ++g_host->reads;
-  return g_host->led[code];
-}
-void OnSetLed(short, bool) {}
-void OnCode(const char*) {
-  ++g_host->calls;
-}
 
 struct Position {
   const char* name;
@@ -71,14 +55,10 @@ constexpr Position kPositions[] = {
 
 void ReportCycle(benchmark::State& state) {
   const Position& at = kPositions[state.range(0)];
-  CountingHost host;
-  g_host = &host;
-  km4r::ResetModuleState();
-  Module().callbacks =
-      km4r::host::Callbacks{OnDoButton, OnSetDro, OnGetDro, OnGetLed, OnSetLed, OnCode};
-  Module().blocks = km4r::host::Blocks{host.a.get(), host.b.get(), host.c.get(), nullptr};
-  km4r::host::Store(host.c.get(), km4r::host::offset::kStepIncrement, 0.001);
-  km4r::host::Store(host.c.get(), km4r::host::offset::kAxisVelocityLimit, int32_t{12000});
+  CountingHost counting;
+  km4r::test::FakeHost& host = counting.host;
+  host.Set(host.blockC, km4r::host::offset::kStepIncrement, 0.001);
+  host.Set(host.blockC, km4r::host::offset::kAxisVelocityLimit, int32_t{12000});
   host.led[83] = true;
   host.dro[3] = host.dro[821] = host.dro[74] = 100.0;
   Module().settings.StepJogRate = 100;
@@ -88,19 +68,14 @@ void ReportCycle(benchmark::State& state) {
   Module().settings.ScreenSel2 = 2;
   Module().settings.VelocityInAuto = 5;
 
-  km4r::platform::VirtualClock clock;
-  auto* bus = KM4R_VirtualBus();
-  bus->Reset();
-  bus->SetClock(&clock);
-  const int id =
-      bus->AddDevice("/dev/virtual/hid-perf", km4r::kPendantVendorId, km4r::kPendantProductId);
+  km4r::test::VirtualPendant device("/dev/virtual/hid-perf");
   auto w = std::make_unique<PendantWindow>();
   w->OpenPendant();
 
-  uint8_t report[km4r::kInputReportSize] = {};
-  int counter = 0;
+  km4r::test::InputFields report{.axisSel = at.axisSel, .mode = at.mode, .stepSel = at.stepSel};
+  report.speed = at.speed;
   uint64_t cycles = 0, allocations = 0;
-  const uint64_t callsBefore = host.calls, readsBefore = host.reads;
+  const uint64_t callsBefore = counting.actions, readsBefore = counting.Reads();
   constexpr int kBatch = 256;
   for (auto _ : state) {
     if (cycles % kBatch == 0) {
@@ -109,17 +84,13 @@ void ReportCycle(benchmark::State& state) {
       AllocCounter::Stop();
       for (int i = 0; i < kBatch; ++i) {
         // Forward and back so that adjusted values stay within their limits.
-        counter = (counter + ((cycles / 512) % 2 == 0 ? at.step : -at.step)) & 0xFF;
-        report[1] = static_cast<uint8_t>(counter);
-        report[2] = static_cast<uint8_t>(at.speed);
-        report[3] = static_cast<uint8_t>(at.axisSel | at.mode << 6);
-        report[4] = static_cast<uint8_t>(at.stepSel);
-        bus->QueueInput(id, report, sizeof report);
+        report.counter = (report.counter + ((cycles / 512) % 2 == 0 ? at.step : -at.step)) & 0xFF;
+        device.Queue(report);
       }
       AllocCounter::Start();
       state.ResumeTiming();
     }
-    clock.Advance(km4r::kCyclePeriodMs);
+    device.clock.Advance(km4r::kCyclePeriodMs);
     w->RunReportCycle(km4r::kCycleTimerId);
     // The host's Update calls come at about the cycle's rate.
     Module().ticks.Advance();
@@ -127,26 +98,19 @@ void ReportCycle(benchmark::State& state) {
   }
   allocations = AllocCounter::Stop();
   state.counters["host_calls/cycle"] =
-      static_cast<double>(host.calls - callsBefore) / static_cast<double>(cycles);
+      static_cast<double>(counting.actions - callsBefore) / static_cast<double>(cycles);
   state.counters["host_reads/cycle"] =
-      static_cast<double>(host.reads - readsBefore) / static_cast<double>(cycles);
+      static_cast<double>(counting.Reads() - readsBefore) / static_cast<double>(cycles);
   state.counters["allocs/cycle"] = static_cast<double>(allocations) / static_cast<double>(cycles);
   state.SetLabel(at.name);
   w.reset();
-  bus->Reset();
-  km4r::ResetModuleState();
-  g_host = nullptr;
 }
 BENCHMARK(ReportCycle)->DenseRange(0, static_cast<int>(std::size(kPositions)) - 1);
 
 // The display on its own: the host reads one composition makes.
 void ComposeDisplay(benchmark::State& state) {
   const Position& at = kPositions[state.range(0)];
-  CountingHost host;
-  g_host = &host;
-  km4r::ResetModuleState();
-  Module().callbacks =
-      km4r::host::Callbacks{OnDoButton, OnSetDro, OnGetDro, OnGetLed, OnSetLed, OnCode};
+  CountingHost counting;
   PendantWindow w;
   const int32_t modes[] = {km4r::StepJog,
                            km4r::VelocityJog,
@@ -166,10 +130,8 @@ void ComposeDisplay(benchmark::State& state) {
     ++n;
   }
   state.counters["display_callbacks/cycle"] =
-      static_cast<double>(host.reads + host.calls) / static_cast<double>(n);
+      static_cast<double>(counting.Reads() + counting.actions) / static_cast<double>(n);
   state.SetLabel(state.range(0) == 9 ? "Idle" : at.name);
-  km4r::ResetModuleState();
-  g_host = nullptr;
 }
 BENCHMARK(ComposeDisplay)->DenseRange(0, static_cast<int>(std::size(kPositions)) - 1);
 
