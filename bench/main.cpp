@@ -122,8 +122,8 @@ const char kLiveHelp[] =
     "  --test-devices DIR\n"
     "                  (for tests) instead of the system's HID devices, one device a\n"
     "                  file in DIR: 'VVVV PPPP PATH', its vendor and product ids in hex\n"
-    "                  and the path to open (a named pipe); setting the event\n"
-    "                  'km4r-bench-stop-PID' ends the session as Ctrl-Break does\n";
+    "                  and the path to open (a named pipe); a file named 'stop' in\n"
+    "                  DIR ends the session as Ctrl-Break does\n";
 #else
     "  --sysfs DIR     where to look for hidraw devices (default /sys/class/hidraw)\n"
     "  --dev DIR       where their device nodes are (default /dev)\n";

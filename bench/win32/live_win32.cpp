@@ -6,7 +6,6 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -62,7 +61,7 @@ std::vector<Interface> TestInterfaces(const std::string& dir) {
 }
 
 volatile LONG g_stop = 0;
-HANDLE g_testStop = nullptr;
+std::wstring g_testStopFile;
 
 BOOL WINAPI OnConsoleEvent(DWORD event) {
   InterlockedExchange(&g_stop, 1);
@@ -189,19 +188,17 @@ void CatchStopRequests(const LiveOptions& options) {
   // session's own console gets it back.
   SetConsoleCtrlHandler(nullptr, FALSE);
   SetConsoleCtrlHandler(&OnConsoleEvent, TRUE);
-  // Wine delivers no console control events to a program whose console is
-  // not a real one, so tests stop the session through an event named after
-  // the process (set as Ctrl-Break would be pressed).
-  if (!options.testDevices.empty() && g_testStop == nullptr) {
-    char name[64];
-    std::snprintf(name, sizeof name, "km4r-bench-stop-%lu", GetCurrentProcessId());
-    g_testStop = CreateEventA(nullptr, TRUE, FALSE, name);
-  }
+  // Wine delivers no console control event to a program whose console is
+  // not a real one, so tests stop the session with a file in the test
+  // devices' folder, which ends it as Ctrl-Break does.
+  if (!options.testDevices.empty())
+    g_testStopFile = (fs::path(options.testDevices) / "stop").wstring();
 }
 
 bool StopRequested() {
   if (g_stop != 0) return true;
-  return g_testStop != nullptr && WaitForSingleObject(g_testStop, 0) == WAIT_OBJECT_0;
+  return !g_testStopFile.empty() &&
+         GetFileAttributesW(g_testStopFile.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 }  // namespace km4r::bench
