@@ -52,11 +52,8 @@ class BenchHost {
   std::string Problem() const { return window_.Problem(running_); }
   HostState& state() { return state_; }
   SimMachine& machine() { return machine_; }
-#if !defined(_WIN32)
-  platform::MessageLoop& loop() {
-    return window_.loop();
-  }
-#endif
+  // Real time between cycles: see BenchWindow::Wait.
+  void Wait(int ms) { window_.Wait(ms); }
 
  private:
   friend struct Callbacks;

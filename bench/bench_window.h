@@ -44,9 +44,10 @@ class BenchWindow {
   // opens and anything it prints discarded; no pendant cycle runs meanwhile.
   void RunWithDialogCancelled(const std::function<void()>& config);
 
-#if !defined(_WIN32)
-  platform::MessageLoop& loop();
-#endif
+  // Waits up to ms (real time) for the module's own events and handles them
+  // (device messages, descriptors), as a host's idle loop does; the cycle
+  // timer stays the bench's to fire.
+  void Wait(int ms);
 
  private:
   struct Impl;

@@ -25,14 +25,15 @@ std::vector<std::string> DemoMachineScenario();
 
 struct LiveOptions {
   std::string module;
-  std::string sysfs = "/sys/class/hidraw";  // where pendants are looked up
-  std::string dev = "/dev";                 // where their nodes are
+  std::string sysfs = "/sys/class/hidraw";  // Linux: where pendants are looked up
+  std::string dev = "/dev";                 // Linux: where their nodes are
+  std::string testDevices;                  // Windows: stand-in HID devices instead of the system's
   bool raw = false;                         // show each input report
   std::string record;                       // write the session as a scenario
   bool force = false;                       // record over an existing file
 };
 
-// Runs the module with the pendant, in real time, until SIGINT: waits for
+// Runs the module with the pendant, in real time, until Ctrl-C: waits for
 // the pendant, reports each plug and unplug and prints the host actions.
 int RunLive(const LiveOptions& options, std::ostream& out, std::ostream& err);
 
@@ -43,8 +44,10 @@ std::string DefaultProfilePath();
 int RunConfig(const std::string& modulePath, const std::string& profilePath, std::ostream& out,
               std::ostream& err);
 
+#if !defined(_WIN32)
 // The device node of the first hidraw device under sysfsRoot whose uevent
 // names the pendant ("" when none). Exposed for tests.
 std::string FindPendantNode(const std::string& sysfsRoot);
+#endif
 
 }  // namespace km4r::bench

@@ -1,20 +1,17 @@
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <csignal>
+// `live`: the plug-in with the pendant, in real time. The session is the
+// same on every platform; how the pendant, the recording's file and a stop
+// request are reached is live_system.h's.
+#include <chrono>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <ctime>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <utility>
 #include <vector>
 
 #include "bench/bench_host.h"
 #include "bench/commands.h"
+#include "bench/live_system.h"
 #include "bench/profile_file.h"
 #include "bench/scenario_runner.h"
 #include "bench/session_view.h"
@@ -28,21 +25,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-volatile std::sig_atomic_t g_stop = 0;
-void OnSignal(int) {
-  g_stop = 1;
-}
-
 constexpr uint32_t kTickMs = 25;
-// Presence is looked up in sysfs every tenth tick (250 ms).
+// Presence is looked up every tenth tick (250 ms).
 constexpr uint64_t kPresenceTicks = 10;
-constexpr std::size_t kReportBytes = 8;
-
-const char kUdevHint[] =
-    "Your user may not access the device. Install the udev rule shipped with the bench\n"
-    "(bench/udev/60-km4r-pendant.rules) into /etc/udev/rules.d/, run\n"
-    "  sudo udevadm control --reload-rules && sudo udevadm trigger\n"
-    "and plug the pendant in again.\n";
 
 std::string Hex(const uint8_t* b, std::size_t n) {
   std::string out;
@@ -54,7 +39,8 @@ std::string Hex(const uint8_t* b, std::size_t n) {
   return out;
 }
 
-// One input report in the pendant's own terms.
+// One input report in the pendant's own terms. Every field has a fixed
+// width, so on a terminal a carriage return alone lets the next overwrite it.
 std::string RawLine(const uint8_t* r) {
   const uint32_t w0 = ReportWord(r, 0);
   const uint32_t w1 = ReportWord(r, 4);
@@ -64,7 +50,7 @@ std::string RawLine(const uint8_t* r) {
                 "switch %-3s  [%s]",
                 AxisSelectorBits(w0), StepSelectorBits(w1), ModeField(w0), WheelCountByte(w0),
                 WheelSpeedByte(w0), EstopBit(w0) != 0 ? "on" : "off",
-                EnableBit(w0) != 0 ? "on" : "off", Hex(r, kReportBytes).c_str());
+                EnableBit(w0) != 0 ? "on" : "off", Hex(r, kLiveReportBytes).c_str());
   return text;
 }
 
@@ -77,126 +63,48 @@ class Recorder {
   ~Recorder() { Close(); }
   // An existing file is kept unless force is given.
   bool Open(const std::string& path, bool force, std::string* error) {
-    fd_ = open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | (force ? O_TRUNC : O_EXCL), 0644);
-    if (fd_ < 0) {
-      *error = std::strerror(errno);
-      return false;
-    }
-    return true;
+    return file_.Create(path, force, error);
   }
-  bool active() const { return fd_ >= 0; }
+  bool active() const { return file_.IsOpen(); }
 
   void Line(const std::string& line) {
     if (!active()) return;
     Flush();
-    Write(line + '\n');
+    file_.Write(line + '\n');
   }
   void Event(const std::string& line, uint64_t tick) {
     if (!active()) return;
     Flush();
     char when[32];
     std::snprintf(when, sizeof when, "  # %.3f s", static_cast<double>(tick * kTickMs) / 1000.0);
-    Write(line + when + '\n');
+    file_.Write(line + when + '\n');
   }
   void Tick() { ++idle_; }
   void Close() {
     if (!active()) return;
     Flush();
-    close(fd_);
-    fd_ = -1;
+    file_.Close();
   }
 
  private:
   void Flush() {
-    if (idle_ > 0) Write("tick " + std::to_string(idle_) + '\n');
+    if (idle_ > 0) file_.Write("tick " + std::to_string(idle_) + '\n');
     idle_ = 0;
   }
-  void Write(const std::string& text) {
-    std::size_t at = 0;
-    while (at < text.size()) {
-      const ssize_t n = write(fd_, text.data() + at, text.size() - at);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return;  // a full disk: the file holds what fitted
-      at += static_cast<std::size_t>(n);
-    }
-  }
-  int fd_ = -1;
+  RecordFile file_;
   uint64_t idle_ = 0;
-};
-
-// The bench's own look at the pendant: where it is, and a read-only handle
-// of the same node, which gets a copy of every input report.
-class PendantWatch {
- public:
-  PendantWatch(std::string sysfs, std::string devDir)
-      : sysfs_(std::move(sysfs)), devDir_(std::move(devDir)) {}
-  ~PendantWatch() { Close(); }
-
-  // The node when the pendant is attached, "" otherwise.
-  std::string Find() const {
-    std::string node = FindPendantNode(sysfs_);
-    if (!node.empty() && node.rfind("/dev/", 0) == 0)
-      node = (fs::path(devDir_) / node.substr(5)).string();
-    return node;
-  }
-  // Opens node for reading; false with errno kept.
-  bool Open(const std::string& node) {
-    Close();
-    fd_ = open(node.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    return fd_ >= 0;
-  }
-  void Close() {
-    if (fd_ >= 0) close(fd_);
-    fd_ = -1;
-    pending_.clear();
-  }
-  // Whole reports read since the last call; false when the node went away.
-  bool Read(std::vector<std::vector<uint8_t>>* reports) {
-    reports->clear();
-    if (fd_ < 0) return true;
-    uint8_t buf[256];
-    for (;;) {
-      const ssize_t n = read(fd_, buf, sizeof buf);
-      if (n > 0) {
-        pending_.insert(pending_.end(), buf, buf + n);
-        continue;
-      }
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return false;
-      break;
-    }
-    std::size_t at = 0;
-    for (; pending_.size() - at >= kReportBytes; at += kReportBytes)
-      reports->emplace_back(pending_.begin() + static_cast<std::ptrdiff_t>(at),
-                            pending_.begin() + static_cast<std::ptrdiff_t>(at + kReportBytes));
-    pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(at));
-    return true;
-  }
-
- private:
-  std::string sysfs_;
-  std::string devDir_;
-  int fd_ = -1;
-  std::vector<uint8_t> pending_;
 };
 
 class Live {
  public:
   Live(const LiveOptions& o, std::ostream& out, std::ostream& err)
-      : o_(o),
-        out_(out),
-        err_(err),
-        watch_(o.sysfs, o.dev),
-        host_(clock_, [this](const std::string& line) { Print(NamedAction(line)); }) {}
+      : o_(o), out_(out), err_(err), watch_(o), host_(clock_, [this](const std::string& line) {
+          Print(NamedAction(line));
+        }) {}
 
   int Run() {
-    // From the start, so that a session ended early still ends cleanly: a
-    // closed terminal (SIGHUP) or a kill (SIGTERM) as Ctrl-C does.
-    std::signal(SIGINT, OnSignal);
-    std::signal(SIGTERM, OnSignal);
-    std::signal(SIGHUP, OnSignal);
-    // Output to a closed terminal or pipe must not end the session unclean.
-    std::signal(SIGPIPE, SIG_IGN);
+    // From the start, so that a session ended early still ends cleanly.
+    CatchStopRequests(o_);
     std::error_code ec;
     if (!o_.record.empty() && !o_.force &&
         fs::symlink_status(o_.record, ec).type() != fs::file_type::not_found) {
@@ -257,15 +165,16 @@ class Live {
 
  private:
   void Loop() {
-    platform::SteadyClock real;
-    const uint64_t t0 = real.NowMs();
+    using std::chrono::steady_clock;
+    const steady_clock::time_point t0 = steady_clock::now();
     std::string shownPositions;
-    while (g_stop == 0) {
-      // Sleep to the next tick, watching the module's descriptors meanwhile.
-      const uint64_t due = t0 + (tick_ + 1) * kTickMs;
-      for (uint64_t now = real.NowMs(); now < due && g_stop == 0; now = real.NowMs())
-        host_.loop().PumpOnce(static_cast<int>(due - now));
-      if (g_stop != 0) break;
+    while (!StopRequested()) {
+      // Sleep to the next tick, handling the module's own events meanwhile.
+      const steady_clock::time_point due = t0 + std::chrono::milliseconds((tick_ + 1) * kTickMs);
+      for (auto now = steady_clock::now(); now < due && !StopRequested(); now = steady_clock::now())
+        host_.Wait(
+            static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(due - now).count()));
+      if (StopRequested()) break;
       if (tick_ % kPresenceTicks == 0) CheckPresence();
       ReadReports();
       host_.Cycle();
@@ -295,14 +204,12 @@ class Live {
   bool Connected(const std::string& node, bool atStart) {
     node_ = node;
     Print("pendant connected at " + node);
-    const bool readable = watch_.Open(node);
+    std::string why;
+    std::string hint;
+    const bool readable = watch_.Open(node, &why, &hint);
     if (!readable) {
-      const int why = errno;
-      Print("cannot read the pendant's input at " + node + ": " + std::strerror(why));
-      if (why == EACCES || why == EPERM) {
-        EndRawLine();
-        out_ << kUdevHint;
-      }
+      Print("cannot read the pendant's input at " + node + ": " + why);
+      out_ << hint;
     }
     if (atStart) return readable;  // attached from the start
     recorder_.Event("plug", tick_);
@@ -325,7 +232,7 @@ class Live {
 
   void ReadReports() {
     if (node_.empty()) return;
-    std::vector<std::vector<uint8_t>> reports;
+    std::vector<LiveReport> reports;
     if (!watch_.Read(&reports)) {
       Disconnected();
       return;
@@ -334,7 +241,7 @@ class Live {
       recorder_.Event("report " + Hex(r.data(), r.size()), tick_);
       if (bus_ != nullptr && pendant_ >= 0) bus_->QueueInput(pendant_, r.data(), r.size());
       if (o_.raw && rawInPlace_) {
-        out_ << '\r' << RawLine(r.data()) << "\x1b[K";
+        out_ << '\r' << RawLine(r.data());
         out_.flush();
         rawShown_ = true;
       } else if (o_.raw) {
@@ -397,15 +304,6 @@ class Live {
 };
 
 }  // namespace
-
-std::string DefaultProfilePath() {
-  const char* xdg = std::getenv("XDG_CONFIG_HOME");
-  const char* home = std::getenv("HOME");
-  const fs::path base = xdg != nullptr && *xdg != '\0'
-                            ? fs::path(xdg)
-                            : fs::path(home != nullptr ? home : ".") / ".config";
-  return (base / "km4r-pendant" / "profile.xml").string();
-}
 
 int RunLive(const LiveOptions& options, std::ostream& out, std::ostream& err) {
   Live live(options, out, err);

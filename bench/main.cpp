@@ -88,19 +88,29 @@ const char kDemoHelp[] =
 const char kLiveHelp[] =
     "usage: pendant-bench live [--plugin PATH] [--raw] [--record FILE [--force]]\n"
     "\n"
-    "Runs the plug-in with a real pendant (USB vendor 04d8, product fce7) through the\n"
-    "hidraw device layer, with the simulated machine and real time, until Ctrl-C. It\n"
-    "waits for the pendant when none is attached, says when it is connected and\n"
-    "disconnected, and prints the host actions as they happen, with the meaning of\n"
-    "their codes, and the machine's positions; the display shows on the pendant\n"
-    "itself. Settings come from the same profile as 'config'. Ctrl-C, SIGTERM and a\n"
-    "closed terminal (SIGHUP) end the session cleanly.\n"
+    "Runs the plug-in with a real pendant (USB vendor 04d8, product fce7), with the\n"
+    "simulated machine and real time, until Ctrl-C. It waits for the pendant when\n"
+    "none is attached, says when it is connected and disconnected, and prints the\n"
+    "host actions as they happen, with the meaning of their codes, and the\n"
+    "machine's positions; the display shows on the pendant itself. Settings come\n"
+    "from the same profile as 'config'.\n"
     "\n"
-    "If the pendant is attached but cannot be opened, install the udev rule\n"
-    "bench/udev/60-km4r-pendant.rules (see README).\n"
+#if defined(_WIN32)
+    "The pendant is found among the system's HID devices (Device Manager lists it as\n"
+    "VID_04D8&PID_FCE7) and read beside the plug-in. Ctrl-C, Ctrl-Break and closing\n"
+    "the console window end the session cleanly.\n"
+    "\n"
+    "  --plugin PATH   the module to load (default: KM4R.dll beside this program);\n"
+    "                  the bench build (virtual\\KM4R.dll) is fed what the bench reads\n"
+#else
+    "The pendant is read through the hidraw device layer. Ctrl-C, SIGTERM and a\n"
+    "closed terminal (SIGHUP) end the session cleanly. If the pendant is attached\n"
+    "but cannot be opened, install the udev rule bench/udev/60-km4r-pendant.rules\n"
+    "(see README).\n"
     "\n"
     "  --plugin PATH   the module to load (default: ../plugin/KM4R.so from this program);\n"
     "                  the bench build (virtual/KM4R.so) is fed what the bench reads\n"
+#endif
     "  --raw           show each input report decoded: selector positions, mode, wheel\n"
     "                  counter and speed, E-stop and switch (on a terminal one refreshing\n"
     "                  line, otherwise one line a report)\n"
@@ -108,8 +118,23 @@ const char kLiveHelp[] =
     "                  in 25 ms ticks) as a scenario; 'pendant-bench run FILE' replays it.\n"
     "                  Each event is written as it happens. An existing FILE is refused.\n"
     "  --force         with --record: replace an existing FILE\n"
+#if defined(_WIN32)
+    "  --test-devices DIR\n"
+    "                  (for tests) instead of the system's HID devices, one device a\n"
+    "                  file in DIR: 'VVVV PPPP PATH', its vendor and product ids in hex\n"
+    "                  and the path to open (a named pipe); a file named 'stop' in\n"
+    "                  DIR ends the session as Ctrl-Break does\n";
+#else
     "  --sysfs DIR     where to look for hidraw devices (default /sys/class/hidraw)\n"
     "  --dev DIR       where their device nodes are (default /dev)\n";
+#endif
+
+// The options that point live at other devices than the system's.
+#if defined(_WIN32)
+const std::vector<std::string> kLiveDeviceOptions = {"--test-devices"};
+#else
+const std::vector<std::string> kLiveDeviceOptions = {"--sysfs", "--dev"};
+#endif
 
 const char kConfigHelp[] =
     "usage: pendant-bench config [--plugin PATH] [--profile FILE]\n"
@@ -148,6 +173,7 @@ struct Options {
   bool profileGiven = false;
   std::string sysfs = "/sys/class/hidraw";
   std::string dev = "/dev";
+  std::string testDevices;
   std::string record;
   bool raw = false;
   bool force = false;
@@ -169,7 +195,7 @@ bool ParseOptions(const std::vector<std::string>& args, const std::vector<std::s
     if (a == "--help" || a == "-h") {
       o->help = true;
     } else if (allows(a) && (a == "--plugin" || a == "--profile" || a == "--sysfs" ||
-                             a == "--dev" || a == "--record")) {
+                             a == "--dev" || a == "--test-devices" || a == "--record")) {
       if (i + 1 >= args.size()) {
         std::cerr << "pendant-bench: " << a << " needs a value\n";
         return false;
@@ -183,7 +209,8 @@ bool ParseOptions(const std::vector<std::string>& args, const std::vector<std::s
        : a == "--profile" ? o->profile
        : a == "--sysfs"   ? o->sysfs
        : a == "--dev"     ? o->dev
-                          : o->record) = v;
+       : a == "--record"  ? o->record
+                          : o->testDevices) = v;
       if (a == "--profile") o->profileGiven = true;
     } else if (allows(a) && a == "--pace") {
       o->pace = true;
@@ -241,9 +268,9 @@ int main(int argc, char** argv) {
                    std::cerr);
   }
   if (command == "live") {
-    if (!ParseOptions(args, {"--plugin", "--sysfs", "--dev", "--raw", "--record", "--force"}, false,
-                      &o))
-      return 2;
+    std::vector<std::string> allowed = {"--plugin", "--raw", "--record", "--force"};
+    allowed.insert(allowed.end(), kLiveDeviceOptions.begin(), kLiveDeviceOptions.end());
+    if (!ParseOptions(args, allowed, false, &o)) return 2;
     if (o.help) return std::cout << kLiveHelp, 0;
     if (o.force && o.record.empty()) {
       std::cerr << "pendant-bench: --force goes with --record FILE\n";
@@ -253,6 +280,7 @@ int main(int argc, char** argv) {
     live.module = o.plugin.empty() ? RealModule() : o.plugin;
     live.sysfs = o.sysfs;
     live.dev = o.dev;
+    live.testDevices = o.testDevices;
     live.raw = o.raw;
     live.record = o.record;
     live.force = o.force;

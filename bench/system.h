@@ -28,6 +28,10 @@ std::filesystem::path ExecutableDir();
 // byte), so traces compare equal across platforms.
 void UseBinaryStdio();
 
+// The system's message for an error code (errno on posix, GetLastError's
+// on Windows).
+std::string ErrorText(unsigned long code);
+
 // Whether standard input (and so the user) is a terminal.
 bool StdinIsTerminal();
 // Whether standard output is a terminal (escapes may be written).

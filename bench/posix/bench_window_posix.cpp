@@ -73,8 +73,8 @@ void BenchWindow::RunWithDialogCancelled(const std::function<void()>& config) {
   std::cin.clear();
 }
 
-platform::MessageLoop& BenchWindow::loop() {
-  return impl_->loop;
+void BenchWindow::Wait(int ms) {
+  impl_->loop.PumpOnce(ms);
 }
 
 }  // namespace km4r::bench

@@ -2,6 +2,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <system_error>
 
 #include "bench/system.h"
@@ -42,6 +43,10 @@ std::filesystem::path ExecutableDir() {
 }
 
 void UseBinaryStdio() {}
+
+std::string ErrorText(unsigned long code) {
+  return std::strerror(static_cast<int>(code));
+}
 
 bool StdinIsTerminal() {
   return isatty(STDIN_FILENO) != 0;

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "bench/bench_window.h"
+#include "bench/system.h"
 #include "platform/win32/host_window.h"
 
 namespace km4r::bench {
@@ -46,16 +47,6 @@ LRESULT CALLBACK MuteChildTimers(int code, WPARAM wp, LPARAM lp) {
   return CallNextHookEx(nullptr, code, wp, lp);
 }
 
-std::string LastErrorText() {
-  const DWORD why = GetLastError();
-  char text[256] = {};
-  const DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                 nullptr, why, 0, text, sizeof text, nullptr);
-  std::string message(text, n);
-  while (!message.empty() && (message.back() == '\n' || message.back() == '\r')) message.pop_back();
-  return message.empty() ? "error " + std::to_string(why) : message;
-}
-
 bool RegisterHostClass() {
   WNDCLASSEXA wc{};
   wc.cbSize = sizeof wc;
@@ -81,7 +72,7 @@ BenchWindow::BenchWindow(platform::Clock& clock) : impl_(std::make_unique<Impl>(
   // A host initialises COM on its UI thread before it calls the plug-in.
   impl_->comStarted = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
   if (!RegisterHostClass()) {
-    impl_->createError = "cannot register the host window class: " + LastErrorText();
+    impl_->createError = "cannot register the host window class: " + sys::ErrorText(GetLastError());
     return;
   }
   // Never shown: the plug-in needs a parent for its child window only.
@@ -89,8 +80,8 @@ BenchWindow::BenchWindow(platform::Clock& clock) : impl_(std::make_unique<Impl>(
                                      CW_USEDEFAULT, CW_USEDEFAULT, 200, 100, nullptr, nullptr,
                                      GetModuleHandleA(nullptr), nullptr);
   if (impl_->host.hwnd == nullptr)
-    impl_->createError =
-        "cannot create the host window (is there a usable display?): " + LastErrorText();
+    impl_->createError = "cannot create the host window (is there a usable display?): " +
+                         sys::ErrorText(GetLastError());
 }
 
 std::string BenchWindow::Problem(bool pluginStarted) const {
@@ -118,6 +109,22 @@ void BenchWindow::Advance(uint32_t ms) {
   // PostInitControl on; the bench always makes both calls together.
   HWND child = GetDlgItem(impl_->host.hwnd, kChildId);
   if (child != nullptr) SendMessageA(child, WM_TIMER, kCycleTimerId, 0);
+}
+
+void BenchWindow::Wait(int ms) {
+  MsgWaitForMultipleObjectsEx(0, nullptr, ms > 0 ? static_cast<DWORD>(ms) : 0, QS_ALLINPUT,
+                              MWMO_INPUTAVAILABLE);
+  // Sent messages (the plug-in's device notifications) are handled inside
+  // PeekMessage; the plug-in's real timer is dropped, since its cycles are
+  // the bench's (Advance).
+  MSG msg;
+  while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    if (msg.message == WM_TIMER && msg.hwnd != nullptr && impl_->host.hwnd != nullptr &&
+        IsChild(impl_->host.hwnd, msg.hwnd))
+      continue;
+    TranslateMessage(&msg);
+    DispatchMessageA(&msg);
+  }
 }
 
 void BenchWindow::RunWithDialogCancelled(const std::function<void()>& config) {

@@ -19,15 +19,7 @@ void* LoadModule(const std::string& path, std::string* error) {
   HMODULE module = LoadLibraryExA(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
   const DWORD why = GetLastError();
   SetErrorMode(mode);
-  if (module == nullptr) {
-    char text[256] = {};
-    const DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                   nullptr, why, 0, text, sizeof text, nullptr);
-    std::string message(text, n);
-    while (!message.empty() && (message.back() == '\n' || message.back() == '\r'))
-      message.pop_back();
-    *error = message.empty() ? "error " + std::to_string(why) : message;
-  }
+  if (module == nullptr) *error = ErrorText(why);
   return module;
 }
 
@@ -69,6 +61,15 @@ void UseBinaryStdio() {
   std::fflush(stderr);
   _setmode(_fileno(stdout), _O_BINARY);
   _setmode(_fileno(stderr), _O_BINARY);
+}
+
+std::string ErrorText(unsigned long code) {
+  char text[256] = {};
+  const DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                 nullptr, code, 0, text, sizeof text, nullptr);
+  std::string message(text, n);
+  while (!message.empty() && (message.back() == '\n' || message.back() == '\r')) message.pop_back();
+  return message.empty() ? "error " + std::to_string(code) : message;
 }
 
 bool StdinIsTerminal() {

@@ -286,6 +286,7 @@ TEST(SessionView, FoldsRepeatsAndDrawsTheDisplay) {
   EXPECT_EQ(PositionsLine(pos, 3), "X +1.5000  Y -0.0000  Z +0.0000");
 }
 
+#if !defined(_WIN32)
 TEST(LiveMode, FindsThePendantByItsHidIdOnly) {
   TempDir dir;
   auto device = [&dir](const char* name, const char* uevent) {
@@ -301,6 +302,7 @@ TEST(LiveMode, FindsThePendantByItsHidIdOnly) {
   device("hidraw2", "HID_ID=0003:000004D8:0000FCE7\n");
   EXPECT_EQ(FindPendantNode(dir.path().string()), "/dev/hidraw2") << "first in name order";
 }
+#endif
 
 }  // namespace
 }  // namespace km4r::bench

@@ -35,47 +35,13 @@ report() {
 mkfifo "$d/dev/hidraw0"
 exec 3<>"$d/dev/hidraw0"
 sleep 0.4
-plug
-report 00 00 00 81 01 00 00 00   # mode 2, axis X, step jog
-report 00 03 08 81 01 00 00 00   # three detents
-report 00 08 08 81 01 00 00 00   # five more
-report 00 08 00 81 01 00 00 00
-report 00 08 00 82 01 00 00 00   # axis Y
-report 00 04 06 82 01 00 00 00   # four back
-report 00 04 00 81 04 00 00 00   # step-size selection
-report 00 05 14 81 04 00 00 00
-report 00 05 00 81 04 00 00 00
-report 00 05 00 81 01 00 00 00
-report 00 07 08 81 01 00 00 00   # two detents with the new size
-unplug
-plug
-report 00 07 00 84 01 00 00 00   # feed override
-report 00 11 08 84 01 00 00 00
-report 00 11 00 a1 01 00 00 00   # E-stop
-report 00 11 00 81 01 00 00 00
-sleep 0.3
+run=("$bench")
+. "$(dirname "$0")/live_session.sh"
+play_live_session
 kill -INT $pid
 wait $pid || fail "live exited $?"
 trap - EXIT
-
-grep -q $'\x1b' "$d/live.out" && fail "terminal escapes in redirected output"
-for want in "waiting for the pendant" "pendant connected at $d/dev/hidraw0" "pendant disconnected" \
-  "raw: axis sel  1  step sel   4  mode 2  wheel   5  speed  20" "(mode change, axis X)" \
-  "(E-stop)" "(step size)" "recorded to $d/rec.scn"; do
-  grep -qF -- "$want" "$d/live.out" || fail "live output lacks '$want'"
-done
-for want in "pendant absent" "start" "plug" "unplug" "report 00 03 08 81 01 00 00 00" "tick " "stop"; do
-  grep -q -- "^$want" "$d/rec.scn" || fail "recording lacks '$want'"
-done
-
-actions='^(DoButton|SetDRO|Code) '
-sed 's/^\[[^]]*\] //' "$d/live.out" | grep -E "$actions" | sed -E 's/^((DoButton|SetDRO) .*) \([^)]*\)$/\1/' \
-  >"$d/live.actions" || true
-"$bench" run --plugin "$module" "$d/rec.scn" >"$d/replay.out" || fail "replay exited $?"
-grep -E "$actions" "$d/replay.out" >"$d/replay.actions" || true
-grep -q 'Code "G91G1' "$d/live.actions" || fail "live made no move"
-diff -u "$d/live.actions" "$d/replay.actions" || fail "the replay's host actions differ from live's"
-echo "live and replay: $(wc -l <"$d/live.actions") host actions alike"
+check_live_session "$d/dev/hidraw0"
 
 for how in HUP KILL; do
   rec=$d/rec-$how.scn
