@@ -96,13 +96,6 @@ void HostString::AssignAt(void* slot, const char* text) {
   Release(old);
 }
 
-const char* HostString::TextAt(const void* slot) {
-  if (slot == nullptr) return "";
-  char* text = nullptr;
-  std::memcpy(&text, slot, sizeof text);
-  return text == nullptr ? "" : text;
-}
-
 void HostString::EmptyAt(void* slot) {
   if (slot == nullptr) return;
   char* text = nullptr;

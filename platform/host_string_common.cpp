@@ -41,6 +41,13 @@ void HostString::ReleaseAt(void* slot) {
   std::memcpy(slot, &text, sizeof text);
 }
 
+const char* HostString::TextAt(const void* slot) {
+  if (slot == nullptr) return "";
+  char* text = nullptr;
+  std::memcpy(&text, slot, sizeof text);
+  return text == nullptr ? "" : text;
+}
+
 HostString HostString::Adopt(HostStringObject object) {
   HostString s;
   s.text_ = object.text;

@@ -459,13 +459,6 @@ void HostString::AssignAt(void* slot, const char* text) {
   if (now != nullptr && now != current) std::memcpy(slot, &now, sizeof now);
 }
 
-const char* HostString::TextAt(const void* slot) {
-  if (slot == nullptr) return "";
-  char* text = nullptr;
-  std::memcpy(&text, slot, sizeof text);
-  return text == nullptr ? "" : text;
-}
-
 void HostString::EmptyAt(void* slot) {
   if (slot == nullptr) return;
   char* nil = TextOf(OwnNil(&g_ownManager));
