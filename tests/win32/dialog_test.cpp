@@ -28,6 +28,12 @@ constexpr DWORD kWaitMs = 10000;
 
 using test::ModulePath;
 
+// An export of the loaded module, typed; nullptr when it is missing.
+template <typename Fn>
+Fn Export(HMODULE dll, const char* name) {
+  return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(dll, name)));
+}
+
 std::string Slurp(const std::string& path) {
   std::ifstream f(path, std::ios::binary);
   std::ostringstream s;
@@ -172,10 +178,8 @@ TEST_P(ConfigDialogTest, StoresWhatTheUserConfirms) {
   const DialogCase& c = GetParam();
   HMODULE dll = LoadLibraryA(ModulePath().c_str());
   ASSERT_NE(dll, nullptr) << ModulePath();
-  auto setProName = reinterpret_cast<const char* (*)(platform::HostStringParam)>(
-      reinterpret_cast<void*>(GetProcAddress(dll, "SetProName")));
-  auto config =
-      reinterpret_cast<void (*)()>(reinterpret_cast<void*>(GetProcAddress(dll, "Config")));
+  auto setProName = Export<const char* (*)(platform::HostStringParam)>(dll, "SetProName");
+  auto config = Export<void (*)()>(dll, "Config");
   ASSERT_NE(setProName, nullptr);
   ASSERT_NE(config, nullptr);
 
@@ -253,12 +257,9 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(ConfigNotice, DamagedProfileIsReportedAndLeftUntouched) {
   HMODULE dll = LoadLibraryA(ModulePath().c_str());
   ASSERT_NE(dll, nullptr) << ModulePath();
-  auto setProName = reinterpret_cast<const char* (*)(platform::HostStringParam)>(
-      reinterpret_cast<void*>(GetProcAddress(dll, "SetProName")));
-  auto config =
-      reinterpret_cast<void (*)()>(reinterpret_cast<void*>(GetProcAddress(dll, "Config")));
-  auto outcome = reinterpret_cast<const char* (*)()>(
-      reinterpret_cast<void*>(GetProcAddress(dll, "KM4R_ProfileOutcome")));
+  auto setProName = Export<const char* (*)(platform::HostStringParam)>(dll, "SetProName");
+  auto config = Export<void (*)()>(dll, "Config");
+  auto outcome = Export<const char* (*)()>(dll, "KM4R_ProfileOutcome");
   ASSERT_NE(setProName, nullptr);
   ASSERT_NE(config, nullptr);
   ASSERT_NE(outcome, nullptr);
@@ -333,9 +334,8 @@ std::size_t OpenDialogs() {
 TEST(ConfigDialogOwner, HostWindowIsDisabledAndASecondConfigDoesNothing) {
   HMODULE dll = LoadLibraryA(ModulePath().c_str());
   ASSERT_NE(dll, nullptr) << ModulePath();
-  auto setProName = reinterpret_cast<const char* (*)(platform::HostStringParam)>(
-      reinterpret_cast<void*>(GetProcAddress(dll, "SetProName")));
-  g_config = reinterpret_cast<void (*)()>(reinterpret_cast<void*>(GetProcAddress(dll, "Config")));
+  auto setProName = Export<const char* (*)(platform::HostStringParam)>(dll, "SetProName");
+  g_config = Export<void (*)()>(dll, "Config");
   ASSERT_NE(setProName, nullptr);
   ASSERT_NE(g_config, nullptr);
   char temp[MAX_PATH];
