@@ -23,6 +23,11 @@ class TestHostWindow {
   void* Handle();
   // Lets `ms` of time pass, delivering every timer message that falls due.
   void Advance(uint32_t ms);
+  // Lets time pass until `total` timer messages have been delivered or `capMs`
+  // has passed; returns the milliseconds that passed. A busy machine only
+  // delays timer messages, so what a test may rely on is that they come and
+  // never faster than their period.
+  double AwaitTimerMessages(uint64_t total, uint32_t capMs);
   // Timer messages delivered so far.
   uint64_t TimerMessages() const;
   // Live child windows and timers (0 once the plug-in has destroyed its window).

@@ -17,6 +17,11 @@ void* TestHostWindow::Handle() {
 void TestHostWindow::Advance(uint32_t ms) {
   impl_->loop.Advance(ms);
 }
+double TestHostWindow::AwaitTimerMessages(uint64_t total, uint32_t capMs) {
+  uint32_t ms = 0;
+  for (; ms < capMs && TimerMessages() < total; ++ms) Advance(1);
+  return ms;
+}
 uint64_t TestHostWindow::TimerMessages() const {
   return impl_->loop.TimerMessagesDelivered();
 }

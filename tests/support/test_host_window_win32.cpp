@@ -75,6 +75,18 @@ void TestHostWindow::Advance(uint32_t ms) {
   }
 }
 
+double TestHostWindow::AwaitTimerMessages(uint64_t total, uint32_t capMs) {
+  const double start = NowMs();
+  const double deadline = start + capMs;
+  for (;;) {
+    impl_->Pump();
+    const double left = deadline - NowMs();
+    if (impl_->timerMessages >= total || left <= 0) break;
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(left) + 1, QS_ALLINPUT);
+  }
+  return NowMs() - start;
+}
+
 uint64_t TestHostWindow::TimerMessages() const {
   return impl_->timerMessages;
 }

@@ -100,8 +100,8 @@ TEST(Win32ChildWindow, WithoutAUsableHostWindowItMakesAWindowOfItsOwn) {
     EXPECT_NE(root, HostOf(host)->hwnd) << row.name;
     EXPECT_EQ(host.ChildCount(), 0u) << row.name;
     ASSERT_TRUE(w.StartTimer(1, 25)) << row.name;
-    host.Advance(150);
-    EXPECT_GE(w.timers.size(), 3u) << row.name;
+    host.AwaitTimerMessages(host.TimerMessages() + 3, 10000);
+    EXPECT_EQ(w.timers.size(), 3u) << row.name;
   }
   RecordingWindow w;
   ASSERT_TRUE(w.Create(HostOf(host), 0, 0, 10, 10, 1));
@@ -146,10 +146,9 @@ TEST(Win32ChildWindow, TimerRunsOnRealTimeAndEndsWithTheWindow) {
   ASSERT_TRUE(w->StartTimer(1, 25));
   ASSERT_TRUE(w->StartTimer(1, 25));  // restarting is not a second timer
   EXPECT_EQ(host.TimerCount(), 1u);
-  host.Advance(250);
-  // 10 periods; the system may deliver a late tick in the next pass.
-  EXPECT_GE(w->timers.size(), 8u);
-  EXPECT_LE(w->timers.size(), 11u);
+  const double ms = host.AwaitTimerMessages(10, 10000);
+  ASSERT_EQ(w->timers.size(), 10u);
+  EXPECT_GE(ms, 9 * 25 - 20) << "a second timer or a shorter period";
   for (uintptr_t id : w->timers) EXPECT_EQ(id, 1u);
   const uint64_t delivered = host.TimerMessages();
   delete w;
