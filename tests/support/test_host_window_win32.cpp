@@ -3,6 +3,8 @@
 // so the plug-in's timers run exactly as inside the host.
 #include <windows.h>
 
+#include <cstdint>
+
 #include "platform/win32/host_window.h"
 #include "tests/support/clock_win32.h"
 #include "tests/support/test_host_window.h"
@@ -66,13 +68,7 @@ void* TestHostWindow::Handle() {
 }
 
 void TestHostWindow::Advance(uint32_t ms) {
-  const double deadline = NowMs() + ms;
-  for (;;) {
-    impl_->Pump();
-    const double left = deadline - NowMs();
-    if (left <= 0) break;
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(left) + 1, QS_ALLINPUT);
-  }
+  AwaitTimerMessages(UINT64_MAX, ms);
 }
 
 double TestHostWindow::AwaitTimerMessages(uint64_t total, uint32_t capMs) {
