@@ -6,6 +6,8 @@
 # refuses root: as root the run is made as the user km4r-test (created when
 # missing). Prints the checks and the measured figures; fails on any FAIL.
 #   scripts/linuxcnc-test.sh [BUILD_DIR]     (default build/dev)
+#   scripts/linuxcnc-test.sh --installed     the installed package: its sim
+#                                            configuration as shipped, demo.scn
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build/dev}
@@ -13,7 +15,7 @@ if ! command -v linuxcnc >/dev/null || [[ ! -f /usr/include/linuxcnc/hal.h ]]; t
   echo "linuxcnc-test.sh: LinuxCNC (linuxcnc-uspace, linuxcnc-uspace-dev) is not installed" >&2
   exit 1
 fi
-cmake --build "$build" -j2 --target km4r-pendant
+[[ $build == --installed ]] || cmake --build "$build" -j2 --target km4r-pendant
 
 run=$(mktemp -d /tmp/km4r-linuxcnc.XXXXXX)
 user=$(id -un)
@@ -22,14 +24,19 @@ if [[ $(id -u) -eq 0 ]]; then
   id "$user" >/dev/null 2>&1 || useradd --system --create-home --shell /bin/sh "$user"
 fi
 mkdir -p "$run/bin/virtual"
-cp "$build/hal/km4r-pendant" "$build/hal/KM4R.so" "$run/bin/"
-cp "$build/hal/virtual/KM4R.so" "$run/bin/virtual/"
-cp hal/sim/* hal/examples/km4r-pendant-wiring.hal hal/km4r-pendant.1 "$run/"
 cp tests/linuxcnc/pendant_check.py "$run/"
-scenarios=$(/usr/bin/python3 "$run/pendant_check.py" --write-scenarios "$run" | sed 's/^/--virtual /' | tr '\n' ' ')
-# The check plays each scenario itself: no start on homing, and it is the display.
-sed -i -e "s|--virtual \[KM4R\]SCENARIO|--log display.log $scenarios|" -e '/km4r-play/d' "$run/km4r-sim.hal"
-sed -i "s|^DISPLAY = .*|DISPLAY = $run/pendant_check.py|" "$run/km4r-sim.ini"
+if [[ $build == --installed ]]; then
+  cp /usr/share/doc/km4r-pendant/examples/sim/* "$run/"
+  sed -i "s|^DISPLAY = .*|DISPLAY = $run/pendant_check.py --demo|" "$run/km4r-sim.ini"
+else
+  cp "$build/hal/km4r-pendant" "$build/hal/KM4R.so" "$run/bin/"
+  cp "$build/hal/virtual/KM4R.so" "$run/bin/virtual/"
+  cp hal/sim/* hal/examples/km4r-pendant-wiring.hal hal/km4r-pendant.1 "$run/"
+  scenarios=$(/usr/bin/python3 "$run/pendant_check.py" --write-scenarios "$run" | sed 's/^/--virtual /' | tr '\n' ' ')
+  # The check plays each scenario itself: no start on homing, and it is the display.
+  sed -i -e "s|--virtual \[KM4R\]SCENARIO|--log display.log $scenarios|" -e '/km4r-play/d' "$run/km4r-sim.hal"
+  sed -i "s|^DISPLAY = .*|DISPLAY = $run/pendant_check.py|" "$run/km4r-sim.ini"
+fi
 chmod -R a+rX "$run"
 [[ $user == "$(id -un)" ]] || chown -R "$user" "$run"
 

@@ -7,6 +7,8 @@ linuxcnc module and HAL, and writes results.txt in the run directory.
 
   pendant_check.py --write-scenarios DIR   writes the scenarios, prints their names
   pendant_check.py -ini FILE               the checks (as LinuxCNC's DISPLAY)
+  pendant_check.py --demo -ini FILE        the sim configuration as shipped: its
+                                           demo.scn plays once the machine is homed
 """
 import os
 import random
@@ -318,6 +320,17 @@ class Check:
                     "1000 unplug/replug/garbage events: component running, reconnected, "
                     "machine still, no jog without link or under E-stop (%s)" % violations[:3])
 
+    def demo(self):
+        """demo.scn: 100 counts at 0.01 on X, a rate jog on Y, feed override +10 %."""
+        self.result(self.machine_ready(), "machine on, homed, teleop")
+        played = self.wait(lambda: self.get("km4r.virtual.done") == 1, 30)
+        self.wait(lambda: self.get("motion.in-position"), 5)
+        x, y, z = self.pos()
+        self.s.poll()
+        self.figures.append("demo: X %.6f, Y %.4f, Z %.4f, feed override %.4f" % (x, y, z, self.s.feedrate))
+        self.result(played and abs(x - 1.0) < 1e-6 and y > 1.0 and abs(self.s.feedrate - 1.104) < 1e-6,
+                    "the demo jogs X by 1.0000 and Y continuously, and sets the feed override to 110.4 %")
+
     def finish(self):
         failed = [r for r in self.results if r.startswith("FAIL")]
         with open(os.path.join(self.dir, "results.txt"), "w") as f:
@@ -332,7 +345,7 @@ def main():
     ini = sys.argv[sys.argv.index("-ini") + 1]
     check = Check(os.path.dirname(os.path.abspath(ini)))
     try:
-        check.run()
+        check.demo() if "--demo" in sys.argv else check.run()
     except Exception as e:  # a check that cannot go on is a failure, not a hang
         check.result(False, "check aborted: %r" % e)
     finally:
