@@ -10,6 +10,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -21,6 +22,7 @@
 #include "bench/host_state.h"
 #include "bench/live_system.h"
 #include "bench/plugin_module.h"
+#include "hal/ini_settings.h"
 #include "hal/pendant_host.h"
 #include "hal/scenario_player.h"
 #include "platform/host_string.h"
@@ -213,6 +215,7 @@ struct Options {
   std::vector<std::string> scenarios;
   std::string log;
   bool config = false;
+  bool iniSettings = false;
 };
 
 std::string ExeDir() {
@@ -227,7 +230,7 @@ std::string DefaultModule(bool virtualPendant) {
 
 int Usage(std::ostream& o, int rc) {
   o << "usage: km4r-pendant [-n PREFIX] [--profile FILE] [--module PATH] [--virtual SCENARIO]...\n"
-       "                    [--log FILE]\n"
+       "                    [--log FILE] [--ini-settings]\n"
        "       km4r-pendant config [--profile FILE] [--module PATH]\n"
        "Started by LinuxCNC: loadusr -W km4r-pendant [options]. See km4r-pendant(1).\n";
   return rc;
@@ -245,6 +248,8 @@ bool ParseOptions(int argc, char** argv, Options* o) {
       o->profile = argv[++i];
     } else if (a == "--module" && hasValue) {
       o->module = argv[++i];
+    } else if (a == "--ini-settings") {
+      o->iniSettings = true;
     } else if (a == "--log" && hasValue) {
       o->log = argv[++i];
     } else if (a == "--virtual" && hasValue) {
@@ -253,7 +258,7 @@ bool ParseOptions(int argc, char** argv, Options* o) {
       return false;
     }
   }
-  return !o->prefix.empty() && o->prefix.size() < 30;
+  return !o->prefix.empty() && o->prefix.size() < 30 && !(o->iniSettings && !o->profile.empty());
 }
 
 class Component {
@@ -264,6 +269,11 @@ class Component {
     std::string error;
     const bool virtualPendant = !o_.scenarios.empty();
     if (virtualPendant && !player_.Load(o_.scenarios, &error)) return Fail(error);
+    if (o_.iniSettings) {
+      const char* ini = std::getenv("INI_FILE_NAME");
+      if (ini == nullptr || !iniProfile_.Make(ini, &error))
+        return Fail(ini == nullptr ? "--ini-settings: LinuxCNC's INI_FILE_NAME is not set" : error);
+    }
     if (!o_.log.empty()) {
       log_.open(o_.log, std::ios::app);
       if (!log_) return Fail("cannot open " + o_.log);
@@ -317,7 +327,9 @@ class Component {
     module_.SetGetLED(&Callbacks::GetLed);
     module_.SetSetLED(&Callbacks::SetLed);
     module_.SetCode(&Callbacks::Code);
-    const std::string profile = o_.profile.empty() ? bench::DefaultProfilePath() : o_.profile;
+    const std::string profile = o_.iniSettings       ? iniProfile_.path()
+                                : o_.profile.empty() ? bench::DefaultProfilePath()
+                                                     : o_.profile;
     std::error_code ec;
     fs::create_directories(fs::path(profile).parent_path(), ec);
     module_.SetProName(platform::HostStringArgument(profile.c_str()));
@@ -368,6 +380,7 @@ class Component {
   bench::PluginModule module_;
   ScenarioPlayer player_;
   std::ofstream log_;
+  IniProfile iniProfile_;
   int comp_ = -1;
   Pins* pins_ = nullptr;
 };

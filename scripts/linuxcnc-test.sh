@@ -33,9 +33,12 @@ else
   cp "$build/hal/virtual/KM4R.so" "$run/bin/virtual/"
   cp hal/sim/* hal/examples/km4r-pendant-wiring.hal hal/km4r-pendant.1 "$run/"
   scenarios=$(/usr/bin/python3 "$run/pendant_check.py" --write-scenarios "$run" | sed 's/^/--virtual /' | tr '\n' ' ')
-  # The check plays each scenario itself: no start on homing, and it is the display.
-  sed -i -e "s|--virtual \[KM4R\]SCENARIO|--log display.log $scenarios|" -e '/km4r-play/d' "$run/km4r-sim.hal"
-  sed -i "s|^DISPLAY = .*|DISPLAY = $run/pendant_check.py|" "$run/km4r-sim.ini"
+  # The check plays each scenario itself: no start on homing, and it is the
+  # display. The settings come from the INI file (two decimals on the display).
+  sed -i -e "s|--virtual \[KM4R\]SCENARIO|--log display.log $scenarios|" -e '/km4r-play/d' \
+    -e 's|--profile km4r-pendant.xml|--ini-settings|' "$run/km4r-sim.hal"
+  sed -i -e "s|^DISPLAY = .*|DISPLAY = $run/pendant_check.py|" -e 's|^\[KM4R\]$|&\nDecidigit = 0|' \
+    "$run/km4r-sim.ini"
 fi
 chmod -R a+rX "$run"
 [[ $user == "$(id -un)" ]] || chown -R "$user" "$run"

@@ -5,6 +5,9 @@
 #include <functional>
 #include <vector>
 
+#include "bench/profile_file.h"
+#include "bench/temp_dir.h"
+#include "hal/ini_settings.h"
 #include "hal/pendant_host.h"
 #include "plugin/host_interface.h"
 
@@ -163,6 +166,22 @@ TEST(PendantHost, LinuxCncStateReachesTheModule) {
   EXPECT_EQ(host::AxisVelocityLimit(b, 0), 1829);  // units per minute
   EXPECT_NE(host::MotionQueueIn(b), host::MotionQueueOut(b));
   EXPECT_NE(host::DistanceMode(b), 0);  // no "G90" after the module's steps
+}
+
+// Only the profile keys of [KM4R] reach the profile, with their values as written.
+TEST(IniSettings, KeysOfTheSectionBecomeTheProfile) {
+  bench::TempDir dir;
+  const std::string profile = (dir.path() / "profile.xml").string();
+  std::string error;
+  ASSERT_TRUE(
+      WriteIniSettings("[DISPLAY]\nDecidigit = 1\n[KM4R]\nSCENARIO = demo.scn\n"
+                       "# DelaySteps = 9\n DelaySteps = 40 \nCAmode=1\n[AXIS_X]\nCAmode = 0\n",
+                       profile, &error))
+      << error;
+  std::vector<std::pair<std::string, std::string>> keys;
+  ASSERT_TRUE(bench::ReadPendantSection(profile, &keys, &error)) << error;
+  EXPECT_EQ(keys, (std::vector<std::pair<std::string, std::string>>{{"DelaySteps", "40"},
+                                                                    {"CAmode", "1"}}));
 }
 
 }  // namespace

@@ -252,11 +252,11 @@ class Check:
             dx, after[1] - before[1], after[2] - before[2]))
         self.result(abs(dx - 1.0) < 1e-6, "100 counts at 0.01 move X by 1.0000 (%.6f)" % dx)
         self.result(after[1:] == before[1:], "step jog on X leaves Y and Z where they were")
-        shown = "%+.4f" % self.pos()[0]
+        shown = "%+.2f" % self.pos()[0]  # Decidigit 0 in the INI file: two decimals
         with open(os.path.join(self.dir, "display.log")) as f:
             displays = [l for l in f if l.startswith("display ")]
-        self.result(bool(displays) and ('" %s"' % shown) in displays[-1],
-                    "the pendant's display shows LinuxCNC's X %s (%s)" % (
+        self.result(bool(displays) and ('%s" reset' % shown) in displays[-1],
+                    "the pendant's display shows LinuxCNC's X %s, with the INI file's Decidigit (%s)" % (
                         shown, displays[-1].strip() if displays else "no display line"))
 
         self.stop_latency("rate-stop", "stop")
