@@ -153,6 +153,8 @@ const Outputs& PendantHost::Publish() {
 }
 
 void PendantHost::Halt() {
+  // Until the next sample allows it again.
+  mayMove_ = false;
   jogging_.fill(false);
   residual_.fill(0.0);
   out_.jogPlus.fill(false);

@@ -123,6 +123,15 @@ TEST(PendantHost, PendantEstopLatchesUntilReleasedAndStopsTheJog) {
   EXPECT_FALSE(r.host.GetLed(code::kLedReset));
 }
 
+TEST(PendantHost, HaltLeavesNothingEnabled) {
+  Rig r;
+  r.Jog(2, 300, 0);
+  r.host.Halt();
+  const Outputs& out = r.host.Publish();
+  EXPECT_FALSE(out.jogPlus[2]);
+  EXPECT_FALSE(out.jogEnable[2]);
+}
+
 TEST(PendantHost, ZeroIsAPulseOfFourCycles) {
   Rig r;
   r.host.DoButton(static_cast<short>(code::kButtonZeroX + 2));
