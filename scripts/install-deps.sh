@@ -3,7 +3,8 @@
 #   scripts/install-deps.sh demo      building the plug-in and the bench (what scripts/demo.sh needs)
 #   scripts/install-deps.sh linux     plus the test tools (GoogleTest, Google Benchmark, clang, tmux)
 #   scripts/install-deps.sh package   the Windows cross toolchain for scripts/package.sh
-#   scripts/install-deps.sh all       everything scripts/test.sh needs: linux, package, Wine, Xvfb
+#   scripts/install-deps.sh linuxcnc  LinuxCNC, for km4r-pendant and scripts/linuxcnc-test.sh
+#   scripts/install-deps.sh all       everything scripts/test.sh needs: linux, package, Wine, Xvfb, LinuxCNC
 #
 # A package index that fails to download part-way (a mirror mid-sync) does not
 # stop it: the update is tried twice and then what was read is used. A package
@@ -19,6 +20,7 @@ cross_pkgs=(build-essential cmake ninja-build g++-mingw-w64-x86-64 g++-mingw-w64
 # wine32 too, so the 32-bit module runs as well as the 64-bit one; qemu-user
 # runs it where the kernel cannot run 32-bit programs.
 windows_test_pkgs=(wine wine64 wine32:i386 qemu-user xvfb xauth imagemagick)
+linuxcnc_pkgs=(linuxcnc-uspace linuxcnc-uspace-dev)
 
 # What a package that cannot be installed costs, for those the run can do
 # without. Any package not named here is required.
@@ -27,6 +29,7 @@ optional_cost() {
     wine32:i386) echo "the i686 (32-bit host) suite under Wine is not run; scripts/windows-tests.sh says so and checks only the i686 build and its PE tables" ;;
     qemu-user) echo "where the kernel cannot run 32-bit programs, the i686 suite is not run under emulation" ;;
     imagemagick) echo "the dialog screenshot (scripts/dialog-screenshot.sh) cannot be converted to PNG" ;;
+    linuxcnc-uspace | linuxcnc-uspace-dev) echo "km4r-pendant (the LinuxCNC component) and its .deb are not built and scripts/linuxcnc-test.sh is not run" ;;
     *) return 1 ;;
   esac
 }
@@ -34,10 +37,12 @@ optional_cost() {
 case "${1:-linux}" in
   demo) pkgs=("${build_pkgs[@]}") ;;
   linux) pkgs=("${build_pkgs[@]}" "${test_pkgs[@]}") ;;
-  package) pkgs=("${cross_pkgs[@]}") ;;
-  all) pkgs=("${build_pkgs[@]}" "${test_pkgs[@]}" "${cross_pkgs[@]}" "${windows_test_pkgs[@]}") ;;
+  package) pkgs=("${cross_pkgs[@]}" "${linuxcnc_pkgs[@]}") ;;
+  linuxcnc) pkgs=("${build_pkgs[@]}" "${linuxcnc_pkgs[@]}") ;;
+  all) pkgs=("${build_pkgs[@]}" "${test_pkgs[@]}" "${cross_pkgs[@]}" "${windows_test_pkgs[@]}"
+             "${linuxcnc_pkgs[@]}") ;;
   *)
-    echo "usage: $0 demo|linux|package|all" >&2
+    echo "usage: $0 demo|linux|package|linuxcnc|all" >&2
     exit 2
     ;;
 esac

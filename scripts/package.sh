@@ -5,6 +5,8 @@
 #   x86/pendant-bench.exe, x64/pendant-bench.exe (the bench, beside its DLL)
 #   USER_GUIDE.html (made from docs/USER_GUIDE.md by packaging/md2html.cpp)
 #   INSTALL.txt  LICENSE  CHANGELOG.md  SHA256SUMS
+# and, where LinuxCNC's development files are installed, the LinuxCNC
+# component's dist/km4r-pendant_<version>_amd64.deb (scripts/package-deb.sh).
 # The DLLs in the zip are stripped copies; the builds keep theirs, and the
 # debug information goes beside them (build/win32/plugin/KM4R.dll.debug,
 # build/win64/...), linked from each copy by name. The zip is checked before
@@ -56,3 +58,4 @@ rm -f "$zip"
 
 cmake -DZIP="$zip" -DVERSION="$version" -DWORK="$PWD/build/package/check" -P tests/package/check_package.cmake
 echo "wrote $zip"
+if [[ -f /usr/include/linuxcnc/hal.h ]]; then scripts/package-deb.sh; else echo "no .deb: linuxcnc-uspace-dev is not installed"; fi
