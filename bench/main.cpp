@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "bench/commands.h"
+#include "bench/profile_file.h"
 #include "bench/scenario_runner.h"
 #include "bench/system.h"
 
@@ -36,6 +37,8 @@ const char kUsage[] =
     "                                    drive the plug-in with a real pendant\n"
     "  config [--plugin PATH] [--profile FILE]\n"
     "                                    edit the pendant settings in the dialog\n"
+    "  find-profile FOLDER               list the profiles under FOLDER that hold\n"
+    "                                    the pendant's settings\n"
     "  --version                         this program's version\n"
     "\n"
     "'pendant-bench COMMAND --help' describes a command.\n";
@@ -168,22 +171,45 @@ const char kConfigHelp[] =
     "The host keeps the pendant's settings in its own profile, the XML file it hands\n"
     "the plug-in. Without --profile this command edits the bench's own profile, which\n"
     "only 'live' reads, and says so before the dialog opens. To find the host's\n"
-    "profile: open the plug-in's configuration in the host once (OK or Esc), close\n"
-    "the host, then look in the host's folder for the XML file holding the section\n"
-    "Quorvix_KM4R_Pendant"
-#if defined(_WIN32)
-    ", for example with\n"
-    "  findstr /s /m Quorvix_KM4R_Pendant *.xml\n"
-    "run in that folder.\n"
-#else
-    " (grep -rl Quorvix_KM4R_Pendant --include='*.xml' FOLDER).\n"
-#endif
+    "profile, open the plug-in's configuration in the host once (OK or Esc), close\n"
+    "the host, then run 'pendant-bench find-profile FOLDER' on the host's folder.\n"
     "\n"
     "  --plugin PATH    the module to load (default: KM4R.so or KM4R.dll beside this\n"
     "                   program, else ../plugin/ from it)\n"
     "  --profile FILE   the profile (default on Linux: $XDG_CONFIG_HOME/km4r-pendant/profile.xml\n"
     "                   or ~/.config/km4r-pendant/profile.xml; on Windows:\n"
     "                   %APPDATA%\\km4r-pendant\\profile.xml; created if missing)\n";
+
+const char kFindProfileHelp[] =
+    "usage: pendant-bench find-profile FOLDER\n"
+    "\n"
+    "Lists the XML files under FOLDER, and in its subfolders, that hold the pendant's\n"
+    "settings (the section Quorvix_KM4R_Pendant), one a line: run on the host's\n"
+    "folder, once the plug-in's configuration has been opened in the host, it names\n"
+    "the host's profile for 'config --profile' and 'live --profile'. Exit status 1\n"
+    "when there is none.\n";
+
+int FindProfile(const std::vector<std::string>& args) {
+  if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h"))
+    return std::cout << kFindProfileHelp, 0;
+  if (args.size() != 1 || args[0].empty() || args[0][0] == '-') {
+    std::cerr << "pendant-bench find-profile: give one FOLDER\n" << kFindProfileHelp;
+    return 2;
+  }
+  std::error_code ec;
+  if (!fs::is_directory(args[0], ec)) {
+    std::cerr << "pendant-bench find-profile: " << args[0] << " is not a folder\n";
+    return 2;
+  }
+  const std::vector<std::string> found = FindProfiles(args[0]);
+  for (const std::string& path : found) std::cout << path << '\n';
+  if (!found.empty()) return 0;
+  std::cerr << "pendant-bench find-profile: no XML file under " << args[0] << " holds "
+            << kPendantSection
+            << ".\nOpen the plug-in's configuration in the host once (OK or Esc), close the "
+               "host,\nand look again.\n";
+  return 1;
+}
 
 // Without --profile the user may believe the host is configured.
 void SayWhoseProfile(const std::string& profile) {
@@ -355,6 +381,7 @@ int main(int argc, char** argv) {
     live.replayable = HasVirtualModule();
     return RunLive(live, std::cout, std::cerr);
   }
+  if (command == "find-profile") return FindProfile(args);
   if (command == "config") {
     if (!ParseOptions(args, {"--plugin", "--profile"}, false, &o)) return 2;
     if (o.help) return std::cout << kConfigHelp, 0;

@@ -2,8 +2,9 @@
 # The user guide as the Windows reader meets it, from the unpacked release
 # zip under Wine: every command in the guide's code blocks runs in the x64
 # folder as the guide says (the dialog answered with OK, live stopped with
-# Ctrl-C once it waits for the pendant) and does what the guide says; every
-# `pendant-bench ...` in its text names a command and options the bench has.
+# Ctrl-C once it waits for the pendant, find-profile after config) and does
+# what the guide says; every `pendant-bench ...` in its text names a command
+# and options the bench has.
 #   guide_commands.sh UNPACKED_ZIP PRESS_OK_EXE VERSION
 set -euo pipefail
 zip=$(cd "$1" && pwd) press_ok=$2 version=$3
@@ -65,12 +66,9 @@ run_live() {
   esac
 }
 
-run_findstr() {
-  # In the folder above the profile config saved, as the host's folder.
-  local dir
-  dir=$(unix_path "${host_profile%%\\to\\*}")
-  (cd "$dir" && "${wine[@]}" cmd /c "$@") >"$out/findstr.out" 2>"$out/findstr.err" || fail "findstr exited $?"
-  grep -qF "profile.xml" "$out/findstr.out" || fail "findstr did not list the profile"
+run_find_profile() {
+  bench_in_x64 find-profile "$@" >"$out/find.out" 2>"$out/find.err" || fail "find-profile exited $?"
+  grep -qxF "$host_profile" <(tr -d '\r' <"$out/find.out") || fail "find-profile did not list $host_profile"
 }
 
 ran=0
@@ -80,7 +78,7 @@ while IFS= read -r line; do
   case "$line" in
     "pendant-bench config "*) run_config "${words[@]:1}" ;;
     "pendant-bench live"*) run_live "${words[@]:1}" ;;
-    "findstr "*) run_findstr "${words[@]}" ;;
+    "pendant-bench find-profile "*) run_find_profile "${words[@]:2}" ;;
     "raw: "*) continue ;;  # live --raw's output, shown as an example
     *) fail "the guide shows a command this test does not run: $line" ;;
   esac

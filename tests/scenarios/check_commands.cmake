@@ -69,6 +69,12 @@ if(MODE STREQUAL "errors")
     expect(1 "no virtual-pendant module at [^\n]*virtual.KM4R[^\n]*\n[^\n]*need this bench build[^$]*Give --plugin PATH"
            BENCH ${dir}/copied/${bench_name} ARGS ${command})
   endforeach()
+  # The host's profile is the XML file holding the pendant's section.
+  file(WRITE ${dir}/host/a/B/P.XML "<profile><Quorvix_KM4R_Pendant/></profile>")
+  file(WRITE ${dir}/host/other.xml "<profile/>")
+  expect(0 "^[^\n]*host.a.B.P.XML\r?\n$" ARGS find-profile ${dir}/host)
+  expect(1 "no XML file under [^\n]*a-directory.scn holds Quorvix_KM4R_Pendant"
+         ARGS find-profile ${dir}/a-directory.scn)
   expect(0 "^pendant-bench ${VERSION} \\((Linux|Windows), (32|64)-bit\\)\n$" ARGS --version)
   expect(2 "--force goes with --record FILE" ARGS live --plugin ${MODULE} --force)
   # DEVICES: the option that points live at stand-in devices on this platform.
@@ -93,7 +99,7 @@ if(MODE STREQUAL "errors")
     message(SEND_ERROR "live --help:\n${help}")
   endif()
   execute_process(COMMAND ${EMULATOR} ${BENCH} config --help OUTPUT_VARIABLE help)
-  if(NOT help MATCHES "find the host's\n?.profile" OR NOT help MATCHES "Quorvix_KM4R_Pendant")
+  if(NOT help MATCHES "find the host's\n?.profile" OR NOT help MATCHES "find-profile FOLDER")
     message(SEND_ERROR "config --help does not tell how to find the host's profile:\n${help}")
   endif()
   # Every scenario command is listed once.
