@@ -18,6 +18,7 @@ fail() { echo "FAIL: $*"; for f in "$out"/*.out "$out"/*.err; do [[ -s $f ]] && 
 unhtml() { sed 's/<[^>]*>//g; s/&lt;/</g; s/&gt;/>/g; s/&quot;/"/g; s/&amp;/\&/g'; }
 # A Windows path as the Unix file Wine keeps it in.
 unix_path() { local p=${1#C:\\}; echo "$WINEPREFIX/drive_c/${p//\\//}"; }
+# Started in the background as `(...) &`, $! is the program's own (for Ctrl-C).
 bench_in_x64() { (cd "$zip/x64" && exec "${wine[@]}" ./pendant-bench.exe "$@"); }
 
 await() {
@@ -30,7 +31,7 @@ await() {
 
 run_config() {
   local profile=${*: -1}
-  bench_in_x64 "$@" >"$out/config.out" 2>"$out/config.err" &
+  (cd "$zip/x64" && exec "${wine[@]}" ./pendant-bench.exe "$@") >"$out/config.out" 2>"$out/config.err" &
   local pid=$!
   "${wine[@]}" "$press_ok" || fail "the dialog did not open"
   wait $pid || fail "config exited $?"
@@ -40,7 +41,7 @@ run_config() {
 }
 
 run_live() {
-  bench_in_x64 "$@" >"$out/live.out" 2>"$out/live.err" &
+  (cd "$zip/x64" && exec "${wine[@]}" ./pendant-bench.exe "$@") >"$out/live.out" 2>"$out/live.err" &
   local pid=$!
   await "$out/live.out" "waiting for the pendant"
   kill -INT $pid
