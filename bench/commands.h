@@ -31,6 +31,8 @@ struct LiveOptions {
   bool raw = false;                         // show each input report
   std::string record;                       // write the session as a scenario
   bool force = false;                       // record over an existing file
+  std::string profile;                      // the settings the plug-in runs on
+  bool replayable = true;                   // `run` here can replay the recording
 };
 
 // Runs the module with the pendant, in real time, until Ctrl-C: waits for

@@ -128,7 +128,7 @@ class Live {
       bus_->SetClock(&clock_);
     }
     SetUpDemoMachine(host_.state(), host_.machine());
-    const std::string profile = DefaultProfilePath();
+    const std::string profile = o_.profile.empty() ? DefaultProfilePath() : o_.profile;
     fs::create_directories(fs::path(profile).parent_path(), ec);
     RecordSetUp(profile);
 
@@ -158,8 +158,11 @@ class Live {
     recorder_.Line("stop");
     recorder_.Close();
     Print("plug-in stopped");
-    if (!o_.record.empty())
+    if (!o_.record.empty() && o_.replayable)
       out_ << "recorded to " << o_.record << "; replay: pendant-bench run " << o_.record << '\n';
+    else if (!o_.record.empty())
+      out_ << "recorded to " << o_.record << "; send it with the problem report: a build from "
+           << "source replays it (pendant-bench run " << o_.record << ")\n";
     return 0;
   }
 
@@ -203,11 +206,12 @@ class Live {
   // False when the bench cannot read the pendant's input.
   bool Connected(const std::string& node, bool atStart) {
     node_ = node;
-    Print("pendant connected at " + node);
     std::string why;
     std::string hint;
     const bool readable = watch_.Open(node, &why, &hint);
-    if (!readable) {
+    if (readable) {
+      Print("pendant connected at " + node);
+    } else {
       Print("cannot read the pendant's input at " + node + ": " + why);
       out_ << hint;
     }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "bench/commands.h"
+#include "bench/profile_file.h"
 #include "bench/scenario_runner.h"
 #include "bench/system.h"
 
@@ -15,16 +16,30 @@ using namespace km4r::bench;
 
 namespace {
 
+// The help texts name the files of the platform they run on.
+#if defined(_WIN32)
+#define SEP "\\"
+#define MODULE_SUFFIX ".dll"
+#define PLATFORM_NAME "Windows"
+#else
+#define SEP "/"
+#define MODULE_SUFFIX ".so"
+#define PLATFORM_NAME "Linux"
+#endif
+
 const char kUsage[] =
     "usage: pendant-bench COMMAND [OPTIONS]\n"
     "\n"
     "commands:\n"
     "  run [--plugin PATH] SCENARIO...   run scenario files, print their traces\n"
     "  demo [--plugin PATH] [--pace]     play a built-in session on the virtual pendant\n"
-    "  live [--plugin PATH] [--raw] [--record FILE [--force]]\n"
+    "  live [--plugin PATH] [--profile FILE] [--raw] [--record FILE [--force]]\n"
     "                                    drive the plug-in with a real pendant\n"
     "  config [--plugin PATH] [--profile FILE]\n"
     "                                    edit the pendant settings in the dialog\n"
+    "  find-profile FOLDER               list the profiles under FOLDER that hold\n"
+    "                                    the pendant's settings\n"
+    "  --version                         this program's version\n"
     "\n"
     "'pendant-bench COMMAND --help' describes a command.\n";
 
@@ -41,8 +56,10 @@ const char kRunHelp[] =
     "file could not be read (directories, devices and pipes are refused, and files\n"
     "over 1 MiB), the module could not be loaded or the host failed.\n"
     "\n"
-    "  --plugin PATH   the module to load (default: the bench build next to this\n"
-    "                  program, virtual/KM4R.so)\n"
+    "  --plugin PATH   the module to load (default: the bench build of the plug-in,\n"
+    "                  virtual" SEP "KM4R" MODULE_SUFFIX
+    " beside this program, which a build\n"
+    "                  from source makes; the Windows release zip has none)\n"
     "\n"
     "Scenario language: one command a line, '#' starts a comment.\n"
     "  profile KEY VALUE     set KEY in the pendant's profile section (\"\" = empty)\n"
@@ -62,7 +79,8 @@ const char kRunHelp[] =
     "  machine on|off        the simulated machine follows the plug-in's actions\n"
     "  machine follow-step-size on|off\n"
     "                        the machine takes DRO 828 as its step increment\n"
-    "  show display|report|status|profile, show jog AXIS, show dro CODE\n"
+    "  show display|report|status|profile, show dro CODE\n"
+    "  show jog AXIS         the axis's jog record; AXIS is X, Y, Z, A, B, C or 0 to 5\n"
     "\n"
     "Fields: motionQueueIn motionQueueOut resetIndicator distanceMode rotationAngle\n"
     "bufferQueueIn bufferQueueOut axisVelocityLimit[i] axisJogParam[i] stepIncrement\n"
@@ -82,18 +100,19 @@ const char kDemoHelp[] =
     "the pendant's display, the host actions and the machine's positions. Time is\n"
     "virtual, so the session takes a moment.\n"
     "\n"
-    "  --plugin PATH   the module to load (default: virtual/KM4R.so next to this program)\n"
+    "  --plugin PATH   the module to load (default: virtual" SEP "KM4R" MODULE_SUFFIX
+    " beside this\n"
+    "                  program, as for 'run')\n"
     "  --pace          pause briefly between steps so they can be followed\n";
 
 const char kLiveHelp[] =
-    "usage: pendant-bench live [--plugin PATH] [--raw] [--record FILE [--force]]\n"
+    "usage: pendant-bench live [--plugin PATH] [--profile FILE] [--raw] [--record FILE [--force]]\n"
     "\n"
     "Runs the plug-in with a real pendant (USB vendor 04d8, product fce7), with the\n"
     "simulated machine and real time, until Ctrl-C. It waits for the pendant when\n"
     "none is attached, says when it is connected and disconnected, and prints the\n"
     "host actions as they happen, with the meaning of their codes, and the\n"
-    "machine's positions; the display shows on the pendant itself. Settings come\n"
-    "from the same profile as 'config'.\n"
+    "machine's positions; the display shows on the pendant itself.\n"
     "\n"
 #if defined(_WIN32)
     "The pendant is found among the system's HID devices (Device Manager lists it as\n"
@@ -111,20 +130,23 @@ const char kLiveHelp[] =
     "  --plugin PATH   the module to load (default: ../plugin/KM4R.so from this program);\n"
     "                  the bench build (virtual/KM4R.so) is fed what the bench reads\n"
 #endif
+    "  --profile FILE  the settings to run on (default: the bench's own profile, as\n"
+    "                  'config' without --profile; a host's profile is read the same)\n"
     "  --raw           show each input report decoded: selector positions, mode, wheel\n"
     "                  counter and speed, E-stop and switch (on a terminal one refreshing\n"
     "                  line, otherwise one line a report)\n"
     "  --record FILE   write the session (settings, input reports, plugs and unplugs,\n"
-    "                  in 25 ms ticks) as a scenario; 'pendant-bench run FILE' replays it.\n"
+    "                  in 25 ms ticks) as a scenario, which 'pendant-bench run FILE'\n"
+    "                  replays where the bench build of the plug-in is (see 'run --help').\n"
     "                  Each event is written as it happens. An existing FILE is refused.\n"
-    "  --force         with --record: replace an existing FILE\n"
 #if defined(_WIN32)
-    "  --test-devices DIR\n"
-    "                  (for tests) instead of the system's HID devices, one device a\n"
-    "                  file in DIR: 'VVVV PPPP PATH', its vendor and product ids in hex\n"
-    "                  and the path to open (a named pipe); a file named 'stop' in\n"
-    "                  DIR ends the session as Ctrl-Break does\n";
+    // --test-devices DIR, for the tests only, is not for users: instead of the
+    // system's HID devices, one device a file in DIR ('VVVV PPPP PATH': vendor
+    // and product ids in hex, the named pipe to open); a file named 'stop' in
+    // DIR ends the session as Ctrl-Break does.
+    "  --force         with --record: replace an existing FILE\n";
 #else
+    "  --force         with --record: replace an existing FILE\n"
     "  --sysfs DIR     where to look for hidraw devices (default /sys/class/hidraw)\n"
     "  --dev DIR       where their device nodes are (default /dev)\n";
 #endif
@@ -146,17 +168,80 @@ const char kConfigHelp[] =
     "the plug-in reports it, and exits 1; an unreadable profile is refused before\n"
     "the dialog opens.\n"
     "\n"
+    "The host keeps the pendant's settings in its own profile, the XML file it hands\n"
+    "the plug-in. Without --profile this command edits the bench's own profile, which\n"
+    "only 'live' reads, and says so before the dialog opens. To find the host's\n"
+    "profile, open the plug-in's configuration in the host once (OK or Esc), close\n"
+    "the host, then run 'pendant-bench find-profile FOLDER' on the host's folder.\n"
+    "\n"
     "  --plugin PATH    the module to load (default: KM4R.so or KM4R.dll beside this\n"
     "                   program, else ../plugin/ from it)\n"
     "  --profile FILE   the profile (default on Linux: $XDG_CONFIG_HOME/km4r-pendant/profile.xml\n"
     "                   or ~/.config/km4r-pendant/profile.xml; on Windows:\n"
     "                   %APPDATA%\\km4r-pendant\\profile.xml; created if missing)\n";
 
+const char kFindProfileHelp[] =
+    "usage: pendant-bench find-profile FOLDER\n"
+    "\n"
+    "Lists the XML files under FOLDER, and in its subfolders, that hold the pendant's\n"
+    "settings (the section Quorvix_KM4R_Pendant), one a line: run on the host's\n"
+    "folder, once the plug-in's configuration has been opened in the host, it names\n"
+    "the host's profile for 'config --profile' and 'live --profile'. Exit status 1\n"
+    "when there is none.\n";
+
+int FindProfile(const std::vector<std::string>& args) {
+  if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h"))
+    return std::cout << kFindProfileHelp, 0;
+  if (args.size() != 1 || args[0].empty() || args[0][0] == '-') {
+    std::cerr << "pendant-bench find-profile: give one FOLDER\n" << kFindProfileHelp;
+    return 2;
+  }
+  std::error_code ec;
+  if (!fs::is_directory(args[0], ec)) {
+    std::cerr << "pendant-bench find-profile: " << args[0] << " is not a folder\n";
+    return 2;
+  }
+  const std::vector<std::string> found = FindProfiles(args[0]);
+  for (const std::string& path : found) std::cout << path << '\n';
+  if (!found.empty()) return 0;
+  std::cerr << "pendant-bench find-profile: no XML file under " << args[0] << " holds "
+            << kPendantSection
+            << ".\nOpen the plug-in's configuration in the host once (OK or Esc), close the "
+               "host,\nand look again.\n";
+  return 1;
+}
+
+// Without --profile the user may believe the host is configured.
+void SayWhoseProfile(const std::string& profile) {
+  std::cout << "no --profile given: this edits the bench's own profile\n  " << profile
+            << "\nwhich the host does not read. To set up the pendant for the host, give "
+               "--profile\nwith the host's profile ('pendant-bench config --help' tells how to "
+               "find it).\n";
+  std::cout.flush();
+}
+
 std::string ModuleFile() {
   return std::string("KM4R") + sys::ModuleSuffix();
 }
 std::string VirtualModule() {
   return (sys::ExecutableDir() / "virtual" / ModuleFile()).string();
+}
+bool HasVirtualModule() {
+  std::error_code ec;
+  return fs::is_regular_file(VirtualModule(), ec);
+}
+// run and demo need the bench build of the module; without one beside the
+// program they say so instead of failing to load it.
+bool NeedVirtualModule(const std::string& command, const std::string& plugin) {
+  if (!plugin.empty() || HasVirtualModule()) return true;
+  std::cerr << "pendant-bench " << command << ": no virtual-pendant module at " << VirtualModule()
+            << "\n'run' and 'demo' need this bench build of the plug-in, which a build from "
+               "source makes\nbeside the program; the Windows release zip has none"
+#if defined(_WIN32)
+               " ('live' and 'config'\nwork with the KM4R.dll beside the program)"
+#endif
+               ". Give --plugin PATH to load a bench\nbuild from elsewhere.\n";
+  return false;
 }
 // The module beside the program (as the Windows package places them), else
 // the build tree's plugin/.
@@ -171,6 +256,7 @@ struct Options {
   std::string plugin;
   std::string profile;
   bool profileGiven = false;
+  bool version = false;
   std::string sysfs = "/sys/class/hidraw";
   std::string dev = "/dev";
   std::string testDevices;
@@ -253,22 +339,29 @@ int main(int argc, char** argv) {
     std::cout << kUsage;
     return args.empty() ? 2 : 0;
   }
+  if (args[0] == "--version" || args[0] == "version") {
+    std::cout << "pendant-bench " KM4R_BENCH_VERSION " (" PLATFORM_NAME ", " << sizeof(void*) * 8
+              << "-bit)\n";
+    return 0;
+  }
   const std::string command = args[0];
   args.erase(args.begin());
   Options o;
   if (command == "run") {
     if (!ParseOptions(args, {"--plugin"}, true, &o)) return 2;
     if (o.help) return std::cout << kRunHelp, 0;
+    if (!NeedVirtualModule(command, o.plugin)) return 1;
     return Run(o);
   }
   if (command == "demo") {
     if (!ParseOptions(args, {"--plugin", "--pace"}, false, &o)) return 2;
     if (o.help) return std::cout << kDemoHelp, 0;
+    if (!NeedVirtualModule(command, o.plugin)) return 1;
     return RunDemo(o.plugin.empty() ? VirtualModule() : o.plugin, o.pace ? 700 : 0, std::cout,
                    std::cerr);
   }
   if (command == "live") {
-    std::vector<std::string> allowed = {"--plugin", "--raw", "--record", "--force"};
+    std::vector<std::string> allowed = {"--plugin", "--profile", "--raw", "--record", "--force"};
     allowed.insert(allowed.end(), kLiveDeviceOptions.begin(), kLiveDeviceOptions.end());
     if (!ParseOptions(args, allowed, false, &o)) return 2;
     if (o.help) return std::cout << kLiveHelp, 0;
@@ -284,11 +377,15 @@ int main(int argc, char** argv) {
     live.raw = o.raw;
     live.record = o.record;
     live.force = o.force;
+    live.profile = o.profile;
+    live.replayable = HasVirtualModule();
     return RunLive(live, std::cout, std::cerr);
   }
+  if (command == "find-profile") return FindProfile(args);
   if (command == "config") {
     if (!ParseOptions(args, {"--plugin", "--profile"}, false, &o)) return 2;
     if (o.help) return std::cout << kConfigHelp, 0;
+    if (!o.profileGiven) SayWhoseProfile(DefaultProfilePath());
     return RunConfig(o.plugin.empty() ? RealModule() : o.plugin,
                      o.profileGiven ? o.profile : DefaultProfilePath(), std::cout, std::cerr);
   }

@@ -19,6 +19,8 @@ bool PluginModule::Open(const std::string& path, std::string* error) {
   std::string why;
   handle_ = sys::LoadModule(path, &why);
   if (handle_ == nullptr) {
+    // The system's message may name the path itself.
+    if (why.rfind(path + ": ", 0) == 0) why.erase(0, path.size() + 2);
     *error = "cannot load plug-in module " + path + ": " + why;
     return false;
   }

@@ -1,5 +1,10 @@
 #include "bench/profile_file.h"
 
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
 #include "platform/profile_file.h"
 #include "platform/xml_document.h"
 
@@ -71,6 +76,28 @@ bool ReadPendantSection(const std::string& path,
        k = doc->NextSiblingElement(k))
     keys->emplace_back(doc->Name(k), doc->Text(k));
   return true;
+}
+
+std::vector<std::string> FindProfiles(const std::string& folder) {
+  namespace fs = std::filesystem;
+  // Larger files are no profile the plug-in would read.
+  constexpr std::uintmax_t kMaxBytes = 64u << 20;
+  const std::string tag = std::string("<") + kPendantSection;
+  std::vector<std::string> found;
+  std::error_code ec;
+  fs::recursive_directory_iterator it(folder, fs::directory_options::skip_permission_denied, ec);
+  for (; !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+    std::string ext = it->path().extension().string();
+    for (char& c : ext) c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    std::error_code fileEc;
+    if (ext != ".xml" || !it->is_regular_file(fileEc) || it->file_size(fileEc) > kMaxBytes)
+      continue;
+    std::ifstream in(it->path(), std::ios::binary);
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (text.find(tag) != std::string::npos) found.push_back(it->path().string());
+  }
+  std::sort(found.begin(), found.end());
+  return found;
 }
 
 }  // namespace km4r::bench

@@ -22,4 +22,9 @@ bool SetProfileValue(const std::string& path, const std::string& key, const std:
 bool ReadPendantSection(const std::string& path,
                         std::vector<std::pair<std::string, std::string>>* keys, std::string* error);
 
+// The XML files under folder (its subfolders too) whose text names the
+// pendant's section, in path order: where a host that ran the plug-in's
+// configuration keeps its profile. Unreadable folders are passed over.
+std::vector<std::string> FindProfiles(const std::string& folder);
+
 }  // namespace km4r::bench

@@ -47,6 +47,13 @@ bool IsDigit(char c) {
   return c >= '0' && c <= '9';
 }
 
+// A token as a message shows it: in quotes, a long one cut ("..."), so that a
+// 100 000-digit count does not fill the screen.
+std::string Quote(std::string_view t) {
+  constexpr std::size_t kShown = 24;
+  return "'" + std::string(t.substr(0, kShown)) + (t.size() > kShown ? "...'" : "'");
+}
+
 // Decimal integer: optional minus, then digits only.
 bool ParseInteger(std::string_view t, int64_t lo, int64_t hi, int64_t* out) {
   std::size_t i = 0;
@@ -87,6 +94,18 @@ bool ParseDouble(std::string_view t, double* out) {
   if (end != s.c_str() + s.size() || errno == ERANGE || !std::isfinite(v)) return false;
   *out = v;
   return true;
+}
+
+// An axis by its letter, as users name it, or by its number.
+bool ParseAxis(std::string_view t, int64_t* out) {
+  for (int axis = 0; axis < host::kAxisCount; ++axis) {
+    const char letter = host::AxisLetter(axis)[0];
+    if (t.size() == 1 && (t[0] == letter || t[0] == letter - 'A' + 'a')) {
+      *out = axis;
+      return true;
+    }
+  }
+  return ParseInteger(t, 0, host::kAxisCount - 1, out);
 }
 
 int HexDigit(char c) {
@@ -166,8 +185,7 @@ struct Parser {
     if (t.size() > 2) return Arity(line, t, 2, usage);
     c->number = 1;
     if (t.size() == 2 && !ParseInteger(t[1], 0, kMaxRepeat, &c->number))
-      return Fail(
-          line, "bad count '" + std::string(t[1]) + "' (0 to " + std::to_string(kMaxRepeat) + ")");
+      return Fail(line, "bad count " + Quote(t[1]) + " (0 to " + std::to_string(kMaxRepeat) + ")");
     return true;
   }
 
@@ -178,7 +196,7 @@ struct Parser {
     const std::size_t bracket = name.find('[');
     if (bracket != std::string_view::npos) {
       if (name.size() != bracket + 3 || name.back() != ']' || !IsDigit(name[bracket + 1]))
-        return Fail(line, "bad field index in '" + std::string(name) + "'");
+        return Fail(line, "bad field index in " + Quote(name));
       index = name[bracket + 1] - '0';
       name = name.substr(0, bracket);
     }
@@ -186,32 +204,30 @@ struct Parser {
     for (const FieldInfo& f : SettableFields()) {
       if (name == f.name) info = &f;
     }
-    if (info == nullptr) return Fail(line, "unknown field '" + std::string(t[1]) + "'");
+    if (info == nullptr) return Fail(line, "unknown field " + Quote(t[1]));
     if (info->indexed) {
-      if (index < 0)
-        return Fail(line, "field '" + std::string(name) + "' needs an index [0] to [5]");
+      if (index < 0) return Fail(line, "field " + Quote(name) + " needs an index [0] to [5]");
       if (index >= host::kAxisCount)
-        return Fail(line, "field index out of range in '" + std::string(t[1]) + "' (0 to 5)");
+        return Fail(line, "field index out of range in " + Quote(t[1]) + " (0 to 5)");
     } else if (index >= 0) {
-      return Fail(line, "field '" + std::string(name) + "' takes no index");
+      return Fail(line, "field " + Quote(name) + " takes no index");
     }
     c->field = info;
     c->fieldIndex = index < 0 ? 0 : index;
     switch (info->type) {
       case FieldType::Byte:
         if (!ParseInteger(t[2], 0, 255, &c->intValue))
-          return Fail(line, "bad byte value '" + std::string(t[2]) + "' (0 to 255)");
+          return Fail(line, "bad byte value " + Quote(t[2]) + " (0 to 255)");
         c->value = static_cast<double>(c->intValue);
         break;
       case FieldType::Int32:
         if (!ParseInteger(t[2], std::numeric_limits<int32_t>::min(),
                           std::numeric_limits<int32_t>::max(), &c->intValue))
-          return Fail(line, "bad integer value '" + std::string(t[2]) + "'");
+          return Fail(line, "bad integer value " + Quote(t[2]));
         c->value = static_cast<double>(c->intValue);
         break;
       case FieldType::Double:
-        if (!ParseDouble(t[2], &c->value))
-          return Fail(line, "bad number '" + std::string(t[2]) + "'");
+        if (!ParseDouble(t[2], &c->value)) return Fail(line, "bad number " + Quote(t[2]));
         break;
     }
     return true;
@@ -242,18 +258,18 @@ struct Parser {
     if (what == "jog") {
       c->kind = CommandKind::ShowJog;
       if (!Arity(line, t, 3, "show jog AXIS")) return false;
-      if (!ParseInteger(t[2], 0, host::kAxisCount - 1, &c->number))
-        return Fail(line, "bad axis '" + std::string(t[2]) + "' (0 to 5)");
+      if (!ParseAxis(t[2], &c->number))
+        return Fail(line, "bad axis " + Quote(t[2]) + " (X, Y, Z, A, B, C or 0 to 5)");
       return true;
     }
     if (what == "dro") {
       c->kind = CommandKind::ShowDro;
       if (!Arity(line, t, 3, "show dro CODE")) return false;
       if (!ParseInteger(t[2], 0, kMaxCode, &c->number))
-        return Fail(line, "bad DRO code '" + std::string(t[2]) + "'");
+        return Fail(line, "bad DRO code " + Quote(t[2]));
       return true;
     }
-    return Fail(line, "unknown show '" + std::string(what) + "'");
+    return Fail(line, "unknown show " + Quote(what));
   }
 
   bool ParseLine(int line, const std::vector<std::string_view>& t) {
@@ -263,7 +279,7 @@ struct Parser {
     if (word == "profile") {
       c.kind = CommandKind::Profile;
       if (!Arity(line, t, 3, "profile KEY VALUE")) return false;
-      if (!IsElementName(t[1])) return Fail(line, "bad profile key '" + std::string(t[1]) + "'");
+      if (!IsElementName(t[1])) return Fail(line, "bad profile key " + Quote(t[1]));
       c.key = std::string(t[1]);
       // "" stands for an empty value, which a token cannot otherwise be.
       c.text = t[2] == "\"\"" ? std::string() : std::string(t[2]);
@@ -280,7 +296,7 @@ struct Parser {
     } else if (word == "pendant") {
       c.kind = CommandKind::PendantAbsent;
       if (!Arity(line, t, 2, "pendant absent")) return false;
-      if (t[1] != "absent") return Fail(line, "unknown pendant state '" + std::string(t[1]) + "'");
+      if (t[1] != "absent") return Fail(line, "unknown pendant state " + Quote(t[1]));
       if (started) return Fail(line, "'pendant absent' must come before start");
       if (pendantTouched)
         return Fail(line, "'pendant absent' must come before any pendant command");
@@ -307,28 +323,27 @@ struct Parser {
       if (!Arity(line, t, 9, "report B0 B1 B2 B3 B4 B5 B6 B7")) return false;
       for (std::size_t i = 0; i < 8; ++i) {
         if (!ParseHexByte(t[i + 1], &c.bytes[i]))
-          return Fail(line, "bad hex byte '" + std::string(t[i + 1]) + "' (two hex digits)");
+          return Fail(line, "bad hex byte " + Quote(t[i + 1]) + " (two hex digits)");
       }
       if (!RequireDevice(line)) return false;
     } else if (word == "latency") {
       c.kind = CommandKind::Latency;
       if (!Arity(line, t, 2, "latency MS")) return false;
       if (!ParseInteger(t[1], 0, 60000, &c.number))
-        return Fail(line, "bad latency '" + std::string(t[1]) + "' (0 to 60000 ms)");
+        return Fail(line, "bad latency " + Quote(t[1]) + " (0 to 60000 ms)");
       if (!RequireDevice(line)) return false;
     } else if (word == "led") {
       c.kind = CommandKind::Led;
       if (!Arity(line, t, 3, "led CODE on|off")) return false;
       if (!ParseInteger(t[1], 0, kMaxCode, &c.number))
-        return Fail(line, "bad LED code '" + std::string(t[1]) + "'");
-      if (!ParseOnOff(t[2], &c.on))
-        return Fail(line, "expected on or off, got '" + std::string(t[2]) + "'");
+        return Fail(line, "bad LED code " + Quote(t[1]));
+      if (!ParseOnOff(t[2], &c.on)) return Fail(line, "expected on or off, got " + Quote(t[2]));
     } else if (word == "dro") {
       c.kind = CommandKind::Dro;
       if (!Arity(line, t, 3, "dro CODE VALUE")) return false;
       if (!ParseInteger(t[1], 0, kMaxCode, &c.number))
-        return Fail(line, "bad DRO code '" + std::string(t[1]) + "'");
-      if (!ParseDouble(t[2], &c.value)) return Fail(line, "bad number '" + std::string(t[2]) + "'");
+        return Fail(line, "bad DRO code " + Quote(t[1]));
+      if (!ParseDouble(t[2], &c.value)) return Fail(line, "bad number " + Quote(t[2]));
     } else if (word == "field") {
       c.kind = CommandKind::Field;
       if (!ParseField(line, t, &c)) return false;
@@ -343,17 +358,15 @@ struct Parser {
       if (!Repeat(line, t, "tick [N]", &c)) return false;
     } else if (word == "machine" && t.size() == 3 && t[1] == "follow-step-size") {
       c.kind = CommandKind::MachineFollow;
-      if (!ParseOnOff(t[2], &c.on))
-        return Fail(line, "expected on or off, got '" + std::string(t[2]) + "'");
+      if (!ParseOnOff(t[2], &c.on)) return Fail(line, "expected on or off, got " + Quote(t[2]));
     } else if (word == "machine") {
       c.kind = CommandKind::Machine;
       if (!Arity(line, t, 2, "machine on|off")) return false;
-      if (!ParseOnOff(t[1], &c.on))
-        return Fail(line, "expected on or off, got '" + std::string(t[1]) + "'");
+      if (!ParseOnOff(t[1], &c.on)) return Fail(line, "expected on or off, got " + Quote(t[1]));
     } else if (word == "show") {
       if (!ParseShow(line, t, &c)) return false;
     } else {
-      return Fail(line, "unknown command '" + std::string(word) + "'");
+      return Fail(line, "unknown command " + Quote(word));
     }
     result.commands.push_back(std::move(c));
     return true;

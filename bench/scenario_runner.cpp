@@ -44,7 +44,14 @@ class Runner {
     fs::copy_file(modulePath, copy, fs::copy_options::overwrite_existing, ec);
     if (ec) return Fail(0, "cannot copy plug-in module " + modulePath + ": " + ec.message());
     std::string error;
-    if (!host_.Load(copy.string(), &error)) return Fail(0, error);
+    if (!host_.Load(copy.string(), &error)) {
+      // The user knows the module by the path given, not by its copy's.
+      const std::string shown = copy.string();
+      for (std::size_t at = 0; (at = error.find(shown, at)) != std::string::npos;
+           at += modulePath.size())
+        error.replace(at, shown.size(), modulePath);
+      return Fail(0, error);
+    }
     bus_ = host_.Bus();
     const bool absent = UsesPendantAbsent(commands);
     if (bus_ != nullptr) {
@@ -64,9 +71,12 @@ class Runner {
   }
 
  private:
+  // Line 0: the file as a whole.
   int Fail(int line, const std::string& message) {
     out_.flush();
-    err_ << file_ << ":" << line << ": " << message << '\n';
+    err_ << file_;
+    if (line > 0) err_ << ":" << line;
+    err_ << ": " << message << '\n';
     return kRunFailed;
   }
   bool FailAt(const Command& c, const std::string& message) {
@@ -267,7 +277,7 @@ int RunScenarioFile(const std::string& file, const std::string& modulePath, std:
   std::string text;
   std::string error;
   if (!ReadScenarioText(file, &text, &error)) {
-    err << file << ":0: cannot read the file: " << error << '\n';
+    err << file << ": cannot read the file: " << error << '\n';
     return kRunFailed;
   }
   const ParseResult parsed = ParseScenario(text);
@@ -281,7 +291,7 @@ int RunScenarioFile(const std::string& file, const std::string& modulePath, std:
   for (const Command& c : parsed.commands)
     calls = calls || c.kind == CommandKind::Start || c.kind == CommandKind::Config;
   if (!calls) {
-    err << file << ":0: no 'start' (or 'config'): the plug-in would never run\n";
+    err << file << ": no 'start' (or 'config'): the plug-in would never run\n";
     return kRunParseError;
   }
   return RunScenario(file, parsed.commands, modulePath, out, err);

@@ -1,8 +1,9 @@
 // md2html: the user guide as one self-contained HTML page, for the Windows
 // package. It knows the Markdown the guide uses and no more: headings,
 // paragraphs, "-" and "1." lists, pipe tables (with \| inside cells), fenced
-// code blocks, `code`, **bold**, [links](#anchors) and <br> in table cells.
-// Anything else passes through as escaped text, so nothing is ever lost.
+// code blocks, `code`, **bold**, [links](#anchors) and <br> in table cells;
+// it leaves out the Linux-only parts (see main). Anything else passes
+// through as escaped text, so nothing is ever lost.
 //   md2html TITLE < guide.md > guide.html
 #include <cctype>
 #include <iostream>
@@ -155,9 +156,18 @@ bool Blank(const std::string& line) {
 int main(int argc, char** argv) {
   const std::string title = argc > 1 ? argv[1] : "User guide";
   std::vector<std::string> lines;
+  // The guide's Linux-only parts, between "<!-- linux-only" and
+  // "<!-- end linux-only -->" lines, are not for the Windows reader.
+  bool linuxOnly = false;
   for (std::string line; std::getline(std::cin, line);) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
-    lines.push_back(line);
+    if (line.rfind("<!-- linux-only", 0) == 0) {
+      linuxOnly = true;
+    } else if (line.rfind("<!-- end linux-only", 0) == 0) {
+      linuxOnly = false;
+    } else if (!linuxOnly) {
+      lines.push_back(line);
+    }
   }
   std::ostringstream body;
   std::size_t i = 0;

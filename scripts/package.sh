@@ -9,8 +9,9 @@
 # component's dist/km4r-pendant_<version>_amd64.deb (scripts/package-deb.sh).
 # The DLLs in the zip are stripped copies; the builds keep theirs, and the
 # debug information goes beside them (build/win32/plugin/KM4R.dll.debug,
-# build/win64/...), linked from each copy by name. The zip is checked before
-# the script reports success.
+# build/win64/...), linked from each copy by name. The zip is checked, and
+# every command its user guide shows is run from it under Wine
+# (tests/package/guide_commands.sh), before the script reports success.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh package
@@ -22,6 +23,8 @@ for arch in x86 x64; do
   cmake --preset "${preset[$arch]}" >/dev/null
   cmake --build --preset "${preset[$arch]}" -j2 --target km4r_plugin pendant-bench
 done
+# The user at the dialog, for the guide's commands below.
+cmake --build --preset win64 -j2 --target press_ok_win32
 
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/win64/CMakeCache.txt)
 if [[ -z "$version" ]]; then
@@ -57,5 +60,8 @@ rm -f "$zip"
 (cd "$stage" && cmake -E tar cf "$zip" --format=zip x86 x64 USER_GUIDE.html INSTALL.txt LICENSE CHANGELOG.md SHA256SUMS)
 
 cmake -DZIP="$zip" -DVERSION="$version" -DWORK="$PWD/build/package/check" -P tests/package/check_package.cmake
+# Every command the guide shows, run from the unpacked zip as a Windows user
+# would (the x64 bench; this machine's Wine may lack the 32-bit side).
+tests/package/guide_commands.sh build/package/check build/win64/tests/package/press_ok_win32.exe "$version"
 echo "wrote $zip"
 if [[ -f /usr/include/linuxcnc/hal.h ]]; then scripts/package-deb.sh; else echo "no .deb: linuxcnc-uspace-dev is not installed"; fi

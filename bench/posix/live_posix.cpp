@@ -27,7 +27,9 @@ const char kUdevHint[] =
     "Your user may not access the device. Install the udev rule shipped with the bench\n"
     "(bench/udev/60-km4r-pendant.rules) into /etc/udev/rules.d/, run\n"
     "  sudo udevadm control --reload-rules && sudo udevadm trigger\n"
-    "and plug the pendant in again.\n";
+    "and plug the pendant in again. The rule lets in a user logged in at the machine\n"
+    "itself (not over ssh) or in the plugdev group (sudo usermod -aG plugdev $USER,\n"
+    "then log in again).\n";
 
 volatile std::sig_atomic_t g_stop = 0;
 void OnSignal(int) {

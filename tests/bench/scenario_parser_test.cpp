@@ -76,6 +76,8 @@ TEST(ScenarioParser, ArgumentsAreDecoded) {
   EXPECT_EQ(One("profile DisplyRPM \"\"").text, "");
 
   EXPECT_EQ(One("show jog 0").number, 0);
+  EXPECT_EQ(One("show jog x").number, 0);
+  EXPECT_EQ(One("show jog C").number, 5);
   EXPECT_EQ(One("show dro 3").number, 3);
 }
 
@@ -209,7 +211,10 @@ TEST(ScenarioParser, ErrorsNameTheLineAndTheFault) {
       {"show jog", 1, "wrong number of arguments"},
       {"show jog 6", 1, "bad axis '6'"},
       {"show jog -1", 1, "bad axis"},
-      {"show jog X", 1, "bad axis"},
+      {"show jog Q", 1, "bad axis 'Q' (X, Y, Z, A, B, C or 0 to 5)"},
+      {"show jog XY", 1, "bad axis 'XY'"},
+      // A long token is cut, not echoed in full.
+      {"cycle 12345678901234567890123456789", 1, "bad count '123456789012345678901234...' (0 to"},
       {"show dro", 1, "wrong number of arguments"},
       {"show dro 1.5", 1, "bad DRO code"},
       {"unplug\nunplug", 2, "not attached"},

@@ -2,7 +2,7 @@ cmake_minimum_required(VERSION 3.25)
 # Checks the Windows release zip as a user receives it: unpacks it and checks
 # its file names, each DLL's machine field, exports, imports and version
 # block, that the DLLs carry no debug sections, that each bench needs only
-# system DLLs, the user guide, and SHA256SUMS.
+# system DLLs and has its version block, the user guide, and SHA256SUMS.
 # cmake -DZIP=dist/KM4R-x.y.z-windows.zip -DVERSION=x.y.z -DWORK=DIR -P check_package.cmake
 get_filename_component(WORK ${WORK} ABSOLUTE)
 get_filename_component(name ${ZIP} NAME)
@@ -47,6 +47,19 @@ foreach(arch x86 x64)
   if(NOT pe MATCHES "file format pei-${machine_${arch}}")
     message(FATAL_ERROR "${arch}/pendant-bench.exe is not ${machine_${arch}}")
   endif()
+  # Its version block, so that a problem report can say which bench ran.
+  execute_process(COMMAND ${triple_${arch}}-windres -i ${WORK}/${arch}/pendant-bench.exe -O rc
+                  OUTPUT_VARIABLE rc_text)
+  set(bits_x86 32)
+  set(bits_x64 64)
+  foreach(value "FileVersion\", \"${VERSION}\"" "ProductVersion\", \"${VERSION}\""
+                "FileDescription\", \"KM4R pendant bench (${bits_${arch}}-bit)\""
+                "OriginalFilename\", \"pendant-bench.exe\"")
+    string(FIND "${rc_text}" "VALUE \"${value}" at)
+    if(at EQUAL -1)
+      message(FATAL_ERROR "${arch}/pendant-bench.exe: no ${value} in its version block:\n${rc_text}")
+    endif()
+  endforeach()
   string(REGEX MATCHALL "DLL Name: [^\n]+" imports "${pe}")
   foreach(import IN LISTS imports)
     string(TOLOWER "${import}" import)

@@ -5,7 +5,8 @@
 # Checks the waiting, connect, disconnect and raw lines, then replays the
 # recording with `run` and compares its host actions with live's. Then: a
 # session ended by a closed terminal ends cleanly, one killed keeps every
-# event, and a pendant the bench cannot read is not said to show anything.
+# event, and a pendant the bench cannot read is not said to be connected or
+# to show anything.
 #   live_record.sh BENCH MODULE WORKDIR
 set -euo pipefail
 bench=$1 module=$2 d=$3
@@ -67,10 +68,10 @@ echo "SIGHUP ends a recording cleanly; SIGKILL leaves every event"
 
 mkdir -p "$d/sys2/hidraw0/device" "$d/dev2"
 echo "HID_ID=0003:000004D8:0000FCE7" >"$d/sys2/hidraw0/device/uevent"
-# A damaged profile, too: live says so and leaves it alone.
-mkdir -p "$d/cfg2/km4r-pendant"
-printf '<profile><unclosed>' >"$d/cfg2/km4r-pendant/profile.xml"
-XDG_CONFIG_HOME=$d/cfg2 "$bench" live --plugin "$module" --sysfs "$d/sys2" --dev "$d/dev2" \
+# A damaged profile, too, given as a host's is: live says so and leaves it alone.
+mkdir -p "$d/cfg2"
+printf '<profile><unclosed>' >"$d/cfg2/host.xml"
+"$bench" live --plugin "$module" --sysfs "$d/sys2" --dev "$d/dev2" --profile "$d/cfg2/host.xml" \
   >"$d/live.out" 2>"$d/live.err" &
 pid=$!
 trap 'kill $pid 2>/dev/null || true' EXIT
@@ -80,7 +81,8 @@ wait $pid || fail "SIGTERM: exit $?"
 trap - EXIT
 grep -qF "cannot read the pendant's input at $d/dev2/hidraw0" "$d/live.out" || fail "no read error"
 grep -qF "the display shows on the pendant" "$d/live.out" && fail "claims the display after a read error"
-grep -qF "the settings cannot be read: profile $d/cfg2/km4r-pendant/profile.xml is not well-formed XML" \
+grep -qF "pendant connected" "$d/live.out" && fail "claims a connection it cannot read"
+grep -qF "the settings cannot be read: profile $d/cfg2/host.xml is not well-formed XML" \
   "$d/live.out" || fail "no word of the damaged profile"
-[[ $(cat "$d/cfg2/km4r-pendant/profile.xml") == "<profile><unclosed>" ]] || fail "the damaged profile was changed"
+[[ $(cat "$d/cfg2/host.xml") == "<profile><unclosed>" ]] || fail "the damaged profile was changed"
 echo "an unreadable pendant and a damaged profile are reported"
