@@ -161,8 +161,10 @@ HWND WindowAt(const HostWindow* window, std::size_t offset) {
   return hwnd;
 }
 
-bool RootOwnerOf(HWND root, HWND hwnd) {
-  return GetAncestor(hwnd, GA_ROOTOWNER) == root;
+// A top-level window no other window owns: what a thread has as its main
+// window.
+bool IsMainWindow(HWND hwnd) {
+  return GetAncestor(hwnd, GA_ROOTOWNER) == hwnd;
 }
 
 }  // namespace
@@ -177,12 +179,9 @@ HWND HostHwnd(const HostWindow* window) {
   const HWND first = WindowAt(window, kWindowHandleOffsets[0]);
   const HWND second = WindowAt(window, kWindowHandleOffsets[1]);
   if (first == nullptr || second == nullptr) return first != nullptr ? first : second;
-  // Both hold windows: the one that is the thread's main window, the root
-  // its parents and owners lead to.
-  if (RootOwnerOf(first, second)) return first;
-  if (RootOwnerOf(second, first)) return second;
-  const bool firstRoot = RootOwnerOf(first, first);
-  if (firstRoot != RootOwnerOf(second, second)) return firstRoot ? first : second;
+  // Both hold windows: the thread's main window, if one of them is.
+  const bool firstMain = IsMainWindow(first);
+  if (firstMain != IsMainWindow(second)) return firstMain ? first : second;
   // Still two: only the older layout has a window in both places.
   return second;
 }

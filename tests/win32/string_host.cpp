@@ -780,6 +780,7 @@ const WindowCase kWindowCases[] = {
   {"DLL: the object ends before m_hWnd", true, kHandleAt, Role::kPointer, Role::kNothing, Role::kNothing, Role::kNothing},
   {"DLL: the object ends before m_pModuleState", true, kStaticHandleAt, Role::kNothing, Role::kNothing, Role::kNothing, Role::kNothing},
   {"DLL: m_hWndOwner another window", true, kWholeObject, Role::kPointer, Role::kMain, Role::kLoose, Role::kMain},
+  {"DLL: m_hWnd a child, the place before it the main window", true, kWholeObject, Role::kMain, Role::kChild, Role::kNothing, Role::kChild},
   {"static older: m_hWndOwner a child of the main window", false, kWholeObject, Role::kMain, Role::kChild, Role::kNothing, Role::kMain},
   {"static older: m_hWndOwner a popup of the main window", false, kWholeObject, Role::kMain, Role::kOwned, Role::kNothing, Role::kMain},
   {"static older: m_hWndOwner another top-level window", false, kWholeObject, Role::kMain, Role::kLoose, Role::kNothing, Role::kMain},
