@@ -14,24 +14,77 @@
 #include <new>
 
 #include "platform/host_string.h"
+#include "platform/win32/framework_process.h"
 #include "platform/win32/framework_string.h"
 
 namespace km4r::platform {
 
+namespace win32 {
+
+bool Readable(const void* p, std::size_t n) {
+  auto at = reinterpret_cast<uintptr_t>(p);
+  const uintptr_t end = at + n;
+  if (p == nullptr || end < at) return false;
+  while (at < end) {
+    MEMORY_BASIC_INFORMATION mbi;
+    if (VirtualQuery(reinterpret_cast<const void*>(at), &mbi, sizeof mbi) == 0) return false;
+    if (mbi.State != MEM_COMMIT || (mbi.Protect & (PAGE_NOACCESS | PAGE_GUARD)) != 0) return false;
+    at = reinterpret_cast<uintptr_t>(mbi.BaseAddress) + mbi.RegionSize;
+  }
+  return true;
+}
+
 namespace {
 
+bool AnyLoaded(const char* const* names, std::size_t count) {
+  for (std::size_t i = 0; i < count; ++i)
+    if (GetModuleHandleA(names[i]) != nullptr) return true;
+  return false;
+}
+
+FrameworkProcess DetectProcess() {
+  static const char* const kOlder[] = {"mfc42.dll", "mfc42u.dll", "mfc42d.dll", "mfc42ud.dll"};
+  static const char* const kNewer[] = {
+      "mfc70.dll",   "mfc70u.dll",   "mfc70d.dll",  "mfc70ud.dll",  "mfc71.dll",   "mfc71u.dll",
+      "mfc71d.dll",  "mfc71ud.dll",  "mfc80.dll",   "mfc80u.dll",   "mfc80d.dll",  "mfc80ud.dll",
+      "mfc90.dll",   "mfc90u.dll",   "mfc90d.dll",  "mfc90ud.dll",  "mfc100.dll",  "mfc100u.dll",
+      "mfc100d.dll", "mfc100ud.dll", "mfc110.dll",  "mfc110u.dll",  "mfc110d.dll", "mfc110ud.dll",
+      "mfc120.dll",  "mfc120u.dll",  "mfc120d.dll", "mfc120ud.dll", "mfc140.dll",  "mfc140u.dll",
+      "mfc140d.dll", "mfc140ud.dll"};
+  const bool older = AnyLoaded(kOlder, sizeof kOlder / sizeof kOlder[0]);
+  const bool newer = AnyLoaded(kNewer, sizeof kNewer / sizeof kNewer[0]);
+#if defined(_WIN64)
+  return {FrameworkGeneration::kNewer, older || newer};
+#else
+  if (older && newer) return {FrameworkGeneration::kUnknown, true};
+  if (older) return {FrameworkGeneration::kOlder, true};
+  return {FrameworkGeneration::kNewer, newer};
+#endif
+}
+
+}  // namespace
+
+const FrameworkProcess& Framework() {
+  static const FrameworkProcess process = DetectProcess();
+  return process;
+}
+
+}  // namespace win32
+
+namespace {
+
+using Generation = win32::FrameworkGeneration;
 using win32::kOlderPoolSizes;
 using win32::kStringManagerSlots;
 using win32::NewerHeader;
 using win32::OlderHeader;
+using win32::Readable;
 using win32::StringManager;
 using win32::StringManagerTable;
 
 // Counts a real host never reaches; a larger one is not a count.
 constexpr long kMaxRefs = 1L << 30;
 constexpr int kMaxLength = 1 << 30;
-
-enum class Generation { kUnknown, kOlder, kNewer };
 
 // --- this module's own string manager --------------------------------------
 
@@ -87,20 +140,6 @@ StringManager* KM4R_THISCALL OwnClone(StringManager* self) {
 
 // --- what the host's memory is ------------------------------------------------
 
-// `n` bytes at `p` can be read without a fault.
-bool Readable(const void* p, std::size_t n) {
-  auto at = reinterpret_cast<uintptr_t>(p);
-  const uintptr_t end = at + n;
-  if (p == nullptr || end < at) return false;
-  while (at < end) {
-    MEMORY_BASIC_INFORMATION mbi;
-    if (VirtualQuery(reinterpret_cast<const void*>(at), &mbi, sizeof mbi) == 0) return false;
-    if (mbi.State != MEM_COMMIT || (mbi.Protect & (PAGE_NOACCESS | PAGE_GUARD)) != 0) return false;
-    at = reinterpret_cast<uintptr_t>(mbi.BaseAddress) + mbi.RegionSize;
-  }
-  return true;
-}
-
 bool InImage(const void* p) {
   HMODULE m = nullptr;
   return GetModuleHandleExW(
@@ -116,75 +155,37 @@ bool Executable(const void* p) {
                          PAGE_EXECUTE_WRITECOPY)) != 0;
 }
 
-#if !defined(_WIN64)
-bool AnyLoaded(const char* const* names, std::size_t count) {
-  for (std::size_t i = 0; i < count; ++i)
-    if (GetModuleHandleA(names[i]) != nullptr) return true;
-  return false;
-}
-#endif
-
-// The generation the process's framework module names. x86_64 only ever had
-// the newer one. On i686: the older when only mfc42*.dll is loaded, the newer
-// when only one of mfc70*…mfc140*.dll is; both loaded, the module cannot
-// tell; none loaded (the framework linked in statically, or a host of our
-// own), the newer generation is taken only for objects whose string manager
-// proves it (NewerObject), the older never.
-struct ProcessView {
-  Generation generation;
-  bool byObjectOnly;
-};
-
-ProcessView DetectProcess() {
-#if defined(_WIN64)
-  return {Generation::kNewer, false};
-#else
-  static const char* const kOlder[] = {"mfc42.dll", "mfc42u.dll", "mfc42d.dll", "mfc42ud.dll"};
-  static const char* const kNewer[] = {
-      "mfc70.dll",   "mfc70u.dll",   "mfc70d.dll",  "mfc70ud.dll",  "mfc71.dll",   "mfc71u.dll",
-      "mfc71d.dll",  "mfc71ud.dll",  "mfc80.dll",   "mfc80u.dll",   "mfc80d.dll",  "mfc80ud.dll",
-      "mfc90.dll",   "mfc90u.dll",   "mfc90d.dll",  "mfc90ud.dll",  "mfc100.dll",  "mfc100u.dll",
-      "mfc100d.dll", "mfc100ud.dll", "mfc110.dll",  "mfc110u.dll",  "mfc110d.dll", "mfc110ud.dll",
-      "mfc120.dll",  "mfc120u.dll",  "mfc120d.dll", "mfc120ud.dll", "mfc140.dll",  "mfc140u.dll",
-      "mfc140d.dll", "mfc140ud.dll"};
-  const bool older = AnyLoaded(kOlder, sizeof kOlder / sizeof kOlder[0]);
-  const bool newer = AnyLoaded(kNewer, sizeof kNewer / sizeof kNewer[0]);
-  if (older && newer) return {Generation::kUnknown, false};
-  if (older) return {Generation::kOlder, false};
-  if (newer) return {Generation::kNewer, false};
-  return {Generation::kNewer, true};
-#endif
-}
-
-const ProcessView& Process() {
-  static const ProcessView view = DetectProcess();
-  return view;
-}
-
-// The characters agree with a header that says `length`: exactly that many
-// before the first NUL.
+// The header agrees with itself and with its text: the framework keeps the
+// length within the capacity and a NUL right after the length. The text may
+// hold NULs of its own.
 bool TextMatches(const char* text, int length, int capacity) {
   if (length < 0 || length > kMaxLength || capacity < length) return false;
   if (!Readable(text, static_cast<std::size_t>(length) + 1)) return false;
-  return text[length] == '\0' &&
-         std::memchr(text, '\0', static_cast<std::size_t>(length)) == nullptr;
+  return text[length] == '\0';
 }
 
-bool PlausibleRefs(long refs) {
+// The newer framework's lock nests (each LockBuffer takes the count one
+// further below zero); the older's sets -1.
+bool PlausibleNewerRefs(long refs) {
+  return refs != 0 && refs > -kMaxRefs && refs < kMaxRefs;
+}
+bool PlausibleOlderRefs(long refs) {
   return refs == -1 || (refs >= 1 && refs < kMaxRefs);
 }
 
-// A newer-generation object: header and text agree, and the manager is an
-// object in a loaded module whose table holds five entry points of loaded
-// code.
+// A newer-generation object: header and text agree, and the manager is a
+// readable object (static or made at run time) whose table lies in a loaded
+// module and holds five entry points of loaded code.
 bool NewerObject(const char* text, NewerHeader*& where, NewerHeader& h) {
   if (text == nullptr || reinterpret_cast<uintptr_t>(text) % alignof(NewerHeader) != 0)
     return false;
   const char* at = text - sizeof(NewerHeader);
   if (!Readable(at, sizeof(NewerHeader))) return false;
   std::memcpy(&h, at, sizeof h);
-  if (!PlausibleRefs(h.refs) || !TextMatches(text, h.length, h.capacity)) return false;
-  if (!InImage(h.manager) || !Readable(h.manager, sizeof(StringManager))) return false;
+  if (!PlausibleNewerRefs(h.refs) || !TextMatches(text, h.length, h.capacity)) return false;
+  if (reinterpret_cast<uintptr_t>(h.manager) % alignof(StringManager) != 0 ||
+      !Readable(h.manager, sizeof(StringManager)))
+    return false;
   const StringManagerTable* table = nullptr;
   std::memcpy(&table, h.manager, sizeof table);
   if (!InImage(table) || !Readable(table, sizeof(StringManagerTable))) return false;
@@ -202,7 +203,7 @@ bool OlderObject(const char* text, OlderHeader*& where, OlderHeader& h) {
   const char* at = text - sizeof(OlderHeader);
   if (!Readable(at, sizeof(OlderHeader))) return false;
   std::memcpy(&h, at, sizeof h);
-  if (!PlausibleRefs(h.refs) || !TextMatches(text, h.length, h.capacity)) return false;
+  if (!PlausibleOlderRefs(h.refs) || !TextMatches(text, h.length, h.capacity)) return false;
   where = reinterpret_cast<OlderHeader*>(const_cast<char*>(at));
   return true;
 }
@@ -218,7 +219,7 @@ struct Object {
 
 Object Classify(const char* text) {
   Object o;
-  switch (Process().generation) {
+  switch (win32::Framework().generation) {
     case Generation::kNewer:
       if (NewerObject(text, o.newer, o.newerFields)) o.generation = Generation::kNewer;
       break;

@@ -4,12 +4,15 @@
 //
 // CWnd's first member follows CObject's virtual table and CCmdTarget's
 // members. CCmdTarget's last member, m_pModuleState, is there in every host
-// that uses the framework's DLL and in every newer static build, but not in
-// an older static one, so m_hWnd sits at one of two places; the plug-in takes
-// the first of them that holds a live window of the thread that calls the
-// entry points (its timers live on that thread's message queue). An object
-// that yields none gets a message-only window of the plug-in's own, so the
-// cycle timer and the device notifications run all the same.
+// that uses the framework's DLL and in a newer static build, but not in an
+// older static one, whose m_hWnd sits one slot earlier, followed by
+// m_hWndOwner. With a framework DLL loaded the plug-in reads the first place
+// only; linked statically, whichever of the two holds a live window of the
+// thread that calls the entry points (its timers live on that thread's
+// message queue), the thread's main window when both do. Only readable
+// memory is read. An object that yields none gets a message-only window of
+// the plug-in's own, so the cycle timer and the device notifications run all
+// the same.
 #pragma once
 
 #include <windows.h>
@@ -41,7 +44,7 @@ static_assert(offsetof(HostWindow, hwnd) == kWindowHandleOffsets[0]);
 namespace win32 {
 
 // The HWND the host's window object yields: a live window of the calling
-// thread at one of kWindowHandleOffsets, or nullptr.
+// thread at the place of m_hWnd the process's framework allows, or nullptr.
 HWND HostHwnd(const HostWindow* window);
 
 // Window class of the plug-in's child windows (registered once per module).

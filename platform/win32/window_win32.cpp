@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstring>
 
+#include "platform/win32/framework_process.h"
 #include "platform/win32/host_window.h"
 #include "platform/win32/module_handle.h"
 #include "platform/window.h"
@@ -145,16 +146,44 @@ HostWindow* ChildWindow::Parent() const {
 
 namespace win32 {
 
+namespace {
+
+// A live window of the calling thread in the object's slot at `offset`, read
+// only where the object's memory is readable.
+HWND WindowAt(const HostWindow* window, std::size_t offset) {
+  const unsigned char* at = reinterpret_cast<const unsigned char*>(window) + offset;
+  HWND hwnd = nullptr;
+  if (!Readable(at, sizeof hwnd)) return nullptr;
+  std::memcpy(&hwnd, at, sizeof hwnd);
+  if (hwnd == nullptr || !IsWindow(hwnd) ||
+      GetWindowThreadProcessId(hwnd, nullptr) != GetCurrentThreadId())
+    return nullptr;
+  return hwnd;
+}
+
+// A top-level window no other window owns: what a thread has as its main
+// window.
+bool IsMainWindow(HWND hwnd) {
+  return GetAncestor(hwnd, GA_ROOTOWNER) == hwnd;
+}
+
+}  // namespace
+
 HWND HostHwnd(const HostWindow* window) {
   if (window == nullptr) return nullptr;
-  for (const std::size_t offset : kWindowHandleOffsets) {
-    HWND hwnd = nullptr;
-    std::memcpy(&hwnd, reinterpret_cast<const unsigned char*>(window) + offset, sizeof hwnd);
-    if (hwnd != nullptr && IsWindow(hwnd) &&
-        GetWindowThreadProcessId(hwnd, nullptr) == GetCurrentThreadId())
-      return hwnd;
-  }
-  return nullptr;
+  // A host on a framework DLL has m_pModuleState, so m_hWnd is at the first
+  // place, and the second holds that pointer.
+  if (Framework().dll) return WindowAt(window, kWindowHandleOffsets[0]);
+  // Linked statically: m_hWnd is at the first place (newer) or at the second,
+  // with m_hWndOwner at the first (older).
+  const HWND first = WindowAt(window, kWindowHandleOffsets[0]);
+  const HWND second = WindowAt(window, kWindowHandleOffsets[1]);
+  if (first == nullptr || second == nullptr) return first != nullptr ? first : second;
+  // Both hold windows: the thread's main window, if one of them is.
+  const bool firstMain = IsMainWindow(first);
+  if (firstMain != IsMainWindow(second)) return firstMain ? first : second;
+  // Still two: only the older layout has a window in both places.
+  return second;
 }
 
 const char* ChildWindowClassName() {

@@ -1,6 +1,6 @@
-// A host whose text objects are the window framework's own strings, laid out
-// and managed as the framework does it, from Microsoft's documentation of the
-// classes and nothing of the module's code:
+// A host whose text and window objects are the window framework's own, laid
+// out and managed as the framework does it, from Microsoft's documentation of
+// the classes and nothing of the module's code:
 //
 //   newer  CStringData {manager, length, capacity, count} before the text;
 //          every block from a string manager (IAtlStringMgr) that counts and
@@ -16,15 +16,21 @@
 // after a module named like the framework's DLL of that generation, as a
 // host built on the framework has it.
 //
-//   km4r_string_host MODULE FRAMEWORK_DLL[,FRAMEWORK_DLL] newer|older|undecided [CASE]
-//       runs every case of the table (or only the one named CASE) through
-//       SetProName and, with the virtual pendant turning the wheel while
-//       jogging is switched off in the host, through the status text
-//       " Jog OFF. "; exit status 0 when every check held. "undecided" runs
-//       the newer generation's cases with the DLLs of both generations
-//       loaded, where the module cannot tell and must only read.
+// The window objects (CWnd, m_hWnd after CCmdTarget's members) end right
+// before a no-access page, and are handed to InitControl.
+//
+//   km4r_string_host MODULE FRAMEWORK_DLL[,FRAMEWORK_DLL]|- newer|older|undecided|static [CASE]
+//       runs every case of the tables (or only the one named CASE): window
+//       objects through InitControl, strings through SetProName and, with
+//       the virtual pendant turning the wheel while jogging is switched off
+//       in the host, through the status text " Jog OFF. "; exit status 0
+//       when every check held. "undecided" runs the newer generation's
+//       string cases with the DLLs of both generations loaded, where the
+//       module cannot tell and must only read; "static" loads no framework
+//       DLL (a host linked statically) and runs the newer generation's.
 #include <windows.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -136,6 +142,8 @@ class Framework {
   virtual ~Framework() = default;
   // A string of count 1 holding `text`; capacity 0 lets the framework choose.
   virtual char* Make(const char* text, int capacity) = 0;
+  // The same from a string manager the host made at run time (newer only).
+  virtual char* MakeAtRunTime(const char* text, int capacity) { return Make(text, capacity); }
   virtual char* Copy(char* text) = 0;  // the copy constructor
   virtual char* Empty() = 0;           // the empty string, as a new object gets it
   virtual void Lock(char* text) = 0;   // LockBuffer
@@ -196,13 +204,12 @@ class NewerFramework final : public Framework {
   }
   static char* Text(StringData* d) { return reinterpret_cast<char*>(d + 1); }
 
+  ~NewerFramework() override { delete runtime_; }
   char* Make(const char* text, int capacity) override {
-    const int n = static_cast<int>(std::strlen(text));
-    if (n == 0) return Empty();
-    StringData* d = manager_.table->allocate(&manager_, capacity > n ? capacity : n, 1);
-    std::memcpy(Text(d), text, n + 1);
-    d->length = n;
-    return Text(d);
+    return MakeWith(&manager_, text, capacity);
+  }
+  char* MakeAtRunTime(const char* text, int capacity) override {
+    return MakeWith(runtime_, text, capacity);
   }
   char* Copy(char* text) override {
     StringData* d = Data(text);
@@ -245,9 +252,17 @@ class NewerFramework final : public Framework {
   long NilRefs() override { return nil_->refs; }
 
  private:
+  static char* MakeWith(Manager* m, const char* text, int capacity) {
+    const int n = static_cast<int>(std::strlen(text));
+    StringData* d = m->table->allocate(m, capacity > n ? capacity : n, 1);
+    std::memcpy(Text(d), text, n + 1);
+    d->length = n;
+    return Text(d);
+  }
+  static bool Ours(const Manager* m) { return m == &manager_ || m == g_newer->runtime_; }
   static StringData* THISCALL Allocate(Manager* self, int capacity, int charSize) {
     ++g_newer->counts.allocate;
-    if (self != &g_newer->manager_ || charSize != 1 || capacity < 0) ++g_newer->errors;
+    if (!Ours(self) || charSize != 1 || capacity < 0) ++g_newer->errors;
     const Region r = NewRegion(sizeof(StringData) + capacity + 1);
     auto* d = reinterpret_cast<StringData*>(r.block);
     *d = StringData{self, 0, capacity, 1};
@@ -258,7 +273,7 @@ class NewerFramework final : public Framework {
   static void THISCALL Free(Manager* self, StringData* d) {
     ++g_newer->counts.free;
     auto it = g_newer->blocks_.find(d);
-    if (self != &g_newer->manager_ || it == g_newer->blocks_.end()) {
+    if (!Ours(self) || it == g_newer->blocks_.end()) {
       ++g_newer->errors;
       std::printf("  Free of a block the manager does not hold\n");
       return;
@@ -270,8 +285,7 @@ class NewerFramework final : public Framework {
   static StringData* THISCALL Reallocate(Manager* self, StringData* d, int capacity, int charSize) {
     ++g_newer->counts.reallocate;
     auto it = g_newer->blocks_.find(d);
-    if (self != &g_newer->manager_ || it == g_newer->blocks_.end() || charSize != 1 ||
-        capacity < d->length) {
+    if (!Ours(self) || it == g_newer->blocks_.end() || charSize != 1 || capacity < d->length) {
       ++g_newer->errors;
       return nullptr;
     }
@@ -295,8 +309,10 @@ class NewerFramework final : public Framework {
     return self;
   }
   static const ManagerTable kTable;
-  // A static object in the host's image, as the framework's own manager is.
+  // A static object in the host's image, as the framework's own manager is,
+  // and one allocated at run time.
   static Manager manager_;
+  Manager* runtime_ = new Manager{&kTable};
 
   Region nilRegion_;
   StringData* nil_ = nullptr;
@@ -478,7 +494,17 @@ void Pump(DWORD ms) {
 // --- the cases ---------------------------------------------------------------
 
 enum class Where { kSetProName, kStatus };
-enum class Start { kUnshared, kShared, kEmpty, kLocked, kTooSmall, kSpoiled };
+enum class Start {
+  kUnshared,
+  kShared,
+  kEmpty,
+  kLocked,
+  kLockedTwice,  // LockBuffer twice: the newer framework's count -2
+  kTooSmall,
+  kSpoiled,
+  kEmbeddedNul,     // a NUL inside the text, the length after it
+  kRuntimeManager,  // newer: from a manager made at run time (status: too small)
+};
 
 constexpr long kFreed = -100;  // the object's block went back to its framework
 
@@ -517,12 +543,17 @@ const Case kCases[] = {
   {"newer SetProName empty", Where::kSetProName, Start::kEmpty, true, None(), 2, false, false, 0},
   {"newer SetProName copy of a locked string", Where::kSetProName, Start::kLocked, true, C(0, 1, 0, 0, 0), kFreed, false, false, 0},
   {"newer SetProName spoiled header", Where::kSetProName, Start::kSpoiled, true, None(), 1, false, false, 0},
+  {"newer SetProName embedded NUL", Where::kSetProName, Start::kEmbeddedNul, true, C(0, 1, 0, 0, 0), kFreed, false, false, 0},
+  {"newer SetProName manager made at run time", Where::kSetProName, Start::kRuntimeManager, true, C(0, 1, 0, 0, 0), kFreed, false, false, 0},
   {"newer status unshared with room", Where::kStatus, Start::kUnshared, true, None(), 1, true, true, 32},
   {"newer status too small", Where::kStatus, Start::kTooSmall, true, C(0, 0, 1, 0, 0), 1, true, false, 10},
   {"newer status shared with the host", Where::kStatus, Start::kShared, true, C(1, 0, 0, 0, 1), 1, true, false, 10},
   {"newer status empty", Where::kStatus, Start::kEmpty, true, C(1, 0, 0, 0, 1), 1, true, false, 10},
   {"newer status locked", Where::kStatus, Start::kLocked, true, None(), -1, true, true, 32},
   {"newer status spoiled header", Where::kStatus, Start::kSpoiled, true, None(), 1, false, true, 32},
+  {"newer status locked twice", Where::kStatus, Start::kLockedTwice, true, None(), -2, true, true, 32},
+  {"newer status embedded NUL", Where::kStatus, Start::kEmbeddedNul, true, None(), 1, true, true, 32},
+  {"newer status manager made at run time", Where::kStatus, Start::kRuntimeManager, true, C(0, 0, 1, 0, 0), 1, true, false, 10},
   // older generation: counts only while another owner remains, never a free
   {"older SetProName unshared temporary", Where::kSetProName, Start::kUnshared, false, None(), 1, false, false, 0},
   {"older SetProName shared with the host", Where::kSetProName, Start::kShared, false, None(), 1, false, false, 0},
@@ -535,6 +566,7 @@ const Case kCases[] = {
   {"older status empty", Where::kStatus, Start::kEmpty, false, None(), 1, true, false, 10},
   {"older status locked", Where::kStatus, Start::kLocked, false, None(), -1, true, true, 64},
   {"older status spoiled header", Where::kStatus, Start::kSpoiled, false, None(), 1, false, true, 64},
+  {"older status embedded NUL", Where::kStatus, Start::kEmbeddedNul, false, None(), 1, true, true, 64},
 };
 // clang-format on
 
@@ -592,8 +624,10 @@ void RunCase(const Case& c, Framework& f, const std::string& path, Session* sess
       object = f.Empty();
       break;
     case Start::kLocked:
+    case Start::kLockedTwice:
       kept = f.Make(initial, status && c.newer ? 32 : 0);
       f.Lock(kept);
+      if (c.start == Start::kLockedTwice) f.Lock(kept);
       if (status) {
         object = kept;
         kept = nullptr;
@@ -608,8 +642,19 @@ void RunCase(const Case& c, Framework& f, const std::string& path, Session* sess
       object = f.Make(initial, status ? (c.newer ? 32 : 0) : 0);
       f.SetLength(object, f.Length(object) + 1);  // the header disagrees with its text
       break;
+    case Start::kEmbeddedNul: {
+      // The text before the NUL is what a reader of the characters sees.
+      const std::string longer = std::string(initial) + "#tail";
+      object = f.Make(longer.c_str(), status ? (c.newer ? 32 : 0) : 0);
+      object[std::strlen(initial)] = '\0';
+      break;
+    }
+    case Start::kRuntimeManager:
+      object = status ? f.MakeAtRunTime("Hi", 2) : f.MakeAtRunTime(initial, 0);
+      break;
   }
   const std::string objectText = object;
+  const int lengthBefore = f.Length(object);
   char* result = object;
   unsigned char header[sizeof(StringData)] = {};
   if (g_undecided) std::memcpy(header, object - sizeof header, sizeof header);
@@ -664,8 +709,8 @@ void RunCase(const Case& c, Framework& f, const std::string& path, Session* sess
   }
   if (!g_undecided && c.refsAfter != kFreed && (!status || !c.statusWritten)) {
     // Not the module's to change: the header reads as the host left it.
-    const int length = static_cast<int>(objectText.size()) + (c.start == Start::kSpoiled ? 1 : 0);
-    CHECK(f.Length(object) == length, "length field %d, want %d", f.Length(object), length);
+    CHECK(f.Length(object) == lengthBefore, "length field %d, want %d", f.Length(object),
+          lengthBefore);
   }
   if (!g_undecided && !status && c.refsAfter != kFreed) {
     // The framework's empty string: back to its count before the host's copy.
@@ -676,7 +721,7 @@ void RunCase(const Case& c, Framework& f, const std::string& path, Session* sess
 
   // The host releases everything through its own framework.
   if (status) {
-    if (f.Refs(result) < 0) f.Unlock(result);
+    while (f.Refs(result) < 0) f.Unlock(result);
     const Counts r0 = f.counts;
     f.Release(result);
     if (!c.newer && !c.sameBlock)
@@ -684,8 +729,7 @@ void RunCase(const Case& c, Framework& f, const std::string& path, Session* sess
     if (!c.newer && c.start == Start::kTooSmall) f.Release(object);
     SetSlot(*session, f.Empty());
   } else if (g_undecided ||
-             (c.refsAfter != kFreed && (c.start == Start::kUnshared || c.start == Start::kLocked ||
-                                        c.start == Start::kSpoiled))) {
+             (c.refsAfter != kFreed && c.start != Start::kShared && c.start != Start::kEmpty)) {
     f.Release(object);  // the argument the module left to the host
   }
   if (kept != nullptr) {
@@ -700,21 +744,127 @@ void RunCase(const Case& c, Framework& f, const std::string& path, Session* sess
   CHECK(f.errors == 0, "%d call(s) the framework refuses", f.errors);
 }
 
+// --- the window object -------------------------------------------------------
+
+// CWnd's m_hWnd follows CCmdTarget's m_pModuleState; an older static build
+// has no m_pModuleState, so there m_hWnd is one slot earlier and m_hWndOwner
+// follows it.
+constexpr std::size_t kHandleAt = sizeof(void*) == 8 ? 0x40 : 0x20;
+constexpr std::size_t kStaticHandleAt = kHandleAt - sizeof(void*);
+constexpr std::size_t kWholeObject = kHandleAt + 2 * sizeof(void*);
+
+enum class Role { kNothing, kMain, kChild, kOwned, kLoose, kPointer };
+const char* const kRoleNames[] = {
+    "nothing (a window of its own)", "main", "child", "owned", "loose", "pointer"};
+
+// The host thread's windows: its main window, a child of it, a popup it owns,
+// and another top-level window.
+struct HostWindows {
+  HWND main, child, owned, loose;
+  HWND Of(Role r) const {
+    const HWND all[] = {nullptr, main, child, owned, loose, nullptr};
+    return all[static_cast<int>(r)];
+  }
+};
+
+struct WindowCase {
+  const char* name;
+  bool dll;                   // run with a framework DLL loaded; else with none (static)
+  std::size_t size;           // the object's bytes, the last right before a no-access page
+  Role early, handle, after;  // at kStaticHandleAt, kHandleAt and one slot after it
+  Role parent;                // where the module's window is
+};
+
+// clang-format off
+const WindowCase kWindowCases[] = {
+  {"DLL: the object ends before m_hWnd", true, kHandleAt, Role::kPointer, Role::kNothing, Role::kNothing, Role::kNothing},
+  {"DLL: the object ends before m_pModuleState", true, kStaticHandleAt, Role::kNothing, Role::kNothing, Role::kNothing, Role::kNothing},
+  {"DLL: m_hWndOwner another window", true, kWholeObject, Role::kPointer, Role::kMain, Role::kLoose, Role::kMain},
+  {"DLL: m_hWnd a child, the place before it the main window", true, kWholeObject, Role::kMain, Role::kChild, Role::kNothing, Role::kChild},
+  {"static older: m_hWndOwner a child of the main window", false, kWholeObject, Role::kMain, Role::kChild, Role::kNothing, Role::kMain},
+  {"static older: m_hWndOwner a popup of the main window", false, kWholeObject, Role::kMain, Role::kOwned, Role::kNothing, Role::kMain},
+  {"static older: m_hWndOwner another top-level window", false, kWholeObject, Role::kMain, Role::kLoose, Role::kNothing, Role::kMain},
+  {"static older: m_hWnd a child, m_hWndOwner the main window", false, kWholeObject, Role::kChild, Role::kMain, Role::kNothing, Role::kMain},
+  {"static newer: m_pModuleState, then m_hWnd", false, kWholeObject, Role::kPointer, Role::kMain, Role::kLoose, Role::kMain},
+  {"static older: the object ends after m_hWnd", false, kHandleAt, Role::kMain, Role::kNothing, Role::kNothing, Role::kMain},
+  {"static: the object ends before both places", false, kStaticHandleAt, Role::kNothing, Role::kNothing, Role::kNothing, Role::kNothing},
+};
+// clang-format on
+
+// The module's windows right under `parent` (HWND_MESSAGE: message-only ones).
+std::vector<HWND> ModuleWindows(HWND parent) {
+  std::vector<HWND> found;
+  for (HWND h = FindWindowExA(parent, nullptr, nullptr, nullptr); h != nullptr;
+       h = FindWindowExA(parent, h, nullptr, nullptr))
+    if (reinterpret_cast<HMODULE>(GetWindowLongPtrA(h, GWLP_HINSTANCE)) == g_module)
+      found.push_back(h);
+  return found;
+}
+
+// How many windows the module has under the host's windows or as message-only
+// ones, and where the last of them is.
+std::size_t Placed(const HostWindows& w, Role& where) {
+  std::size_t total = 0;
+  for (Role role : {Role::kMain, Role::kChild, Role::kOwned, Role::kLoose, Role::kNothing}) {
+    const std::size_t n = ModuleWindows(role == Role::kNothing ? HWND_MESSAGE : w.Of(role)).size();
+    total += n;
+    if (n != 0) where = role;
+  }
+  return total;
+}
+
+using InitControlFn = bool (*)(void*, void*, void*, void*);
+
+// InitControl with the object as HostBlockD, then StopPlug: exactly one
+// window of the module, under the case's parent, and the object unchanged.
+void RunWindowCase(const WindowCase& c, const HostWindows& w, std::vector<unsigned char>* blocks) {
+  g_case = c.name;
+  Region r = NewRegion(c.size);
+  r.block = r.open + r.openSize - c.size;
+  r.blockSize = c.size;
+  std::memset(r.block, 0, c.size);
+  const struct {
+    std::size_t at;
+    Role role;
+  } slots[] = {
+      {kStaticHandleAt, c.early}, {kHandleAt, c.handle}, {kHandleAt + sizeof(void*), c.after}};
+  for (const auto& slot : slots) {
+    // m_pModuleState points into the host's image.
+    const void* value = slot.role == Role::kPointer ? static_cast<const void*>(&g_case)
+                                                    : static_cast<const void*>(w.Of(slot.role));
+    if (slot.at + sizeof value <= c.size) std::memcpy(r.block + slot.at, &value, sizeof value);
+  }
+  const std::vector<unsigned char> object(r.block, r.block + c.size);
+  Export<InitControlFn>("InitControl")(blocks[0].data(), blocks[1].data(), blocks[2].data(),
+                                       r.block);
+  Role where = Role::kPointer;
+  const std::size_t total = Placed(w, where);
+  CHECK(total == 1 && where == c.parent, "%d module window(s), under %s, want under %s",
+        static_cast<int>(total), kRoleNames[static_cast<int>(where)],
+        kRoleNames[static_cast<int>(c.parent)]);
+  Export<void (*)()>("StopPlug")();
+  CHECK(Placed(w, where) == 0, "the module's window outlived StopPlug");
+  CHECK(std::memcmp(object.data(), r.block, c.size) == 0 && PatternIntact(r),
+        "the window object was written");
+  FreeRegion(r);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc < 4) {
     std::printf(
-        "usage: km4r_string_host MODULE FRAMEWORK_DLL[,FRAMEWORK_DLL] newer|older|undecided "
-        "[CASE]\n");
+        "usage: km4r_string_host MODULE FRAMEWORK_DLL[,FRAMEWORK_DLL]|- "
+        "newer|older|undecided|static [CASE]\n");
     return 2;
   }
   g_undecided = std::strcmp(argv[3], "undecided") == 0;
-  const bool newer = g_undecided || std::strcmp(argv[3], "newer") == 0;
+  const bool dll = std::strcmp(argv[3], "static") != 0;
+  const bool newer = std::strcmp(argv[3], "older") != 0;
   const char* only = argc > 4 ? argv[4] : nullptr;
   // The framework's DLL is in the process before the module, as in a host
   // built on it.
-  for (std::string dlls = argv[2]; !dlls.empty();) {
+  for (std::string dlls = dll ? argv[2] : ""; !dlls.empty();) {
     const std::size_t comma = dlls.find(',');
     const std::string dll = dlls.substr(0, comma);
     dlls = comma == std::string::npos ? "" : dlls.substr(comma + 1);
@@ -747,6 +897,27 @@ int main(int argc, char** argv) {
   Export<void (*)(km4r::host::CodeFn)>("SetCode")(&Code);
 
   int ran = 0;
+  // The host thread's windows, the main one the session's.
+  const HINSTANCE self = GetModuleHandleA(nullptr);
+  HostWindows windows{};
+  windows.main = CreateWindowExA(0, "STATIC", "host", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100, nullptr,
+                                 nullptr, self, nullptr);
+  windows.child =
+      CreateWindowExA(0, "STATIC", "", WS_CHILD, 0, 0, 1, 1, windows.main, nullptr, self, nullptr);
+  windows.owned =
+      CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 1, 1, windows.main, nullptr, self, nullptr);
+  windows.loose = CreateWindowExA(0, "STATIC", "", WS_OVERLAPPEDWINDOW, 0, 0, 1, 1, nullptr,
+                                  nullptr, self, nullptr);
+  std::vector<unsigned char> blocks[] = {std::vector<unsigned char>(km4r::host::kBlockASize),
+                                         std::vector<unsigned char>(km4r::host::kBlockBSize),
+                                         std::vector<unsigned char>(km4r::host::kBlockCSize)};
+  std::printf("window object\n");
+  for (const WindowCase& c : kWindowCases)
+    if (c.dll == dll && (only == nullptr || c.name == std::string(only))) {
+      RunWindowCase(c, windows, blocks);
+      ++ran;
+    }
+
   auto wanted = [&](const Case& c, Where where) {
     return c.newer == newer && c.where == where && (only == nullptr || c.name == std::string(only));
   };
@@ -766,9 +937,7 @@ int main(int argc, char** argv) {
   // A whole session; the status text is the host's and the module writes it
   // while the wheel turns with jogging switched off.
   g_back = false;
-  std::vector<unsigned char> a(km4r::host::kBlockASize), b(km4r::host::kBlockBSize),
-      cBlock(km4r::host::kBlockCSize);
-  session.statusSlot = cBlock.data() + km4r::host::offset::kStatusText;
+  session.statusSlot = blocks[2].data() + km4r::host::offset::kStatusText;
   SetSlot(session, f->Empty());
   // The framework's CWnd: CObject's virtual table, CCmdTarget's members, m_hWnd.
   struct {
@@ -779,9 +948,10 @@ int main(int argc, char** argv) {
     BOOL resultExpected = TRUE;
     uintptr_t connectionPoints = 0;
     void* moduleState = nullptr;
-    HWND hwnd = CreateWindowExA(0, "STATIC", "host", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100, nullptr,
-                                nullptr, GetModuleHandleA(nullptr), nullptr);
+    HWND hwnd = nullptr;
   } window;
+  static_assert(offsetof(decltype(window), hwnd) == kHandleAt);
+  window.hwnd = windows.main;
   g_case = "session";
   char* argument = f->Make(path.c_str(), 0);
   CallSetProName(argument);
@@ -789,11 +959,13 @@ int main(int argc, char** argv) {
     CHECK(f->Refs(argument) == 1, "argument count %ld", f->Refs(argument));
     f->Release(argument);  // the module left it
   }
-  Export<bool (*)(void*, void*, void*, void*)>("InitControl")(a.data(), b.data(), cBlock.data(),
-                                                              &window);
+  Export<InitControlFn>("InitControl")(blocks[0].data(), blocks[1].data(), blocks[2].data(),
+                                       &window);
   Export<void (*)()>("PostInitControl")();
-  session.module = FindWindowExA(window.hwnd, nullptr, nullptr, nullptr);
-  CHECK(session.module != nullptr, "the module made no window under the host's");
+  const std::vector<HWND> made = ModuleWindows(window.hwnd);
+  CHECK(made.size() == 1, "the module made %d window(s) under the host's",
+        static_cast<int>(made.size()));
+  session.module = made.empty() ? nullptr : made[0];
   CHECK(TurnWheel(session), "the module took no report");
   for (int pass = 0; pass < 2; ++pass) {
     g_back = pass == 1;
@@ -809,7 +981,7 @@ int main(int argc, char** argv) {
   Export<void (*)()>("StopPlug")();
   f->Release(Slot(session));
   SetSlot(session, nullptr);
-  DestroyWindow(window.hwnd);
+  for (HWND h : {windows.child, windows.owned, windows.loose, windows.main}) DestroyWindow(h);
   CHECK(f->Live() == 0, "%d block(s) left at the end", static_cast<int>(f->Live()));
   CHECK(f->errors == 0, "%d call(s) the framework refuses", f->errors);
   delete f;
