@@ -8,19 +8,40 @@ namespace km4r {
 std::string ConfigOutcome(platform::DialogResult shown, const ProfileSaveResult& saved) {
   if (!saved) return saved.Describe();
   std::string outcome = shown == platform::DialogResult::Ok ? "saved" : "cancelled";
-  if (saved.outcome == ProfileSaveResult::Restored) outcome += "; " + saved.Describe();
+  const std::string note = saved.CopyNote();
+  if (!note.empty()) outcome += "; " + note;
   return outcome;
 }
 
 std::string ConfigNotice(const ProfileSaveResult& saved, const std::string& profilePath) {
-  if (saved) return {};
-  std::string text = "The pendant settings were not saved.\n\n";
-  text += saved.reason;
-  text += ".\n\nProfile: ";
-  text += profilePath.empty() ? "none (the host named no profile)" : profilePath;
-  text +=
-      "\n\nThe file was left untouched. Repair it, or move it away, then open this "
-      "configuration again.";
+  const std::string note = saved.CopyNote();
+  if (saved && note.empty()) return {};
+  std::string text;
+  if (!saved) {
+    text = "The pendant settings were not saved.\n\n" + saved.reason + ".\n\n";
+    // The path once: most reasons name it already.
+    if (saved.reason.find(profilePath) == std::string::npos)
+      text +=
+          "Profile: " + (profilePath.empty() ? "none (the host named no profile)" : profilePath) +
+          "\n\n";
+    text += "The file was left untouched. ";
+    switch (saved.why) {
+      case ProfileSaveResult::ReadOnlyFile:
+        text += "Clear its read-only attribute (or give yourself write permission to it)";
+        break;
+      case ProfileSaveResult::FolderNotWritable:
+        text += "Make its folder writable, or choose another profile";
+        break;
+      case ProfileSaveResult::Damaged:
+        text += "Repair it, or move it away";
+        break;
+      case ProfileSaveResult::Other:
+        text += "Mend the cause";
+        break;
+    }
+    text += ", then open this configuration again.";
+  }
+  if (!note.empty()) text += (text.empty() ? "" : "\n\n") + note + ".";
   return text;
 }
 
@@ -35,7 +56,10 @@ void ReportConfigOutcome(platform::DialogResult shown, const ProfileSaveResult& 
 }
 
 void NoteProfileLoad(const ProfileStore& store) {
-  Module().profileOutcome = store.LoadProblem();
+  std::string outcome = store.LoadProblem();
+  const std::string note = store.LoadNote();
+  if (!note.empty()) outcome += (outcome.empty() ? "" : "; ") + note;
+  Module().profileOutcome = std::move(outcome);
 }
 
 }  // namespace km4r
