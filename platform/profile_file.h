@@ -114,8 +114,8 @@ struct FileFaults {
   int sharingViolations = 0;    // the swap meets a file held open this many times (Windows)
   unsigned long swapError = 0;  // the swap fails once with this error, as documented (Windows)
   bool swapHeld = false;        // after swapError, the new file stays held (Windows)
-  // Called with each file the store makes, as soon as it exists (before any
-  // byte is written to it).
+  // Called with each file the store makes, as soon as others could open it
+  // by a name (at once where files are made named).
   std::function<void(const std::string& file)> created;
 };
 void SetFileFaults(const FileFaults& faults);

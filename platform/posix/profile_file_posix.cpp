@@ -159,8 +159,7 @@ NewFile CreateNew(const CopyNames& names, mode_t mode) {
   }
   if (f.fd < 0) return f;
   ::flock(f.fd, LOCK_EX);
-  if (Faults.created)
-    Faults.created(f.name.empty() ? "/proc/self/fd/" + std::to_string(f.fd) : f.name);
+  if (Faults.created && !f.name.empty()) Faults.created(f.name);
   return f;
 }
 
@@ -179,6 +178,8 @@ bool Publish(NewFile& f, const CopyNames& names, std::uint64_t digest, std::stri
                                               : ::rename(f.name.c_str(), temp->c_str());
     }
     if (rc == 0) {
+      // Unnamed until now, it could not be opened by anyone else before.
+      if (Faults.created && f.name.empty()) Faults.created(*temp);
       f.name = *temp;
       return true;
     }

@@ -9,12 +9,15 @@
 #include <climits>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <optional>
 #include <string>
 #include <vector>
 
 #ifdef _WIN32
 #include <windows.h>
+// After windows.h.
+#include <sddl.h>
 #else
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -746,10 +749,14 @@ INSTANTIATE_TEST_SUITE_P(Files, ProfileFileTest, ::testing::ValuesIn(kFileCases)
                          });
 
 // Every way a save can be cut short or refused, made at the file layer's
-// seam. Each row loads the profile below (StepSize1 4000), sets StepSize1 to
-// value (0: sets nothing) and saves under the faults; then a second store,
-// without faults, loads and saves it again. The profile must never end up
-// unparseable, emptied or silently reverted, and no copy may stay behind.
+// seam. Each row loads the profile below (StepSize1 4000, private to its
+// owner), sets StepSize1 to value (0: sets nothing) and saves under the
+// faults; then the user or the host meddles, and a second store, without
+// faults, loads and saves it again. The profile must never end up
+// unparseable, emptied or silently reverted; a copy of ours stays behind
+// only when it does not fit the profile, kept aside and said; every file the
+// store makes is no more open than the profile as soon as it has a name,
+// and a second session's clean-up racing the save takes none of them.
 using platform::FileFaults;
 using Outcome = ProfileSaveResult::Outcome;
 
@@ -767,12 +774,42 @@ struct InterruptCase {
   Outcome next;                               // of the second store's save
   int32_t nextRead;                           // StepSize1 as the second store reads it
   bool windowsOnly;
+  // Between the stores. Deleted, Emptied, Newer...: the profile so. Adopt:
+  // the profile is only under a temporary name of ours. Foreign: files of
+  // others' beside the profile, which must stay.
+  enum Meddle { None, Deleted, Emptied, Newer, NewerDoctype, NewerBroken, Adopt, Foreign };
+  Meddle meddle = None;
 };
+
+const std::string kNewer =
+    "<profile><Quorvix_KM4R_Pendant><StepSize1>7</StepSize1></Quorvix_KM4R_Pendant></profile>";
+
+// What the meddling leaves at the profile's path.
+std::string Meddled(InterruptCase::Meddle m) {
+  switch (m) {
+    case InterruptCase::NewerDoctype:
+      return "<!-- <!DOCTYPE profile> -->" + kNewer;
+    case InterruptCase::NewerBroken:
+      return kNewer.substr(0, kNewer.size() - 10);
+    default:
+      return m == InterruptCase::Newer ? kNewer : "";
+  }
+}
 
 FileFaults Faults(void (*set)(FileFaults&)) {
   FileFaults f;
   set(f);
   return f;
+}
+
+// The recovery copy of a killed in-place save, then the profile changed by
+// someone else: never put back over that.
+InterruptCase StaleCopy(const char* what, InterruptCase::Meddle meddle, Outcome next,
+                        int32_t read) {
+  FileFaults f;
+  f.noTempBeside = true;
+  f.kill = FileFaults::MidInPlace;
+  return {what, f, 3, Outcome::NotSaved, InterruptCase::Damaged, next, read, false, meddle};
 }
 
 const InterruptCase kInterruptCases[] = {
@@ -821,6 +858,35 @@ const InterruptCase kInterruptCases[] = {
      Outcome::Saved, InterruptCase::After, Outcome::Unchanged, 3, true},
     {"new file held open throughout", Faults([](FileFaults& f) { f.sharingViolations = 1000; }), 3,
      Outcome::NotSaved, InterruptCase::Before, Outcome::Unchanged, 4000, true},
+    {"swap leaves the profile gone (1176), new file held", Faults([](FileFaults& f) {
+       f.swapError = 1176;
+       f.swapHeld = true;
+     }),
+     3, Outcome::Saved, InterruptCase::After, Outcome::Unchanged, 3, true},
+    {"profile only under our temporary name",
+     {},
+     3,
+     Outcome::Saved,
+     InterruptCase::After,
+     Outcome::Restored,
+     3,
+     false,
+     InterruptCase::Adopt},
+    {"others' files beside the profile",
+     {},
+     3,
+     Outcome::Saved,
+     InterruptCase::After,
+     Outcome::Unchanged,
+     3,
+     false,
+     InterruptCase::Foreign},
+    StaleCopy("deleted", InterruptCase::Deleted, Outcome::Saved, 0),
+    StaleCopy("emptied", InterruptCase::Emptied, Outcome::Saved, 0),
+    StaleCopy("newer", InterruptCase::Newer, Outcome::Unchanged, 7),
+    StaleCopy("newer with a document type in a comment", InterruptCase::NewerDoctype,
+              Outcome::Unchanged, 7),
+    StaleCopy("newer and unparseable", InterruptCase::NewerBroken, Outcome::NotSaved, 0),
 };
 
 class InterruptedSaveTest : public ::testing::TestWithParam<InterruptCase> {
@@ -866,15 +932,77 @@ class InterruptedSaveTest : public ::testing::TestWithParam<InterruptCase> {
   std::string path_, user_;
 };
 
+#ifdef _WIN32
+// The access control entries of a file: type, rights and whom, one a line.
+std::string AccessOf(const std::string& file) {
+  DWORD need = 0;
+  GetFileSecurityA(file.c_str(), DACL_SECURITY_INFORMATION, nullptr, 0, &need);
+  std::vector<char> sd(need + 1);
+  BOOL present = FALSE, defaulted = FALSE;
+  PACL acl = nullptr;
+  if (need == 0 ||
+      !GetFileSecurityA(file.c_str(), DACL_SECURITY_INFORMATION, sd.data(), need, &need) ||
+      !GetSecurityDescriptorDacl(sd.data(), &present, &acl, &defaulted) || !present || !acl)
+    return "no DACL";
+  std::string out;
+  for (DWORD i = 0; i < acl->AceCount; ++i) {
+    ACCESS_ALLOWED_ACE* ace = nullptr;
+    if (!GetAce(acl, i, reinterpret_cast<void**>(&ace))) continue;
+    char* sid = nullptr;
+    ConvertSidToStringSidA(&ace->SidStart, &sid);
+    out += std::to_string(ace->Header.AceType) + " " + std::to_string(ace->Mask) + " " +
+           (sid ? sid : "?") + "\n";
+    LocalFree(sid);
+  }
+  return out;
+}
+#endif
+
+// Each file the store makes, as it gets a name: no more open than the
+// profile, and a second session's clean-up runs against it right then.
+std::string g_profileAccess;
+std::vector<std::string> g_tooOpen;
+
+void CheckMadeFile(const std::string& file) {
+#ifdef _WIN32
+  const std::string access = AccessOf(file);
+#else
+  struct stat st {};
+  ::stat(file.c_str(), &st);
+  const std::string access = std::to_string(st.st_mode & 0777 & ~0600u);
+#endif
+  if (access != g_profileAccess) g_tooOpen.push_back(file + ": " + access);
+  platform::RemoveStaleCopies(Module().profilePath);
+}
+
 TEST_P(InterruptedSaveTest, ProfileIsNeverLostNorRevertedSilently) {
   const InterruptCase& c = GetParam();
 #ifndef _WIN32
   if (c.windowsOnly) GTEST_SKIP() << "a failure of the Windows swap";
 #endif
   WriteFile(path_, kBefore);
+#ifdef _WIN32
+  PSECURITY_DESCRIPTOR own = nullptr;
+  ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA("D:P(A;;FA;;;BA)(A;;FA;;;SY)",
+                                                                   SDDL_REVISION_1, &own, nullptr));
+  SetFileSecurityA(path_.c_str(), DACL_SECURITY_INFORMATION, own);
+  LocalFree(own);
+  g_profileAccess = AccessOf(path_);
+  const std::string prefix = "profile.xml.";
+  const unsigned long pid = GetCurrentProcessId();
+#else
+  std::filesystem::permissions(
+      path_, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+  g_profileAccess = "0";
+  const std::string prefix = ".profile.xml.";
+  const unsigned long pid = static_cast<unsigned long>(::getpid());
+#endif
+  g_tooOpen.clear();
   std::string after = kBefore;
   if (c.value != 0) after.replace(after.find("4000"), 4, std::to_string(c.value));
-  platform::SetFileFaults(c.faults);
+  FileFaults faults = c.faults;
+  faults.created = CheckMadeFile;
+  platform::SetFileFaults(faults);
   ProfileSaveResult first;
   {
     ProfileStore store;
@@ -883,6 +1011,7 @@ TEST_P(InterruptedSaveTest, ProfileIsNeverLostNorRevertedSilently) {
     first = store.Save();
   }
   platform::SetFileFaults({});
+  EXPECT_EQ(g_tooOpen, std::vector<std::string>{}) << "made more open than the profile";
   EXPECT_EQ(first.outcome, c.outcome) << first.Describe();
   EXPECT_EQ(bool(first), c.outcome != Outcome::NotSaved);
   if (c.outcome == Outcome::NotSaved) {
@@ -900,18 +1029,62 @@ TEST_P(InterruptedSaveTest, ProfileIsNeverLostNorRevertedSilently) {
       EXPECT_FALSE(platform::CreateXmlDocument()->Parse(file)) << file;
       break;
   }
+  std::vector<std::string> stay{"profile.xml"};
+  const std::string held = "held";
+  std::ifstream holding;
+  switch (c.meddle) {
+    case InterruptCase::None:
+      break;
+    case InterruptCase::Deleted:
+      std::filesystem::remove(path_);
+      break;
+    case InterruptCase::Adopt:
+      std::filesystem::rename(
+          path_, dir_.Path((prefix + platform::TemporaryName(
+                                         pid, platform::TextDigest(after.data(), after.size()), 0))
+                               .c_str()));
+      break;
+    case InterruptCase::Foreign:
+      for (const std::string& name :
+           {prefix + "tmp", prefix + "tmpl", prefix + platform::TemporaryName(pid, 0, 0),
+            prefix + platform::TemporaryName(pid, platform::TextDigest(held.data(), 4), 0)}) {
+        WriteFile(dir_.Path(name.c_str()), held);
+        stay.push_back(name);
+      }
+      holding.open(dir_.Path(stay.back().c_str()));
+      break;
+    default:
+      WriteFile(path_, Meddled(c.meddle));
+      break;
+  }
+  // A copy of ours that does not fit what the profile has become.
+  const bool aside = c.meddle != InterruptCase::None && c.file == InterruptCase::Damaged;
+  if (aside) stay.push_back(prefix + "km4r-recovery.kept");
   ProfileSaveResult second;
   {
     ProfileStore next;
     EXPECT_EQ(next.GetInt(kSection, "StepSize1", 0), c.nextRead);
     second = next.Save();
   }
+  holding.close();
   EXPECT_EQ(second.outcome, c.next) << second.Describe();
   if (c.next == Outcome::Restored) {
-    EXPECT_TRUE(ReadFile(path_) == kBefore);
+    EXPECT_TRUE(ReadFile(path_) == (c.meddle == InterruptCase::Adopt ? after : kBefore));
     EXPECT_NE(second.Describe().find("recovery copy"), std::string::npos);
   }
-  EXPECT_EQ(Files(), std::vector<std::string>{"profile.xml"}) << "a copy stayed behind";
+  if (aside) {
+    EXPECT_NE(second.Describe().find("kept as"), std::string::npos) << second.Describe();
+    const std::string now = ReadFile(path_);
+    if (c.meddle == InterruptCase::Deleted || c.meddle == InterruptCase::Emptied) {
+      EXPECT_EQ(now.find("4000"), std::string::npos) << now;
+    } else {
+      EXPECT_TRUE(now == Meddled(c.meddle)) << now;
+    }
+  }
+  std::vector<std::string> files = Files();
+  std::sort(files.begin(), files.end());
+  std::sort(stay.begin(), stay.end());
+  EXPECT_EQ(files, stay) << "a copy stayed behind, or a file not ours went";
 }
 
 INSTANTIATE_TEST_SUITE_P(Faults, InterruptedSaveTest, ::testing::ValuesIn(kInterruptCases),
