@@ -8,6 +8,9 @@ namespace km4r {
 std::string ConfigOutcome(platform::DialogResult shown, const ProfileSaveResult& saved) {
   if (!saved) return saved.Describe();
   std::string outcome = shown == platform::DialogResult::Ok ? "saved" : "cancelled";
+  // A cancel still writes the keys the profile lacked or held out of range.
+  if (shown != platform::DialogResult::Ok && saved.outcome != ProfileSaveResult::Unchanged)
+    outcome += "; the pendant keys the profile lacked or held out of range were written";
   const std::string note = saved.CopyNote();
   if (!note.empty()) outcome += "; " + note;
   return outcome;
@@ -58,7 +61,7 @@ void ReportConfigOutcome(platform::DialogResult shown, const ProfileSaveResult& 
 void NoteProfileLoad(const ProfileStore& store) {
   std::string outcome = store.LoadProblem();
   const std::string note = store.LoadNote();
-  if (!note.empty()) outcome += (outcome.empty() ? "" : "; ") + note;
+  if (!note.empty()) outcome += (outcome.empty() ? "loaded" : "") + ("; " + note);
   Module().profileOutcome = std::move(outcome);
 }
 

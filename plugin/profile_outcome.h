@@ -22,8 +22,9 @@ std::string ConfigNotice(const ProfileSaveResult& saved, const std::string& prof
 // notice when there is one.
 void ReportConfigOutcome(platform::DialogResult shown, const ProfileSaveResult& saved);
 
-// After SetProName and PostInitControl: why the file was left alone and what
-// became of copies an interrupted save left, or "".
+// After SetProName and PostInitControl: "" (loaded), why the file was left
+// alone, or "loaded"; then "; " and what became of copies an interrupted
+// save left, when anything did.
 void NoteProfileLoad(const ProfileStore& store);
 
 }  // namespace km4r

@@ -25,6 +25,7 @@
 #endif
 
 #include "platform/profile_file.h"
+#include "plugin/profile_outcome.h"
 #include "tests/settings/profile_generator.h"
 #include "tests/settings/test_files.h"
 
@@ -205,6 +206,10 @@ TEST_P(ProfileStoreBadFileTest, UnparseableFileIsNeverOverwritten) {
     ProfileStore store;
     EXPECT_EQ(store.GetInt("S", "K", 42), 42);
     store.SetInt(kSection, "StepSize1", 3);
+    // What to do about it, and the path once.
+    const std::string notice = ConfigNotice(store.Save(), path_);
+    EXPECT_NE(notice.find("Repair it, or move it away"), std::string::npos) << notice;
+    EXPECT_EQ(notice.find(path_), notice.rfind(path_)) << notice;
   }
   EXPECT_TRUE(ReadFile(path_) == GetParam().content) << GetParam().name;
   std::size_t entries = 0;
@@ -422,12 +427,13 @@ TEST_F(ProfileStoreTest, UntouchedProfileIsRewrittenWithTheSameContent) {
 // 3 and checks the file's bytes afterwards.
 enum class Setup {
   Plain,
-  ReadOnlyFile,  // the user may not write the file
-  ForeignOwner,  // root's file, writable by all, saved by another user
-  ReadOnlyDir,   // writable file in a directory the user may not write
-  Link,          // the path is a symbolic link to the profile
-  DanglingLink,  // a link to a file not there yet, in an existing directory
-  HardLink,      // the profile has a second name
+  ReadOnlyFile,      // the user may not write the file
+  ForeignOwner,      // root's file, writable by all, saved by another user
+  ReadOnlyDir,       // writable file in a directory the user may not write
+  Link,              // the path is a symbolic link to the profile
+  DanglingLink,      // a link to a file not there yet, in an existing directory
+  HardLink,          // the profile has a second name
+  NewInReadOnlyDir,  // no profile yet, in a directory the user may not write
 };
 
 struct FileCase {
@@ -440,6 +446,7 @@ struct FileCase {
   // platform's parser takes the text at all (it then reads back as parsed).
   enum Written { No, Yes, IfParsed } written;
   std::vector<std::string> saved;  // byte strings the saved file holds
+  const char* notice = "";         // what the Config message box advises, when not saved
 };
 
 std::string Utf16(const std::string& ascii, bool bom) {
@@ -571,7 +578,16 @@ const FileCase kFileCases[] = {
      Setup::ReadOnlyFile,
      4,
      FileCase::No,
-     {}},
+     {},
+     "Clear its read-only attribute"},
+    {"new profile in a read-only directory",
+     "p.xml",
+     "",
+     Setup::NewInReadOnlyDir,
+     2,
+     FileCase::No,
+     {},
+     "Make its folder writable, or choose another profile"},
     {"root's file saved by another user",
      "p.xml",
      "<profile>" + kPendant4 + "</profile>",
@@ -618,17 +634,22 @@ class ProfileFileTest : public ::testing::TestWithParam<FileCase> {
 
 #ifndef _WIN32
 // Permissions do not bind root: the store then runs as "nobody" in a child.
-bool RunStoreAs(uid_t user, int32_t expectRead) {
+bool RunStoreAs(uid_t user, int32_t expectRead, const char* notice) {
   const pid_t child = ::fork();
   if (child == 0) {
     if (user != ::geteuid() && (::setgid(user) != 0 || ::setuid(user) != 0)) ::_exit(2);
     int32_t read = 0;
+    std::string said;
     {
       ProfileStore store;
       read = store.GetInt(kSection, "StepSize1", 2);
       store.SetInt(kSection, "StepSize1", 3);
+      said = ConfigNotice(store.Save(), store.path());
     }
-    ::_exit(expectRead < 0 || read == expectRead ? 0 : 1);
+    const bool advised =
+        said.find(notice) != std::string::npos &&
+        (said.empty() || std::isupper(static_cast<unsigned char>(said[said.find("\n\n") + 2])));
+    ::_exit((expectRead < 0 || read == expectRead) && advised ? 0 : 1);
   }
   int status = 0;
   return child > 0 && ::waitpid(child, &status, 0) == child && WIFEXITED(status) &&
@@ -655,6 +676,7 @@ TEST_P(ProfileFileTest, SavesOnlyWhatReadsBackAndKeepsTheFile) {
       break;
     case Setup::ForeignOwner:
     case Setup::ReadOnlyDir:
+    case Setup::NewInReadOnlyDir:
 #ifdef _WIN32
       GTEST_SKIP() << "no owner or directory permission bits to test here";
 #else
@@ -680,7 +702,8 @@ TEST_P(ProfileFileTest, SavesOnlyWhatReadsBackAndKeepsTheFile) {
       break;
     }
   }
-  if (c.setup != Setup::DanglingLink && !fs::exists(file)) WriteFile(file, c.before);
+  if (c.setup != Setup::DanglingLink && c.setup != Setup::NewInReadOnlyDir && !fs::exists(file))
+    WriteFile(file, c.before);
 #ifndef _WIN32
   if (c.setup == Setup::ReadOnlyFile)
     fs::permissions(file, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
@@ -701,10 +724,13 @@ TEST_P(ProfileFileTest, SavesOnlyWhatReadsBackAndKeepsTheFile) {
       EXPECT_EQ(read, c.read);
     }
     store.SetInt(kSection, "StepSize1", 3);
+    const std::string said = ConfigNotice(store.Save(), path);
+    EXPECT_NE(said.find(c.notice), std::string::npos) << said;
+    EXPECT_EQ(said.find(path), said.rfind(path)) << said;
   }
 #else
   const uid_t nobody = 65534;
-  EXPECT_TRUE(RunStoreAs(otherUser && ::geteuid() == 0 ? nobody : ::geteuid(), c.read));
+  EXPECT_TRUE(RunStoreAs(otherUser && ::geteuid() == 0 ? nobody : ::geteuid(), c.read, c.notice));
 #endif
   const std::string after = ReadFile(file);
   if (c.written == FileCase::No ||
@@ -737,7 +763,10 @@ TEST_P(ProfileFileTest, SavesOnlyWhatReadsBackAndKeepsTheFile) {
     (void)e;
     ++entries;
   }
-  EXPECT_EQ(entries, file == path ? 1u : 2u) << "no stray temporary file";
+  EXPECT_EQ(entries, c.setup == Setup::NewInReadOnlyDir ? 0u
+                     : file == path                     ? 1u
+                                                        : 2u)
+      << "no stray temporary file";
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, ProfileFileTest, ::testing::ValuesIn(kFileCases),

@@ -272,7 +272,7 @@ TEST(ConfigNotice, DamagedProfileIsReportedAndLeftUntouched) {
     f << damaged;
   }
   setProName(platform::HostStringArgument(profile.c_str()));
-  const std::string reason = "profile " + profile + " is not well-formed XML";
+  const std::string reason = "The profile " + profile + " is not well-formed XML";
   EXPECT_EQ(std::string(outcome()), reason);
 
   std::vector<std::string> errors;
@@ -300,8 +300,9 @@ TEST(ConfigNotice, DamagedProfileIsReportedAndLeftUntouched) {
   for (const std::string& e : errors) ADD_FAILURE() << e;
   EXPECT_NE(shown.find("were not saved"), std::string::npos) << shown;
   EXPECT_NE(shown.find(reason), std::string::npos) << shown;
-  EXPECT_NE(shown.find("Profile: " + profile), std::string::npos) << shown;
-  EXPECT_NE(shown.find("left untouched"), std::string::npos) << shown;
+  // The path once, and what to do about this reason.
+  EXPECT_EQ(shown.find(profile), shown.rfind(profile)) << shown;
+  EXPECT_NE(shown.find("left untouched. Repair it, or move it away"), std::string::npos) << shown;
   EXPECT_EQ(std::string(outcome()), "not saved: " + reason);
   EXPECT_EQ(Slurp(profile), damaged);
   DeleteFileA(profile.c_str());
