@@ -48,6 +48,10 @@ using ConfirmBytes = std::function<bool(std::string bytes)>;
 FileWriteResult WriteProfileFile(const std::string& path, const ProduceBytes& produce,
                                  const ConfirmBytes& confirm, std::string* spare = nullptr);
 
+// Why WriteProfileFile could not write the profile at path, checked before
+// anything is made (reason "" when nothing stands in the way yet).
+FileWriteResult ProbeProfileFile(const std::string& path);
+
 // What an in-place save left: the text it replaced and the text it wrote.
 struct RecoveryCopy {
   std::string where;     // the record's file

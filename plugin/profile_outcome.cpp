@@ -5,6 +5,32 @@
 
 namespace km4r {
 
+namespace {
+
+// What the user can do about why a profile cannot take the settings.
+std::string Advice(ProfileSaveResult::Why why) {
+  switch (why) {
+    case ProfileSaveResult::ReadOnlyFile:
+      return "Clear its read-only attribute (or give yourself write permission to it)";
+    case ProfileSaveResult::FolderNotWritable:
+      return "Make its folder writable, or choose another profile";
+    case ProfileSaveResult::Damaged:
+      return "Repair it, or move it away";
+    case ProfileSaveResult::Other:
+      break;
+  }
+  return "Mend the cause";
+}
+
+}  // namespace
+
+std::string ConfigWarning(const ProfileSaveResult& prospect) {
+  return "The pendant settings cannot be kept in this profile.\n\n" + prospect.reason +
+         ".\n\nThe configuration opens on the settings in use; what you change there is used "
+         "until the host stops, but not written. " +
+         Advice(prospect.why) + ", then open this configuration again to keep them.";
+}
+
 std::string ConfigOutcome(platform::DialogResult shown, const ProfileSaveResult& saved) {
   if (!saved) return saved.Describe();
   std::string outcome = shown == platform::DialogResult::Ok ? "saved" : "cancelled";
@@ -27,22 +53,8 @@ std::string ConfigNotice(const ProfileSaveResult& saved, const std::string& prof
       text +=
           "Profile: " + (profilePath.empty() ? "none (the host named no profile)" : profilePath) +
           "\n\n";
-    text += "The file was left untouched. ";
-    switch (saved.why) {
-      case ProfileSaveResult::ReadOnlyFile:
-        text += "Clear its read-only attribute (or give yourself write permission to it)";
-        break;
-      case ProfileSaveResult::FolderNotWritable:
-        text += "Make its folder writable, or choose another profile";
-        break;
-      case ProfileSaveResult::Damaged:
-        text += "Repair it, or move it away";
-        break;
-      case ProfileSaveResult::Other:
-        text += "Mend the cause";
-        break;
-    }
-    text += ", then open this configuration again.";
+    text += "The file was left untouched. " + Advice(saved.why) +
+            ", then open this configuration again.";
   }
   if (!note.empty()) text += (text.empty() ? "" : "\n\n") + note + ".";
   return text;

@@ -18,6 +18,10 @@ std::string ConfigOutcome(platform::DialogResult shown, const ProfileSaveResult&
 // was restored or kept aside; "" when there is nothing to say.
 std::string ConfigNotice(const ProfileSaveResult& saved, const std::string& profilePath);
 
+// Before the dialog opens on a profile that cannot take the settings
+// (Prospect not saved): why, and what to do.
+std::string ConfigWarning(const ProfileSaveResult& prospect);
+
 // Keeps the outcome for the export and, when a profile was named, shows the
 // notice when there is one.
 void ReportConfigOutcome(platform::DialogResult shown, const ProfileSaveResult& saved);

@@ -120,6 +120,20 @@ void ProfileStore::Adopt() {
   }
 }
 
+ProfileSaveResult ProfileStore::Prospect() const {
+  ProfileSaveResult r;
+  platform::FileWriteResult probe;
+  if (!keepFile_.empty()) {
+    r.reason = keepFile_;
+    r.why = why_;
+  } else if (!path_.empty() && !(probe = platform::ProbeProfileFile(path_)).reason.empty()) {
+    r.reason = probe.reason;
+    r.why = static_cast<ProfileSaveResult::Why>(probe.why);
+  }
+  if (!r.reason.empty()) r.outcome = ProfileSaveResult::NotSaved;
+  return r;
+}
+
 std::string ProfileStore::LoadNote() const {
   ProfileSaveResult note;
   if (!restored_.empty()) note.outcome = ProfileSaveResult::Restored;

@@ -59,6 +59,9 @@ class ProfileStore {
   // Why the file at the path is left alone (unreadable, not XML, too
   // large), "" when it was loaded or is missing.
   const std::string& LoadProblem() const { return keepFile_; }
+  // Before any edit: NotSaved, with the reason, when the file cannot take
+  // the settings (left alone at load, read-only, its folder not writable).
+  ProfileSaveResult Prospect() const;
   // A restore or a copy kept aside at load, said as CopyNote says it.
   std::string LoadNote() const;
   const std::string& path() const { return path_; }

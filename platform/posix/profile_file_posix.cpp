@@ -439,25 +439,46 @@ FileReadResult ReadProfileFile(const std::string& path, std::size_t maxBytes, st
   return result;
 }
 
-FileWriteResult WriteProfileFile(const std::string& path, const ProduceBytes& produce,
-                                 const ConfirmBytes& confirm, std::string* spare) {
+namespace {
+
+// Why the profile at path cannot be written ("" when it can), its target
+// and, when it exists, its status.
+FileWriteResult Probe(const std::string& path, std::string* target, struct stat* st, bool* exists) {
   FileWriteResult r;
-  std::string target;
-  if (path.empty() || !ResolveLinks(path, &target)) {
+  *exists = false;
+  if (path.empty() || !ResolveLinks(path, target)) {
     r.reason = Because("Cannot resolve", path);
     return r;
   }
-  struct stat st {};
-  const bool exists = ::stat(target.c_str(), &st) == 0;
-  if (exists && !S_ISREG(st.st_mode)) {
-    r.reason = target + " is not a regular file";
-    return r;
-  }
-  if (exists && ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) {
+  *exists = ::stat(target->c_str(), st) == 0;
+  if (*exists && !S_ISREG(st->st_mode)) {
+    r.reason = *target + " is not a regular file";
+  } else if (*exists && ::faccessat(AT_FDCWD, target->c_str(), W_OK, AT_EACCESS) != 0) {
     r.why = errno == EACCES || errno == EROFS ? FileWriteResult::ReadOnlyFile : r.why;
-    r.reason = Because("Cannot write", target);
-    return r;
+    r.reason = Because("Cannot write", *target);
+  } else if (!*exists && !Writable(Dir(*target))) {
+    r.why = FileWriteResult::FolderNotWritable;
+    r.reason = Because("Cannot create the profile in", Dir(*target));
   }
+  return r;
+}
+
+}  // namespace
+
+FileWriteResult ProbeProfileFile(const std::string& path) {
+  std::string target;
+  struct stat st {};
+  bool exists = false;
+  return Probe(path, &target, &st, &exists);
+}
+
+FileWriteResult WriteProfileFile(const std::string& path, const ProduceBytes& produce,
+                                 const ConfirmBytes& confirm, std::string* spare) {
+  std::string target;
+  struct stat st {};
+  bool exists = false;
+  FileWriteResult r = Probe(path, &target, &st, &exists);
+  if (!r.reason.empty()) return r;
   const std::string dir = Dir(target);
   // A renamed file belongs to whoever wrote it: someone else's profile is
   // written in place (after its recovery record) so it keeps its owner.

@@ -78,20 +78,32 @@ class Bstr {
   BSTR value_ = nullptr;
 };
 
-// Whether the text holds a document type declaration, in an 8-bit or a
-// UTF-16 encoding. Cheap and conservative: the token inside a comment counts
-// too, which only makes such a file be left alone.
+// Whether the text holds a document type declaration outside comments, in
+// an 8-bit or a UTF-16 encoding. Cheap and conservative: the token anywhere
+// else counts too, which only makes such a file be left alone.
 bool HasDocumentType(const std::string& bytes) {
-  static const char kToken[] = "<!DOCTYPE";
-  std::string le, be;
-  for (const char* c = kToken; *c != '\0'; ++c) {
-    le += *c;
-    le += '\0';
-    be += '\0';
-    be += *c;
+  auto forms = [](const char* ascii, int order) {
+    std::string out;
+    for (const char* c = ascii; *c != '\0'; ++c) {
+      if (order == 2) out += '\0';
+      out += *c;
+      if (order == 1) out += '\0';
+    }
+    return out;
+  };
+  for (int order : {0, 1, 2}) {  // 8-bit, little-endian, big-endian
+    const std::string token = forms("<!DOCTYPE", order), open = forms("<!--", order),
+                      close = forms("-->", order);
+    for (std::size_t at = 0;;) {
+      const std::size_t t = bytes.find(token, at), c = bytes.find(open, at);
+      if (t == std::string::npos) break;
+      if (c == std::string::npos || t < c) return true;
+      const std::size_t e = bytes.find(close, c + open.size());
+      if (e == std::string::npos) break;
+      at = e + close.size();
+    }
   }
-  return bytes.find(kToken) != std::string::npos || bytes.find(le) != std::string::npos ||
-         bytes.find(be) != std::string::npos;
+  return false;
 }
 
 // UTF-16 shows a byte-order mark or a zero byte beside the first '<'.

@@ -493,6 +493,20 @@ FileReadResult ReadProfileFile(const std::string& path, std::size_t maxBytes, st
   return result;
 }
 
+FileWriteResult ProbeProfileFile(const std::string& path) {
+  FileWriteResult r;
+  const std::wstring target = FinalPath(Widen(path, CP_ACP));
+  const DWORD attrs = GetFileAttributesW(Long(target).c_str());
+  if (attrs == INVALID_FILE_ATTRIBUTES) return r;
+  if (attrs & FILE_ATTRIBUTE_DIRECTORY) {
+    r.reason = Narrow(target) + " is a folder, not a file";
+  } else if (attrs & FILE_ATTRIBUTE_READONLY) {
+    r.why = FileWriteResult::ReadOnlyFile;
+    r.reason = "The profile " + Narrow(target) + " is read-only";
+  }
+  return r;
+}
+
 FileWriteResult WriteProfileFile(const std::string& path, const ProduceBytes& produce,
                                  const ConfirmBytes& confirm,
                                  std::string* /*spare: MSXML keeps no text*/) {
@@ -509,15 +523,8 @@ FileWriteResult WriteProfileFile(const std::string& path, const ProduceBytes& pr
   const std::wstring target = FinalPath(Widen(path, CP_ACP));
   const DWORD attrs = GetFileAttributesW(Long(target).c_str());
   const bool exists = attrs != INVALID_FILE_ATTRIBUTES;
-  if (exists && (attrs & FILE_ATTRIBUTE_DIRECTORY)) {
-    r.reason = Narrow(target) + " is a folder, not a file";
-    return r;
-  }
-  if (exists && (attrs & FILE_ATTRIBUTE_READONLY)) {
-    r.why = FileWriteResult::ReadOnlyFile;
-    r.reason = "The profile " + Narrow(target) + " is read-only";
-    return r;
-  }
+  r = ProbeProfileFile(path);
+  if (!r.reason.empty()) return r;
   if (exists && SameBytes(target, bytes)) {
     r.unchanged = true;
     return r;
