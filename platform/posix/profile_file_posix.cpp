@@ -173,6 +173,11 @@ bool Publish(NewFile& f, const CopyNames& names, std::uint64_t digest, std::stri
     if (f.name.empty()) {
       rc = ::linkat(AT_FDCWD, ("/proc/self/fd/" + std::to_string(f.fd)).c_str(), AT_FDCWD,
                     temp->c_str(), AT_SYMLINK_FOLLOW);
+#ifdef AT_EMPTY_PATH
+      // Without /proc mounted (root only).
+      if (rc != 0 && errno == ENOENT)
+        rc = ::linkat(f.fd, "", AT_FDCWD, temp->c_str(), AT_EMPTY_PATH);
+#endif
     } else {
       rc = ::access(temp->c_str(), F_OK) == 0 ? (errno = EEXIST, -1)
                                               : ::rename(f.name.c_str(), temp->c_str());
@@ -195,16 +200,17 @@ void Discard(NewFile& f) {
   f.fd = -1;
 }
 
-// The profile's group and mode bits on a file made for it, once its group is
-// the profile's: no wider than the profile at any time.
-bool TakeMode(int fd, const struct stat& profile, bool owner) {
-  if (owner && ::fchown(fd, profile.st_uid, profile.st_gid) != 0) return false;
-  if (!owner) (void)!::fchown(fd, static_cast<uid_t>(-1), profile.st_gid);
+// The profile's owner (when root) and group, then its mode bits within mask,
+// on a file made for it: no wider than the profile at any time. Group bits
+// go where the file cannot take the profile's group.
+bool TakeMode(int fd, const struct stat& profile, mode_t mask) {
+  if (::geteuid() == 0 && ::fchown(fd, profile.st_uid, profile.st_gid) != 0) return false;
+  (void)!::fchown(fd, static_cast<uid_t>(-1), profile.st_gid);
   struct stat now {};
   if (::fstat(fd, &now) != 0) return false;
-  mode_t mode = profile.st_mode & 07777;
+  mode_t mode = profile.st_mode & mask;
   if (now.st_gid != profile.st_gid) mode &= ~mode_t{070};
-  return ::fchmod(fd, owner ? mode : mode & 0666) == 0;
+  return ::fchmod(fd, mode) == 0;
 }
 
 // Whether the file holds exactly bytes, read a piece at a time.
@@ -241,7 +247,7 @@ bool WriteWhole(const CopyNames& names, const std::string& name, const std::stri
     return false;
   }
   std::string temp;
-  const bool ok = WriteAll(f.fd, bytes) && TakeMode(f.fd, profile, false) && ::fsync(f.fd) == 0 &&
+  const bool ok = WriteAll(f.fd, bytes) && TakeMode(f.fd, profile, 0666) && ::fsync(f.fd) == 0 &&
                   Publish(f, names, TextDigest(bytes.data(), bytes.size()), &temp) &&
                   ::rename(temp.c_str(), name.c_str()) == 0;
   if (!ok) {
@@ -494,7 +500,7 @@ FileWriteResult WriteProfileFile(const std::string& path, const ProduceBytes& pr
         digest = TextDigest(data, size, digest);
         return WriteAll(f.fd, std::string_view(data, size));
       });
-      if (ok && exists) ok = TakeMode(f.fd, st, true);
+      if (ok && exists) ok = TakeMode(f.fd, st, 07777);
       if (ok) ok = ::fsync(f.fd) == 0;
       if (!ok) r.reason = Because("Cannot write a file in", dir);
       if (ok && Faults.kill == FileFaults::AfterTemp) {
