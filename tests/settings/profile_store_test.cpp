@@ -1116,6 +1116,37 @@ TEST_P(InterruptedSaveTest, ProfileIsNeverLostNorRevertedSilently) {
   EXPECT_EQ(files, stay) << "a copy stayed behind, or a file not ours went";
 }
 
+// One relative name in two folders names two profiles: the copy in the
+// user's folder of the one is not the other's.
+TEST_F(InterruptedSaveTest, RelativeNameInTwoFoldersKeepsEachItsCopy) {
+  namespace fs = std::filesystem;
+  const fs::path was = fs::current_path(), a = dir_.dir() / "a", b = dir_.dir() / "b";
+  fs::create_directories(a);
+  fs::create_directories(b);
+  WriteFile((a / "p.xml").string(), kBefore);
+  WriteFile((b / "p.xml").string(), kNewer);
+  UseProfile("p.xml");
+  FileFaults killed;
+  killed.noTempBeside = killed.noRecoveryBeside = true;
+  killed.kill = FileFaults::MidInPlace;
+  fs::current_path(a);
+  platform::SetFileFaults(killed);
+  {
+    ProfileStore store;
+    store.SetInt(kSection, "StepSize1", 3);
+  }
+  platform::SetFileFaults({});
+  fs::current_path(b);
+  const ProfileSaveResult inB = ProfileStore().Save();
+  fs::current_path(a);
+  const ProfileSaveResult inA = ProfileStore().Save();
+  fs::current_path(was);
+  EXPECT_EQ(inB.keptAside, "") << inB.Describe();
+  EXPECT_EQ(inA.outcome, Outcome::Restored) << inA.Describe();
+  EXPECT_TRUE(ReadFile((a / "p.xml").string()) == kBefore);
+  EXPECT_TRUE(ReadFile((b / "p.xml").string()) == kNewer);
+}
+
 INSTANTIATE_TEST_SUITE_P(Faults, InterruptedSaveTest, ::testing::ValuesIn(kInterruptCases),
                          [](const auto& info) {
                            std::string n;
