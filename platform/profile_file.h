@@ -55,7 +55,7 @@ FileWriteResult ProbeProfileFile(const std::string& path);
 // What an in-place save left: the text it replaced and the text it wrote.
 struct RecoveryCopy {
   std::string where;     // the record's file
-  bool valid = false;    // false: a file of the record's name whose record does not hold
+  bool valid = false;    // false: a file of the record's name that is no record of ours
   std::string replaced;  // the profile before the save
   std::string written;   // what the save was writing
 };

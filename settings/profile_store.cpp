@@ -91,11 +91,13 @@ void ProfileStore::Load() {
 
 bool ProfileStore::Settle(const platform::RecoveryCopy& copy, const std::string* disk,
                           bool parsed) {
-  if (copy.valid && disk != nullptr && (*disk == copy.replaced || *disk == copy.written)) {
+  // A file of the record's name that holds no record of ours is not ours.
+  if (!copy.valid) return false;
+  if (disk != nullptr && (*disk == copy.replaced || *disk == copy.written)) {
     platform::DropRecoveryCopy(copy);
     return false;
   }
-  if (copy.valid && disk != nullptr && !parsed && CutShort(*disk, copy.replaced, copy.written)) {
+  if (disk != nullptr && !parsed && CutShort(*disk, copy.replaced, copy.written)) {
     std::unique_ptr<platform::XmlDocument> document = platform::CreateXmlDocument();
     std::string reason;
     if (document && document->Parse(copy.replaced) &&

@@ -1075,7 +1075,8 @@ TEST_P(InterruptedSaveTest, ProfileIsNeverLostNorRevertedSilently) {
       break;
     case InterruptCase::Foreign:
       for (const std::string& name :
-           {prefix + "tmp", prefix + "tmpl", prefix + platform::TemporaryName(pid, 0, 0),
+           {prefix + "tmp", prefix + "tmpl", prefix + "km4r-recovery",
+            prefix + platform::TemporaryName(pid, 0, 0),
             prefix + platform::TemporaryName(pid, platform::TextDigest(held.data(), 4), 0)}) {
         WriteFile(dir_.Path(name.c_str()), held);
         stay.push_back(name);
