@@ -8,6 +8,7 @@
 #include <oleauto.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <cwchar>
 #include <cwctype>
@@ -373,9 +374,27 @@ class MsxmlDocument final : public XmlDocument {
     bytes->resize(at + static_cast<std::size_t>(len));
     if (len > 0)
       WideCharToMultiByte(codePage, flags, text, n, bytes->data() + at, len, nullptr, lossyOut);
-    if (lossy) {
-      whyNot_ = "the profile holds text its encoding " + name + " cannot hold";
-      return false;
+    if (!lossy) return true;
+    // Characters the code page cannot hold go as character references; the
+    // text read back tells whether they stood where a reference means the
+    // same (text and attribute values), and the save is refused if not.
+    whyNot_ = "The profile holds text its encoding " + name + " cannot hold";
+    bytes->resize(at);
+    for (int i = 0; i < n;) {
+      const int units = IS_HIGH_SURROGATE(text[i]) && i + 1 < n ? 2 : 1;
+      char one[16];
+      BOOL lost = FALSE;
+      const int m =
+          WideCharToMultiByte(codePage, flags, text + i, units, one, sizeof one, nullptr, &lost);
+      if (m > 0 && !lost) {
+        bytes->append(one, static_cast<std::size_t>(m));
+      } else {
+        const unsigned code =
+            units == 2 ? 0x10000u + ((text[i] - 0xD800u) << 10) + (text[i + 1] - 0xDC00u) : text[i];
+        std::snprintf(one, sizeof one, "&#x%X;", code);
+        bytes->append(one);
+      }
+      i += units;
     }
     return true;
   }

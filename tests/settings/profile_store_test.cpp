@@ -514,6 +514,17 @@ const FileCase kFileCases[] = {
      4,
      FileCase::Yes,
      {"encoding=\"windows-1252\"", "<H>\x80 caf\xE9</H>", kSaved3}},
+    // A character the encoding cannot hold, as a reference: saved, and it
+    // reads back as that character.
+    {"windows-1252 with a reference outside it",
+     "p.xml",
+     "<?xml version=\"1.0\" encoding=\"windows-1252\"?>\n<profile><H a=\"&#x2603;\">"
+     "&#x2603; caf\xE9</H>" +
+         kPendant4 + "</profile>",
+     Setup::Plain,
+     4,
+     FileCase::Yes,
+     {"encoding=\"windows-1252\"", "caf\xE9</H>", kSaved3}},
     {"utf16 with byte-order mark",
      "p.xml",
      Utf16("<?xml version=\"1.0\" encoding=\"UTF-16\"?>"
