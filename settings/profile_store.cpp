@@ -29,6 +29,11 @@ bool CutShort(const std::string& disk, const std::string& replaced, const std::s
   return true;
 }
 
+// The file layer's reasons carry over as they are.
+static_assert(int{ProfileSaveResult::ReadOnlyFile} == platform::FileWriteResult::ReadOnlyFile &&
+              int{ProfileSaveResult::FolderNotWritable} ==
+                  platform::FileWriteResult::FolderNotWritable);
+
 }  // namespace
 
 ProfileStore::ProfileStore() {
