@@ -1,6 +1,7 @@
 // `config`: the plug-in's own dialog on a profile (the terminal form on
 // Linux, the dialog window on Windows). What became of the settings is what
 // the plug-in's store reports, never a guess from the file.
+#include <algorithm>
 #include <filesystem>
 #include <iostream>
 #include <system_error>
@@ -49,7 +50,9 @@ int RunConfig(const std::string& modulePath, const std::string& profilePath, std
   const bool reports = host.ProfileOutcome(&outcome);
   // A profile the plug-in leaves alone would take no edit: refused before
   // the dialog opens, so that none is made in vain.
-  if (reports && !outcome.empty()) {
+  if (outcome.rfind("loaded; ", 0) == 0) {
+    out << "the profile loaded; " << outcome.substr(8) << '\n';
+  } else if (reports && !outcome.empty()) {
     err << "pendant-bench config: not saved: " << outcome << '\n';
     return 1;
   }
@@ -65,12 +68,16 @@ int RunConfig(const std::string& modulePath, const std::string& profilePath, std
     return 0;
   }
   host.ProfileOutcome(&outcome);
-  if (outcome == "saved") {
-    out << "saved " << profilePath << '\n';
+  // What follows the verdict ("; ...") says what else was written or found.
+  const std::size_t end = std::min(outcome.find("; "), outcome.size());
+  const std::string verdict = outcome.substr(0, end), more = outcome.substr(end);
+  if (verdict == "saved") {
+    out << "saved " << profilePath << more << '\n';
     return 0;
   }
-  if (outcome == "cancelled") {
-    out << "cancelled: no setting changed in " << profilePath << '\n';
+  if (verdict == "cancelled") {
+    out << "cancelled: no setting changed in " << profilePath
+        << (more.empty() ? "; nothing written" : more) << '\n';
     return 0;
   }
   err << "pendant-bench config: "

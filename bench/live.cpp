@@ -141,7 +141,9 @@ class Live {
     recorder_.Line("start");
     out_ << "pendant-bench live: " << host_.Start(profile) << "\nprofile " << profile << '\n';
     std::string problem;
-    if (host_.ProfileOutcome(&problem) && !problem.empty())
+    if (host_.ProfileOutcome(&problem) && problem.rfind("loaded; ", 0) == 0)
+      out_ << "the profile loaded; " << problem.substr(8) << '\n';
+    else if (!problem.empty())
       out_ << "the settings cannot be read: " << problem
            << "; the plug-in runs on its default settings and leaves the file untouched\n";
     if (node.empty()) {

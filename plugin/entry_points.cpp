@@ -81,7 +81,10 @@ void Config() {
     // program wrote meanwhile is kept.
     auto shown = km4r::platform::DialogResult::Cancel;
     const km4r::ProfileSaveResult saved = km4r::EditPendantSettings(
-        m.settings, [&shown](km4r::PendantSettings& s) { shown = km4r::RunConfigDialog(s); });
+        m.settings, [&shown](km4r::PendantSettings& s) { shown = km4r::RunConfigDialog(s); },
+        [](const km4r::ProfileSaveResult& prospect) {
+          km4r::platform::ShowNotice(km4r::ConfigWarning(prospect).c_str());
+        });
     km4r::ReportConfigOutcome(shown, saved);
   });
   open = false;

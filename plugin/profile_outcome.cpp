@@ -5,22 +5,58 @@
 
 namespace km4r {
 
+namespace {
+
+// What the user can do about why a profile cannot take the settings.
+std::string Advice(ProfileSaveResult::Why why) {
+  switch (why) {
+    case ProfileSaveResult::ReadOnlyFile:
+      return "Clear its read-only attribute (or give yourself write permission to it)";
+    case ProfileSaveResult::FolderNotWritable:
+      return "Make its folder writable, or choose another profile";
+    case ProfileSaveResult::Damaged:
+      return "Repair it, or move it away";
+    case ProfileSaveResult::Other:
+      break;
+  }
+  return "Mend the cause";
+}
+
+}  // namespace
+
+std::string ConfigWarning(const ProfileSaveResult& prospect) {
+  return "The pendant settings cannot be kept in this profile.\n\n" + prospect.reason +
+         ".\n\nThe configuration opens on the settings in use; what you change there is used "
+         "until the host stops, but not written. " +
+         Advice(prospect.why) + ", then open this configuration again to keep them.";
+}
+
 std::string ConfigOutcome(platform::DialogResult shown, const ProfileSaveResult& saved) {
   if (!saved) return saved.Describe();
   std::string outcome = shown == platform::DialogResult::Ok ? "saved" : "cancelled";
-  if (saved.outcome == ProfileSaveResult::Restored) outcome += "; " + saved.Describe();
+  // A cancel still writes the keys the profile lacked or held out of range.
+  if (shown != platform::DialogResult::Ok && saved.outcome != ProfileSaveResult::Unchanged)
+    outcome += "; the pendant keys the profile lacked or held out of range were written";
+  const std::string note = saved.CopyNote();
+  if (!note.empty()) outcome += "; " + note;
   return outcome;
 }
 
 std::string ConfigNotice(const ProfileSaveResult& saved, const std::string& profilePath) {
-  if (saved) return {};
-  std::string text = "The pendant settings were not saved.\n\n";
-  text += saved.reason;
-  text += ".\n\nProfile: ";
-  text += profilePath.empty() ? "none (the host named no profile)" : profilePath;
-  text +=
-      "\n\nThe file was left untouched. Repair it, or move it away, then open this "
-      "configuration again.";
+  const std::string note = saved.CopyNote();
+  if (saved && note.empty()) return {};
+  std::string text;
+  if (!saved) {
+    text = "The pendant settings were not saved.\n\n" + saved.reason + ".\n\n";
+    // The path once: most reasons name it already.
+    if (saved.reason.find(profilePath) == std::string::npos)
+      text +=
+          "Profile: " + (profilePath.empty() ? "none (the host named no profile)" : profilePath) +
+          "\n\n";
+    text += "The file was left untouched. " + Advice(saved.why) +
+            ", then open this configuration again.";
+  }
+  if (!note.empty()) text += (text.empty() ? "" : "\n\n") + note + ".";
   return text;
 }
 
@@ -35,7 +71,10 @@ void ReportConfigOutcome(platform::DialogResult shown, const ProfileSaveResult& 
 }
 
 void NoteProfileLoad(const ProfileStore& store) {
-  Module().profileOutcome = store.LoadProblem();
+  std::string outcome = store.LoadProblem();
+  const std::string note = store.LoadNote();
+  if (!note.empty()) outcome += (outcome.empty() ? "loaded" : "") + ("; " + note);
+  Module().profileOutcome = std::move(outcome);
 }
 
 }  // namespace km4r

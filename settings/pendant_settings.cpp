@@ -45,15 +45,20 @@ void SavePendantSettings(ProfileStore& store, const PendantSettings& s) {
 }
 
 ProfileSaveResult EditPendantSettings(PendantSettings& settings,
-                                      const std::function<void(PendantSettings&)>& edit) {
+                                      const std::function<void(PendantSettings&)>& edit,
+                                      const std::function<void(const ProfileSaveResult&)>& warn) {
   StoredKeys loaded;
+  ProfileSaveResult prospect;
   {
     ProfileStore store;
     loaded = ReadKeys(store);
     // A profile that cannot be read leaves the running settings to edit:
     // the defaults would replace them even on Cancel.
     if (store.LoadProblem().empty()) LoadPendantSettings(store, settings);
+    prospect = store.Prospect();
   }
+  // Said before the edit, not after it.
+  if (!prospect && warn) warn(prospect);
   const PendantSettings before = settings;
   edit(settings);
   // The profile as it is now: another program may have written it while the

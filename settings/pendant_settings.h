@@ -38,7 +38,10 @@ void SavePendantSettings(ProfileStore& store, const PendantSettings& settings);
 // saves them into the profile as it is once edit returns: a key edit changed
 // is written, and so is every other key unless another program changed it in
 // the meantime, whose value then stands. settings ends as the profile holds it.
-ProfileSaveResult EditPendantSettings(PendantSettings& settings,
-                                      const std::function<void(PendantSettings&)>& edit);
+// warn, when given, hears before edit why the profile cannot take the
+// settings, when it cannot.
+ProfileSaveResult EditPendantSettings(
+    PendantSettings& settings, const std::function<void(PendantSettings&)>& edit,
+    const std::function<void(const ProfileSaveResult&)>& warn = nullptr);
 
 }  // namespace km4r

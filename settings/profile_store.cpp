@@ -1,5 +1,6 @@
 #include "settings/profile_store.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "platform/profile_file.h"
@@ -12,6 +13,26 @@ namespace {
 bool Blank(const std::string& bytes) {
   return bytes.find_first_not_of(" \t\r\n") == std::string::npos;
 }
+
+// Whether disk is what an in-place write of written over replaced leaves when
+// cut short: written's start, then replaced from there on (or the zeros that
+// reserve room past its end), at least as long as replaced and no longer
+// than either text.
+bool CutShort(const std::string& disk, const std::string& replaced, const std::string& written) {
+  if (disk == replaced || disk == written || disk.size() < replaced.size() ||
+      disk.size() > std::max(replaced.size(), written.size()))
+    return false;
+  std::size_t i = 0;
+  while (i < disk.size() && i < written.size() && disk[i] == written[i]) ++i;
+  for (; i < disk.size(); ++i)
+    if (disk[i] != (i < replaced.size() ? replaced[i] : '\0')) return false;
+  return true;
+}
+
+// The file layer's reasons carry over as they are.
+static_assert(int{ProfileSaveResult::ReadOnlyFile} == platform::FileWriteResult::ReadOnlyFile &&
+              int{ProfileSaveResult::FolderNotWritable} ==
+                  platform::FileWriteResult::FolderNotWritable);
 
 }  // namespace
 
@@ -26,30 +47,43 @@ ProfileStore::~ProfileStore() {
 
 void ProfileStore::Load() {
   keepFile_.clear();
+  why_ = ProfileSaveResult::Other;
   changed_ = false;
   document_ = platform::CreateXmlDocument();
   if (!document_) return;
   if (!path_.empty()) {
     std::string bytes;
+    platform::RecoveryCopy copy;
+    const bool record = platform::ReadRecoveryCopy(path_, kMaxProfileBytes, &copy);
     switch (platform::ReadProfileFile(path_, kMaxProfileBytes, &bytes)) {
-      case platform::FileReadResult::Read:
-        // An empty file is as good as none (a fresh profile is written),
-        // unless a cut-short save left it so.
+      case platform::FileReadResult::Read: {
+        // An empty file is as good as none: a fresh profile is written.
         if (Blank(bytes)) {
-          Restore();
-        } else if (!document_->Parse(std::move(bytes)) && !Restore()) {
-          keepFile_ = "profile " + path_ + " is not well-formed XML";
+          if (record) Settle(copy, nullptr, false);
+          break;
+        }
+        const std::string disk = record ? bytes : std::string();
+        const bool parsed = document_->Parse(std::move(bytes));
+        if (record && Settle(copy, &disk, parsed)) break;
+        if (!parsed) {
+          document_ = platform::CreateXmlDocument();
+          why_ = ProfileSaveResult::Damaged;
+          keepFile_ = "The profile " + path_ + " is not well-formed XML";
         }
         break;
+      }
       case platform::FileReadResult::Missing:
-        // Gone from its name by a swap that failed halfway: its copy is put back.
-        Restore();
+        // Deleted by the user, or gone from its name by a swap that failed
+        // halfway: only a new text of ours that never took the name comes back.
+        if (record) Settle(copy, nullptr, false);
+        Adopt();
         break;
       case platform::FileReadResult::Unreadable:
-        keepFile_ = "profile " + path_ + " cannot be read";
+        keepFile_ = "The profile " + path_ + " cannot be read";
         break;
       case platform::FileReadResult::TooLarge:
-        keepFile_ = "profile " + path_ + " is larger than 64 MB";
+        why_ = ProfileSaveResult::Damaged;
+        keepFile_ = "The profile " + path_ + " is larger than 64 MB";
         break;
     }
   }
@@ -60,36 +94,80 @@ void ProfileStore::Load() {
   }
 }
 
-bool ProfileStore::Restore() {
-  std::string copy, where, reason;
-  if (!platform::ReadRecoveryCopy(path_, kMaxProfileBytes, &copy, &where) || Blank(copy))
+bool ProfileStore::Settle(const platform::RecoveryCopy& copy, const std::string* disk,
+                          bool parsed) {
+  // A file of the record's name that holds no record of ours is not ours.
+  if (!copy.valid) return false;
+  if (disk != nullptr && (*disk == copy.replaced || *disk == copy.written)) {
+    platform::DropRecoveryCopy(copy);
     return false;
-  if (!document_->Parse(copy) || !platform::RestoreProfileFile(path_, copy, &reason)) {
-    document_ = platform::CreateXmlDocument();
-    if (!reason.empty()) keepFile_ = reason;
-    return !reason.empty();
   }
-  restored_ = where;
-  return true;
+  if (disk != nullptr && !parsed && CutShort(*disk, copy.replaced, copy.written)) {
+    std::unique_ptr<platform::XmlDocument> document = platform::CreateXmlDocument();
+    std::string reason;
+    if (document && document->Parse(copy.replaced) &&
+        platform::RestoreProfileFile(path_, copy, *disk, &reason)) {
+      document_ = std::move(document);
+      restored_ = copy.where;
+      return true;
+    }
+  }
+  std::string kept;
+  keptAside_ = platform::KeepRecoveryAside(copy, &kept) ? kept : copy.where;
+  return false;
+}
+
+void ProfileStore::Adopt() {
+  std::string bytes, where;
+  if (!platform::FindTemporaryFile(path_, kMaxProfileBytes, &bytes, &where)) return;
+  std::unique_ptr<platform::XmlDocument> document = platform::CreateXmlDocument();
+  if (document && document->Parse(std::move(bytes)) && platform::AdoptTemporaryFile(path_, where)) {
+    document_ = std::move(document);
+    restored_ = where;
+  }
+}
+
+ProfileSaveResult ProfileStore::Prospect() const {
+  ProfileSaveResult r;
+  platform::FileWriteResult probe;
+  if (!keepFile_.empty()) {
+    r.reason = keepFile_;
+    r.why = why_;
+  } else if (!path_.empty() && !(probe = platform::ProbeProfileFile(path_)).reason.empty()) {
+    r.reason = probe.reason;
+    r.why = static_cast<ProfileSaveResult::Why>(probe.why);
+  }
+  if (!r.reason.empty()) r.outcome = ProfileSaveResult::NotSaved;
+  return r;
+}
+
+std::string ProfileStore::LoadNote() const {
+  ProfileSaveResult note;
+  if (!restored_.empty()) note.outcome = ProfileSaveResult::Restored;
+  note.reason = restored_;
+  note.keptAside = keptAside_;
+  return note.CopyNote();
 }
 
 ProfileSaveResult ProfileStore::Save() {
   saved_ = true;
   ProfileSaveResult result;
+  result.keptAside = keptAside_;
   if (!restored_.empty()) {
     result.outcome = ProfileSaveResult::Restored;
     result.reason = restored_;
   }
-  auto notSaved = [&result](std::string reason) {
+  auto notSaved = [&result](std::string reason, ProfileSaveResult::Why why) {
     if (result.outcome == ProfileSaveResult::Restored)
       reason += "; the profile was restored from recovery copy " + result.reason;
     result.outcome = ProfileSaveResult::NotSaved;
+    result.why = why;
     result.reason = std::move(reason);
     return result;
   };
-  if (path_.empty()) return notSaved("no profile path");
-  if (!document_) return notSaved("no XML document on this system");
-  if (!keepFile_.empty()) return notSaved(keepFile_);
+  if (path_.empty()) return notSaved("No profile path", ProfileSaveResult::Other);
+  if (!document_) return notSaved("No XML document on this system", ProfileSaveResult::Other);
+  if (!keepFile_.empty()) return notSaved(keepFile_, why_);
   // The profile loaded: copies a cut-short save left of it are stale now.
   platform::RemoveStaleCopies(path_);
   if (!changed_) return result;
@@ -126,21 +204,42 @@ ProfileSaveResult ProfileStore::Save() {
     return result;
   }
   if (written.unchanged) return result;
-  return notSaved(whyNot.empty() ? std::move(written.reason) : std::move(whyNot));
+  if (!whyNot.empty()) return notSaved(std::move(whyNot), ProfileSaveResult::Other);
+  return notSaved(std::move(written.reason), static_cast<ProfileSaveResult::Why>(written.why));
 }
 
 std::string ProfileSaveResult::Describe() const {
+  std::string text;
   switch (outcome) {
     case Saved:
-      return "saved";
+      text = "saved";
+      break;
     case Unchanged:
-      return "unchanged";
+      text = "unchanged";
+      break;
     case Restored:
-      return "restored from recovery copy " + reason;
+      text = "restored from recovery copy " + reason;
+      break;
     case NotSaved:
+      text = "not saved: " + reason;
       break;
   }
-  return "not saved: " + reason;
+  if (!keptAside.empty()) text += "; " + CopyNote();
+  return text;
+}
+
+std::string ProfileSaveResult::CopyNote() const {
+  std::string note;
+  if (outcome == Restored)
+    note = "The profile was restored from the copy an interrupted save left: " + reason;
+  if (!keptAside.empty()) {
+    if (!note.empty()) note += ". ";
+    note +=
+        "A copy left by an interrupted save does not fit the profile on disk; it was not "
+        "used and is kept as " +
+        keptAside;
+  }
+  return note;
 }
 
 platform::XmlElement ProfileStore::FindKey(const char* section, const char* key) {

@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/profile_file.h"
 #include "platform/xml_document.h"
 
 namespace km4r {
@@ -23,11 +24,17 @@ struct ProfileSaveResult {
   };
   Outcome outcome = Unchanged;
   std::string reason;  // NotSaved: why. Restored: which copy was put back.
+  // What the user can do about NotSaved.
+  enum Why { Other, ReadOnlyFile, FolderNotWritable, Damaged } why = Other;
+  // A recovery copy that did not fit the profile, kept aside under this name.
+  std::string keptAside;
 
   explicit operator bool() const { return outcome != NotSaved; }
   // "saved", "unchanged", "restored from recovery copy PATH" or
-  // "not saved: REASON".
+  // "not saved: REASON", then any copy kept aside.
   std::string Describe() const;
+  // What the load did with copies of the profile, for the user: "" when nothing.
+  std::string CopyNote() const;
 };
 
 class ProfileStore {
@@ -52,13 +59,24 @@ class ProfileStore {
   // Why the file at the path is left alone (unreadable, not XML, too
   // large), "" when it was loaded or is missing.
   const std::string& LoadProblem() const { return keepFile_; }
+  // Before any edit: NotSaved, with the reason, when the file cannot take
+  // the settings (left alone at load, read-only, its folder not writable).
+  ProfileSaveResult Prospect() const;
+  // A restore or a copy kept aside at load, said as CopyNote says it.
+  std::string LoadNote() const;
   const std::string& path() const { return path_; }
 
  private:
   void Load();
-  // Puts back the recovery copy of a profile that does not parse, and loads
-  // it; false when there is none to use.
-  bool Restore();
+  // Settles a recovery record left by an in-place save against the profile
+  // on disk (disk: its bytes, parsed: whether they are well-formed XML). The
+  // record's text is put back and loaded only when disk is what a cut-short
+  // write of that save leaves; true then. A record that disk makes redundant
+  // goes; any other is kept aside.
+  bool Settle(const platform::RecoveryCopy& copy, const std::string* disk, bool parsed);
+  // A missing profile: the newest well-formed temporary file of ours takes
+  // its name and is loaded.
+  void Adopt();
   platform::XmlElement FindKey(const char* section, const char* key);
   platform::XmlElement FindOrCreateKey(const char* section, const char* key);
 
@@ -67,8 +85,9 @@ class ProfileStore {
   // Set when the file exists but could not be read or parsed: the host's
   // profile is worth more than our settings, so it is left alone.
   std::string keepFile_;
-  // The recovery copy put back at load, if any.
-  std::string restored_;
+  // The recovery copy put back at load, if any, and one kept aside.
+  std::string restored_, keptAside_;
+  ProfileSaveResult::Why why_ = ProfileSaveResult::Other;
   // Whether the document differs from the file as loaded.
   bool changed_ = false;
   bool saved_ = false;

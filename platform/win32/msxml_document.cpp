@@ -8,6 +8,7 @@
 #include <oleauto.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <cwchar>
 #include <cwctype>
@@ -78,20 +79,32 @@ class Bstr {
   BSTR value_ = nullptr;
 };
 
-// Whether the text holds a document type declaration, in an 8-bit or a
-// UTF-16 encoding. Cheap and conservative: the token inside a comment counts
-// too, which only makes such a file be left alone.
+// Whether the text holds a document type declaration outside comments, in
+// an 8-bit or a UTF-16 encoding. Cheap and conservative: the token anywhere
+// else counts too, which only makes such a file be left alone.
 bool HasDocumentType(const std::string& bytes) {
-  static const char kToken[] = "<!DOCTYPE";
-  std::string le, be;
-  for (const char* c = kToken; *c != '\0'; ++c) {
-    le += *c;
-    le += '\0';
-    be += '\0';
-    be += *c;
+  auto forms = [](const char* ascii, int order) {
+    std::string out;
+    for (const char* c = ascii; *c != '\0'; ++c) {
+      if (order == 2) out += '\0';
+      out += *c;
+      if (order == 1) out += '\0';
+    }
+    return out;
+  };
+  for (int order : {0, 1, 2}) {  // 8-bit, little-endian, big-endian
+    const std::string token = forms("<!DOCTYPE", order), open = forms("<!--", order),
+                      close = forms("-->", order);
+    for (std::size_t at = 0;;) {
+      const std::size_t t = bytes.find(token, at), c = bytes.find(open, at);
+      if (t == std::string::npos) break;
+      if (c == std::string::npos || t < c) return true;
+      const std::size_t e = bytes.find(close, c + open.size());
+      if (e == std::string::npos) break;
+      at = e + close.size();
+    }
   }
-  return bytes.find(kToken) != std::string::npos || bytes.find(le) != std::string::npos ||
-         bytes.find(be) != std::string::npos;
+  return false;
 }
 
 // UTF-16 shows a byte-order mark or a zero byte beside the first '<'.
@@ -361,9 +374,27 @@ class MsxmlDocument final : public XmlDocument {
     bytes->resize(at + static_cast<std::size_t>(len));
     if (len > 0)
       WideCharToMultiByte(codePage, flags, text, n, bytes->data() + at, len, nullptr, lossyOut);
-    if (lossy) {
-      whyNot_ = "the profile holds text its encoding " + name + " cannot hold";
-      return false;
+    if (!lossy) return true;
+    // Characters the code page cannot hold go as character references; the
+    // text read back tells whether they stood where a reference means the
+    // same (text and attribute values), and the save is refused if not.
+    whyNot_ = "The profile holds text its encoding " + name + " cannot hold";
+    bytes->resize(at);
+    for (int i = 0; i < n;) {
+      const int units = IS_HIGH_SURROGATE(text[i]) && i + 1 < n ? 2 : 1;
+      char one[16];
+      BOOL lost = FALSE;
+      const int m =
+          WideCharToMultiByte(codePage, flags, text + i, units, one, sizeof one, nullptr, &lost);
+      if (m > 0 && !lost) {
+        bytes->append(one, static_cast<std::size_t>(m));
+      } else {
+        const unsigned code =
+            units == 2 ? 0x10000u + ((text[i] - 0xD800u) << 10) + (text[i + 1] - 0xDC00u) : text[i];
+        std::snprintf(one, sizeof one, "&#x%X;", code);
+        bytes->append(one);
+      }
+      i += units;
     }
     return true;
   }

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <cwctype>
 #include <string>
+#include <vector>
 
 #include "platform/profile_file.h"
 #include "platform/win32/wide_text.h"
@@ -16,6 +17,8 @@ namespace km4r::platform {
 namespace {
 
 FileFaults Faults;
+// The new file a scanner holds after a failed swap (FileFaults::swapHeld).
+HANDLE HeldByScanner = INVALID_HANDLE_VALUE;
 
 // A swap that meets a file held open (a scanner or indexer reading the new
 // file) is tried again, this many times, this far apart: a short, bounded
@@ -29,6 +32,7 @@ std::string Narrow(const std::wstring& text) {
   return narrow;
 }
 
+// Only after a call that failed: the system's words for its error.
 std::string Because(const char* what, const std::wstring& path, DWORD error = GetLastError()) {
   char text[256] = "";
   FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
@@ -106,24 +110,57 @@ CopyNames Elsewhere(const std::wstring& target) {
   if (n == 0 || n > MAX_PATH) return {};
   std::wstring dir(temp, n);
   while (!dir.empty() && (dir.back() == L'\\' || dir.back() == L'/')) dir.pop_back();
+  // One profile has one key however the host spells its path.
+  wchar_t full[32768];
+  const DWORD m = GetFullPathNameW(target.c_str(), 32768, full, nullptr);
+  std::wstring name = m > 0 && m < 32768 ? std::wstring(full, m) : target;
   std::uint64_t h = 14695981039346656037ull;
-  for (wchar_t c : target) h = (h ^ static_cast<std::uint16_t>(towlower(c))) * 1099511628211ull;
+  for (wchar_t c : name) h = (h ^ static_cast<std::uint16_t>(towlower(c))) * 1099511628211ull;
   wchar_t hex[17];
   swprintf(hex, 17, L"%016llx", static_cast<unsigned long long>(h));
   return {dir, Base(target) + L"." + hex + L"."};
 }
 
-// A new file of the store's naming, open for writing and held (others may
-// read it, but not delete it), so that a later clean-up leaves it alone.
-HANDLE CreateTemp(const CopyNames& names, std::wstring* temp) {
+// The profile's access control, for the files made for it from their first
+// byte on; none (the folder's, as a new profile gets) when there is no profile.
+struct Security {
+  std::vector<char> descriptor;
+  SECURITY_ATTRIBUTES attributes{};
+  SECURITY_ATTRIBUTES* get() { return descriptor.empty() ? nullptr : &attributes; }
+};
+
+void TakeSecurity(const std::wstring& target, Security* s) {
+  const SECURITY_INFORMATION what = DACL_SECURITY_INFORMATION;
+  DWORD need = 0;
+  GetFileSecurityW(Long(target).c_str(), what, nullptr, 0, &need);
+  if (need == 0) return;
+  s->descriptor.resize(need);
+  PSECURITY_DESCRIPTOR sd = s->descriptor.data();
+  if (!GetFileSecurityW(Long(target).c_str(), what, sd, need, &need)) {
+    s->descriptor.clear();
+    return;
+  }
+  // Exactly the profile's entries: none inherited from the folder on top.
+  SetSecurityDescriptorControl(sd, SE_DACL_PROTECTED, SE_DACL_PROTECTED);
+  s->attributes.nLength = sizeof s->attributes;
+  s->attributes.lpSecurityDescriptor = sd;
+}
+
+// A new file of the store's naming, which carries the digest of what it is
+// to hold, open for writing and held (others may read it, but not delete
+// it), so that a later clean-up leaves it alone.
+HANDLE CreateTemp(const CopyNames& names, const std::string& bytes, Security* security,
+                  std::wstring* temp) {
   HANDLE f = INVALID_HANDLE_VALUE;
+  const std::uint64_t digest = TextDigest(bytes.data(), bytes.size());
   for (int attempt = 0; attempt < 100 && f == INVALID_HANDLE_VALUE; ++attempt) {
-    *temp = names.dir + L"\\" + names.prefix + L"km4r-" + std::to_wstring(GetCurrentProcessId()) +
-            L"-" + std::to_wstring(attempt) + L".tmp";
-    f = CreateFileW(Long(*temp).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                    CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    *temp = names.dir + L"\\" + names.prefix +
+            Widen(TemporaryName(GetCurrentProcessId(), digest, attempt), CP_ACP);
+    f = CreateFileW(Long(*temp).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
+                    security->get(), CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (f == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) break;
   }
+  if (f != INVALID_HANDLE_VALUE && Faults.created) Faults.created(Narrow(*temp));
   return f;
 }
 
@@ -188,6 +225,9 @@ BOOL Replace(const std::wstring& target, const std::wstring& temp) {
     // Both leave the profile's name empty: 1176 with the profile gone,
     // 1177 with it under a name the call does not tell.
     DeleteFileW(Long(target).c_str());
+    if (Faults.swapHeld)
+      HeldByScanner = CreateFileW(Long(temp).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     SetLastError(error);
     return FALSE;
   }
@@ -195,28 +235,40 @@ BOOL Replace(const std::wstring& target, const std::wstring& temp) {
                       REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr);
 }
 
+// Writes bytes as a new file at name, made with the profile's access
+// control: where a held temporary file cannot take the name.
+bool WriteNew(const std::wstring& name, const std::string& bytes, Security* security) {
+  HANDLE f = CreateFileW(Long(name).c_str(), GENERIC_WRITE, 0, security->get(), CREATE_NEW,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (f == INVALID_HANDLE_VALUE) return false;
+  if (Faults.created) Faults.created(Narrow(name));
+  const bool ok = WriteAll(f, bytes, bytes.size()) && FlushFileBuffers(f);
+  CloseHandle(f);
+  if (!ok) DeleteFileW(Long(name).c_str());
+  return ok;
+}
+
 // Swaps the written temporary file in for the profile, keeping the profile's
 // attributes and access control. Handles the failures ReplaceFileW documents;
 // false with *keepTemp set when the temporary file is now the only copy.
-bool Swap(const std::wstring& target, const std::wstring& temp, std::string* reason,
-          bool* keepTemp) {
+bool Swap(const std::wstring& target, const std::wstring& temp, const std::string& bytes,
+          Security* security, std::string* reason, bool* keepTemp) {
   for (int attempt = 0;; ++attempt) {
     if (Replace(target, temp)) return true;
     const DWORD error = GetLastError();
     if (error == ERROR_UNABLE_TO_MOVE_REPLACEMENT || error == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2) {
-      // The profile is no longer under its name: the new file is the only
-      // copy of it, and takes that name.
-      if (Move(temp, target, 0)) return true;
-      // Kept as the profile's recovery copy, which the next load puts back.
+      // The profile is no longer under its name: the new file takes it, or,
+      // held, the new text is written there afresh, so that the host's
+      // profile is never only under a temporary name.
+      if (Move(temp, target, 0) || WriteNew(target, bytes, security)) return true;
+      // The load after finds it by its name and puts it in place.
       *keepTemp = true;
-      const std::wstring recovery = Beside(target).Recovery();
-      const std::wstring kept = Move(temp, recovery, MOVEFILE_REPLACE_EXISTING) ? recovery : temp;
-      *reason = Because("the new profile is kept in", kept) + " (could not take the name " +
+      *reason = Because("The new profile is kept in", temp) + " (it could not take the name " +
                 Narrow(target) + ")";
       return false;
     }
     if (attempt + 1 >= kSwapTries || !Held(error)) {
-      *reason = Because("cannot replace", target, error);
+      *reason = Because("Cannot replace", target, error);
       return false;
     }
     Sleep(kSwapPauseMs);
@@ -226,18 +278,18 @@ bool Swap(const std::wstring& target, const std::wstring& temp, std::string* rea
 // Writes bytes as a complete file under name (a temporary file moved), and
 // keeps it open (*held) so that no clean-up takes it while it is needed.
 bool WriteWhole(const CopyNames& names, const std::wstring& name, const std::string& bytes,
-                HANDLE* held, std::string* reason) {
+                Security* security, HANDLE* held, std::string* reason) {
   std::wstring temp;
-  HANDLE f = CreateTemp(names, &temp);
+  HANDLE f = CreateTemp(names, bytes, security, &temp);
   if (f == INVALID_HANDLE_VALUE) {
-    *reason = Because("cannot create a file in", names.dir);
+    *reason = Because("Cannot create a file in", names.dir);
     return false;
   }
   const bool ok = WriteAll(f, bytes, bytes.size()) && FlushFileBuffers(f);
-  if (!ok) *reason = Because("cannot write", temp);
+  if (!ok) *reason = Because("Cannot write", temp);
   CloseHandle(f);
-  if (ok && !Move(temp, name, MOVEFILE_REPLACE_EXISTING)) {
-    *reason = Because("cannot write", name);
+  if (ok && !Move(temp, name, 0)) {
+    *reason = Because("Cannot write", name);
   } else if (ok) {
     *held = CreateFileW(Long(name).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                         FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -247,20 +299,20 @@ bool WriteWhole(const CopyNames& names, const std::wstring& name, const std::str
   return false;
 }
 
-bool WriteRecoveryCopy(const std::wstring& target, const std::string& old, HANDLE* held,
-                       std::wstring* where, std::string* reason) {
+bool WriteRecoveryCopy(const std::wstring& target, const std::string& record, Security* security,
+                       HANDLE* held, std::wstring* where, std::string* reason) {
   if (Faults.noRecovery) {
-    *reason = "no recovery copy of " + Narrow(target) + " can be made";
+    *reason = "No recovery copy of " + Narrow(target) + " can be made";
     return false;
   }
   std::string why;
   for (const CopyNames& names : {Beside(target), Elsewhere(target)}) {
     if (names.dir.empty() || (Faults.noRecoveryBeside && names.dir == Dir(target))) continue;
     *where = names.Recovery();
-    if (WriteWhole(names, *where, old, held, &why)) return true;
+    if (WriteWhole(names, *where, record, security, held, &why)) return true;
   }
   *reason =
-      "no recovery copy of " + Narrow(target) + " can be made" + (why.empty() ? "" : ": " + why);
+      "No recovery copy of " + Narrow(target) + " can be made" + (why.empty() ? "" : ": " + why);
   return false;
 }
 
@@ -295,11 +347,11 @@ bool WriteOver(const std::wstring& target, std::size_t old, const std::string& b
   HANDLE f = CreateFileW(Long(target).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (f == INVALID_HANDLE_VALUE) {
-    *reason = Because("cannot write", target);
+    *reason = Because("Cannot write", target);
     return false;
   }
   if (!Reserve(f, old, bytes.size())) {
-    *reason = Because("no room to write", target);
+    *reason = Because("No room to write", target);
     CloseHandle(f);
     return false;
   }
@@ -313,39 +365,90 @@ bool WriteOver(const std::wstring& target, std::size_t old, const std::string& b
     Faults.diskFull = saved;
     CloseHandle(f);
     *killed = true;
-    *reason = "killed while writing " + Narrow(target);
+    *reason = "Killed while writing " + Narrow(target);
     return false;
   }
   const bool ok = WriteAll(f, bytes, bytes.size()) && SetEndOfFile(f) && FlushFileBuffers(f);
-  if (!ok) *reason = Because("cannot write", target);
+  if (!ok) *reason = Because("Cannot write", target);
   CloseHandle(f);
   return ok;
 }
 
-// Removes path unless another process holds it open.
-void RemoveIfFree(const std::wstring& path) {
-  DeleteFileW(Long(path).c_str());
+// Reads the open file whole, up to maxBytes.
+FileReadResult ReadOpen(HANDLE f, std::size_t maxBytes, std::string* bytes) {
+  LARGE_INTEGER size{};
+  if (!GetFileSizeEx(f, &size) || size.QuadPart < 0) return FileReadResult::Unreadable;
+  if (static_cast<unsigned long long>(size.QuadPart) > maxBytes) return FileReadResult::TooLarge;
+  bytes->resize(static_cast<std::size_t>(size.QuadPart));
+  std::size_t done = 0;
+  while (done < bytes->size()) {
+    DWORD n = 0;
+    if (!ReadFile(f, bytes->data() + done, static_cast<DWORD>(bytes->size() - done), &n, nullptr))
+      return FileReadResult::Unreadable;
+    if (n == 0) break;
+    done += n;
+  }
+  bytes->resize(done);
+  return FileReadResult::Read;
 }
 
-void RemoveStale(const CopyNames& names) {
+// Whether another running process made the file: its save may still need it.
+bool MakerRuns(unsigned long pid) {
+  if (pid == GetCurrentProcessId()) return false;
+  HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(pid));
+  if (process == nullptr) return GetLastError() == ERROR_ACCESS_DENIED;
+  DWORD code = 0;
+  const bool runs = GetExitCodeProcess(process, &code) && code == STILL_ACTIVE;
+  CloseHandle(process);
+  return runs;
+}
+
+// The store's temporary files of a profile: exact names of its pattern whose
+// content has the digest the name carries, made by no other running
+// process, open nowhere else (they are opened sharing nothing). each gets
+// the path, the content, the open handle (with the right to delete) and the
+// time of the last write.
+template <typename Each>
+void ForEachTemporary(const CopyNames& names, std::size_t maxBytes, Each each) {
   if (names.dir.empty()) return;
-  for (const std::wstring& pattern :
-       {names.prefix + L"km4r-*.tmp", names.prefix + L"km4r-recovery"}) {
-    WIN32_FIND_DATAW found;
-    HANDLE h = FindFirstFileW(Long(names.dir + L"\\" + pattern).c_str(), &found);
-    if (h == INVALID_HANDLE_VALUE) continue;
-    do {
-      if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-        RemoveIfFree(names.dir + L"\\" + found.cFileName);
-    } while (FindNextFileW(h, &found));
-    FindClose(h);
-  }
+  WIN32_FIND_DATAW found;
+  HANDLE h = FindFirstFileW(Long(names.dir + L"\\" + names.prefix + L"km4r-*.tmp").c_str(), &found);
+  if (h == INVALID_HANDLE_VALUE) return;
+  do {
+    const std::wstring name = found.cFileName;
+    unsigned long pid = 0;
+    std::uint64_t digest = 0;
+    if ((found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ||
+        name.compare(0, names.prefix.size(), names.prefix) != 0 ||
+        !ParseTemporaryName(Narrow(name.substr(names.prefix.size())), &pid, &digest) ||
+        MakerRuns(pid))
+      continue;
+    const std::wstring file = names.dir + L"\\" + name;
+    HANDLE f = CreateFileW(Long(file).c_str(), GENERIC_READ | DELETE, 0, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (f == INVALID_HANDLE_VALUE) continue;
+    std::string bytes;
+    if (ReadOpen(f, maxBytes, &bytes) == FileReadResult::Read &&
+        TextDigest(bytes.data(), bytes.size()) == digest)
+      each(file, bytes, f, found.ftLastWriteTime);
+    CloseHandle(f);
+  } while (FindNextFileW(h, &found));
+  FindClose(h);
+}
+
+// Deletes the file open at f, once it is closed.
+void DeleteOpen(HANDLE f) {
+  FILE_DISPOSITION_INFO disposition{};
+  disposition.DeleteFile = TRUE;
+  SetFileInformationByHandle(f, FileDispositionInfo, &disposition, sizeof disposition);
 }
 
 }  // namespace
 
 void SetFileFaults(const FileFaults& faults) {
   Faults = faults;
+  if (HeldByScanner != INVALID_HANDLE_VALUE) CloseHandle(HeldByScanner);
+  HeldByScanner = INVALID_HANDLE_VALUE;
 }
 
 FileReadResult ReadProfileFile(const std::string& path, std::size_t maxBytes, std::string* bytes) {
@@ -390,130 +493,203 @@ FileReadResult ReadProfileFile(const std::string& path, std::size_t maxBytes, st
   return result;
 }
 
+FileWriteResult ProbeProfileFile(const std::string& path) {
+  FileWriteResult r;
+  const std::wstring target = FinalPath(Widen(path, CP_ACP));
+  const DWORD attrs = GetFileAttributesW(Long(target).c_str());
+  if (attrs == INVALID_FILE_ATTRIBUTES) return r;
+  if (attrs & FILE_ATTRIBUTE_DIRECTORY) {
+    r.reason = Narrow(target) + " is a folder, not a file";
+  } else if (attrs & FILE_ATTRIBUTE_READONLY) {
+    r.why = FileWriteResult::ReadOnlyFile;
+    r.reason = "The profile " + Narrow(target) + " is read-only";
+  }
+  return r;
+}
+
 FileWriteResult WriteProfileFile(const std::string& path, const ProduceBytes& produce,
                                  const ConfirmBytes& confirm,
                                  std::string* /*spare: MSXML keeps no text*/) {
   FileWriteResult r;
   if (path.empty()) {
-    r.reason = "no profile path";
+    r.reason = "No profile path";
     return r;
   }
   std::string bytes;
   if (!ProduceInto(produce, bytes)) {
-    r.reason = "the document cannot be written as text";
+    r.reason = "The document cannot be written as text";
     return r;
   }
   const std::wstring target = FinalPath(Widen(path, CP_ACP));
   const DWORD attrs = GetFileAttributesW(Long(target).c_str());
   const bool exists = attrs != INVALID_FILE_ATTRIBUTES;
-  if (exists && (attrs & FILE_ATTRIBUTE_DIRECTORY)) {
-    r.reason = Because("not a file:", target);
-    return r;
-  }
-  if (exists && (attrs & FILE_ATTRIBUTE_READONLY)) {
-    r.reason = Because("read-only:", target);
-    return r;
-  }
+  r = ProbeProfileFile(path);
+  if (!r.reason.empty()) return r;
   if (exists && SameBytes(target, bytes)) {
     r.unchanged = true;
     return r;
   }
   if (!confirm(bytes)) {
     r.confirmed = false;
-    r.reason = "the new text would not read back as the document";
+    r.reason = "The new text would not read back as the document";
     return r;
   }
   const std::wstring dir = Dir(target);
+  Security security;
+  if (exists) TakeSecurity(target, &security);
   std::wstring temp;
   // A swapped-in file would leave the profile's other hard links behind.
   HANDLE f = Faults.noTempBeside || (exists && Links(target) > 1)
                  ? INVALID_HANDLE_VALUE
-                 : CreateTemp(Beside(target), &temp);
+                 : CreateTemp(Beside(target), bytes, &security, &temp);
   if (f != INVALID_HANDLE_VALUE) {
     bool ok = WriteAll(f, bytes, bytes.size()) && FlushFileBuffers(f);
-    if (!ok) r.reason = Because("cannot write", temp);
+    if (!ok) r.reason = Because("Cannot write", temp);
     CloseHandle(f);
     if (ok && Faults.kill == FileFaults::AfterTemp) {
-      r.reason = "killed before replacing " + Narrow(target);
+      r.reason = "Killed before replacing " + Narrow(target);
       return r;
     }
     bool keepTemp = false;
     if (ok) {
-      ok = exists ? Swap(target, temp, &r.reason, &keepTemp) : Move(temp, target, 0);
-      if (!ok && !exists && r.reason.empty()) r.reason = Because("cannot create", target);
+      ok = exists ? Swap(target, temp, bytes, &security, &r.reason, &keepTemp)
+                  : Move(temp, target, 0);
+      if (!ok && !exists && r.reason.empty()) r.reason = Because("Cannot create", target);
     }
-    if (!ok && !keepTemp) DeleteFileW(Long(temp).c_str());
+    if (!keepTemp) DeleteFileW(Long(temp).c_str());
     r.written = ok;
     return r;
   }
   if (!exists) {
-    r.reason = Because("cannot create a file in", dir);
+    r.why = FileWriteResult::FolderNotWritable;
+    r.reason = Because("Cannot create the profile in", dir);
     return r;
   }
   // No file can be made beside it: the profile itself is written, once its
-  // old bytes are safe in a recovery copy.
+  // old bytes and the new ones are safe in a recovery record.
   std::string old;
   if (ReadProfileFile(Narrow(target), SIZE_MAX - 1, &old) != FileReadResult::Read) {
-    r.reason = Because("cannot read", target);
+    r.reason = Because("Cannot read", target);
     return r;
   }
   HANDLE held = INVALID_HANDLE_VALUE;
   std::wstring recovery;
-  if (!WriteRecoveryCopy(target, old, &held, &recovery, &r.reason)) return r;
+  if (!WriteRecoveryCopy(target, RecoveryRecord(old, bytes), &security, &held, &recovery,
+                         &r.reason)) {
+    if (!Faults.noRecovery) r.why = FileWriteResult::FolderNotWritable;
+    return r;
+  }
   bool killed = false;
   r.written = WriteOver(target, old.size(), bytes, &r.reason, &killed);
   if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
-  // Unless the profile holds something else than either text, the copy has
+  // Unless the profile holds something else than either text, the record has
   // done its work (a kill leaves it for the next load).
   if (!killed && (r.written || SameBytes(target, old))) DeleteFileW(Long(recovery).c_str());
   return r;
 }
 
-bool ReadRecoveryCopy(const std::string& path, std::size_t maxBytes, std::string* bytes,
-                      std::string* where) {
+bool ReadRecoveryCopy(const std::string& path, std::size_t maxBytes, RecoveryCopy* copy) {
   if (path.empty()) return false;
   const std::wstring target = FinalPath(Widen(path, CP_ACP));
   for (const CopyNames& names : {Beside(target), Elsewhere(target)}) {
     if (names.dir.empty()) continue;
-    *where = Narrow(names.Recovery());
-    if (ReadProfileFile(*where, maxBytes, bytes) == FileReadResult::Read) return true;
+    const std::wstring where = names.Recovery();
+    if (GetFileAttributesW(Long(where).c_str()) == INVALID_FILE_ATTRIBUTES) continue;
+    *copy = RecoveryCopy{};
+    copy->where = Narrow(where);
+    // Opened sharing nothing: a record its maker still holds belongs to a
+    // save still running, not ours to judge.
+    HANDLE f = CreateFileW(Long(where).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (f == INVALID_HANDLE_VALUE) continue;
+    std::string bytes;
+    copy->valid = ReadOpen(f, 2 * maxBytes + 256, &bytes) == FileReadResult::Read &&
+                  ParseRecoveryRecord(bytes, &copy->replaced, &copy->written);
+    CloseHandle(f);
+    return true;
   }
   return false;
 }
 
-bool RestoreProfileFile(const std::string& path, const std::string& bytes, std::string* reason) {
-  std::string where, copy;
-  if (!ReadRecoveryCopy(path, SIZE_MAX - 1, &copy, &where) || copy != bytes) {
-    *reason = "no recovery copy of " + path;
-    return false;
-  }
+bool RestoreProfileFile(const std::string& path, const RecoveryCopy& copy,
+                        const std::string& damaged, std::string* reason) {
   const std::wstring target = FinalPath(Widen(path, CP_ACP));
-  const std::wstring recovery = Widen(where, CP_ACP);
+  const std::wstring recovery = Widen(copy.where, CP_ACP);
   HANDLE held = CreateFileW(Long(recovery).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  WIN32_FILE_ATTRIBUTE_DATA data{};
   bool killed = false;
-  if (!GetFileAttributesExW(Long(target).c_str(), GetFileExInfoStandard, &data)) {
-    // Gone: made afresh, to be written below.
-    HANDLE f = CreateFileW(Long(target).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (f != INVALID_HANDLE_VALUE) CloseHandle(f);
-  }
-  const bool ok =
-      GetFileAttributesExW(Long(target).c_str(), GetFileExInfoStandard, &data) &&
-      WriteOver(target,
-                (static_cast<std::size_t>(data.nFileSizeHigh) << 16 << 16) | data.nFileSizeLow,
-                bytes, reason, &killed);
+  const bool ok = held != INVALID_HANDLE_VALUE && SameBytes(target, damaged) &&
+                  WriteOver(target, damaged.size(), copy.replaced, reason, &killed);
+  if (!ok && reason->empty())
+    *reason = "The recovery copy " + copy.where + " is in use or the profile changed";
   if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
   if (ok) DeleteFileW(Long(recovery).c_str());
   return ok;
 }
 
+bool KeepRecoveryAside(const RecoveryCopy& copy, std::string* kept) {
+  const std::wstring where = Widen(copy.where, CP_ACP);
+  for (int n = 0; n < 100; ++n) {
+    const std::wstring name = where + (n == 0 ? L"" : L"-" + std::to_wstring(n)) + L".kept";
+    if (MoveFileExW(Long(where).c_str(), Long(name).c_str(), MOVEFILE_WRITE_THROUGH)) {
+      *kept = Narrow(name);
+      return true;
+    }
+    if (GetLastError() != ERROR_ALREADY_EXISTS && GetLastError() != ERROR_FILE_EXISTS) break;
+  }
+  kept->clear();
+  return false;
+}
+
+void DropRecoveryCopy(const RecoveryCopy& copy) {
+  HANDLE f = CreateFileW(Long(Widen(copy.where, CP_ACP)).c_str(), GENERIC_READ | DELETE, 0, nullptr,
+                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (f == INVALID_HANDLE_VALUE) return;
+  std::string bytes, replaced, written;
+  if (ReadOpen(f, SIZE_MAX - 1, &bytes) == FileReadResult::Read &&
+      ParseRecoveryRecord(bytes, &replaced, &written) && replaced == copy.replaced &&
+      written == copy.written)
+    DeleteOpen(f);
+  CloseHandle(f);
+}
+
+bool FindTemporaryFile(const std::string& path, std::size_t maxBytes, std::string* bytes,
+                       std::string* where) {
+  if (path.empty()) return false;
+  const std::wstring target = FinalPath(Widen(path, CP_ACP));
+  FILETIME newest{};
+  ForEachTemporary(
+      Beside(target), maxBytes,
+      [&](const std::wstring& file, const std::string& content, HANDLE, const FILETIME& written) {
+        if (!where->empty() && CompareFileTime(&written, &newest) <= 0) return;
+        newest = written;
+        *where = Narrow(file);
+        *bytes = content;
+      });
+  return !where->empty();
+}
+
+bool AdoptTemporaryFile(const std::string& path, const std::string& where) {
+  const std::wstring target = FinalPath(Widen(path, CP_ACP));
+  // Without replacing: a profile that appeared meanwhile stays.
+  return MoveFileExW(Long(Widen(where, CP_ACP)).c_str(), Long(target).c_str(),
+                     MOVEFILE_WRITE_THROUGH) != FALSE;
+}
+
 void RemoveStaleCopies(const std::string& path) {
   if (path.empty()) return;
   const std::wstring target = FinalPath(Widen(path, CP_ACP));
-  RemoveStale(Beside(target));
-  RemoveStale(Elsewhere(target));
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  // Without the profile on disk, a copy may be the only one left.
+  if (!GetFileAttributesExW(Long(target).c_str(), GetFileExInfoStandard, &data) ||
+      (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
+      (data.nFileSizeHigh == 0 && data.nFileSizeLow == 0))
+    return;
+  for (const CopyNames& names : {Beside(target), Elsewhere(target)}) {
+    ForEachTemporary(
+        names, SIZE_MAX - 1,
+        [](const std::wstring&, const std::string&, HANDLE f, const FILETIME&) { DeleteOpen(f); });
+  }
 }
 
 }  // namespace km4r::platform

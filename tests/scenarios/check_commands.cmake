@@ -114,7 +114,7 @@ if(MODE STREQUAL "errors")
   # `config` says what became of the edits, in the plug-in's own words.
   file(WRITE ${dir}/garbage.xml "<profile><unclosed>")
   set(config config --plugin ${REAL_MODULE} --profile)
-  expect(1 "not saved: profile .*garbage.xml is not well-formed XML\n$"
+  expect(1 "not saved: The profile .*garbage.xml is not well-formed XML\n$"
          ARGS ${config} ${dir}/garbage.xml)
   file(READ ${dir}/garbage.xml kept)
   if(NOT kept STREQUAL "<profile><unclosed>")
@@ -131,16 +131,16 @@ if(MODE STREQUAL "errors")
       message(SEND_ERROR "config --profile \"\": exit ${got}\n${err}")
     endif()
     expect(1 "not saved: cannot create the directory .*a-file" ARGS ${config} ${dir}/a-file/p.xml)
-    expect(0 "cancelled: no setting changed in .*new.xml" ARGS ${config} ${dir}/new.xml INPUT "c\n")
+    expect(0 "cancelled: no setting changed in .*new.xml; the pendant keys the profile lacked or held out of range were written" ARGS ${config} ${dir}/new.xml INPUT "c\n")
     # Without --profile: whose profile it is, before the dialog.
     expect(0 "^no --profile given: this edits the bench's own profile\n  ${dir}/cfg/km4r-pendant/profile.xml\nwhich the host does not read.*Pendant Configuration.*cancelled: no setting changed in ${dir}/cfg/"
            ENV XDG_CONFIG_HOME=${dir}/cfg ARGS config --plugin ${REAL_MODULE} INPUT "c\n")
     expect(0 "\nsaved .*new.xml\n" ARGS ${config} ${dir}/new.xml INPUT "4 250\no\n")
     # Cancel on a value the plug-in corrects on load is still a cancel.
     file(WRITE ${dir}/odd.xml "<profile><Quorvix_KM4R_Pendant><AutoChangeSens>42</AutoChangeSens></Quorvix_KM4R_Pendant></profile>")
-    expect(0 "cancelled: no setting changed in .*odd.xml" ARGS ${config} ${dir}/odd.xml INPUT "c\n")
+    expect(0 "cancelled: no setting changed in .*odd.xml; the pendant keys the profile lacked or held out of range were written" ARGS ${config} ${dir}/odd.xml INPUT "c\n")
     # An edit the plug-in cannot write: its message, then the bench's.
-    expect(1 "not saved: cannot create a file in /proc/self: "
+    expect(1 "not saved: Cannot create the profile in /proc/self: "
            ARGS ${config} /proc/self/km4r-profile.xml INPUT "4 250\no\n")
     file(READ ${dir}/new.xml saved)
     if(NOT saved MATCHES "<StepJogRate>250</StepJogRate>")

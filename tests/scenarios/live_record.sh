@@ -82,7 +82,7 @@ trap - EXIT
 grep -qF "cannot read the pendant's input at $d/dev2/hidraw0" "$d/live.out" || fail "no read error"
 grep -qF "the display shows on the pendant" "$d/live.out" && fail "claims the display after a read error"
 grep -qF "pendant connected" "$d/live.out" && fail "claims a connection it cannot read"
-grep -qF "the settings cannot be read: profile $d/cfg2/host.xml is not well-formed XML" \
+grep -qF "the settings cannot be read: The profile $d/cfg2/host.xml is not well-formed XML" \
   "$d/live.out" || fail "no word of the damaged profile"
 [[ $(cat "$d/cfg2/host.xml") == "<profile><unclosed>" ]] || fail "the damaged profile was changed"
 echo "an unreadable pendant and a damaged profile are reported"

@@ -146,17 +146,29 @@ class ConfigMeanwhileTest : public PendantSettingsTest,
 
 TEST_P(ConfigMeanwhileTest, OtherWritersSurviveTheDialog) {
   const MeanwhileCase& c = GetParam();
-  WriteFile(path_, c.before.empty()
-                      ? Profile("<StepSize2>4</StepSize2><StepJogRate>40</StepJogRate>")
-                      : c.before);
+  const std::string before = c.before.empty()
+                                 ? Profile("<StepSize2>4</StepSize2><StepJogRate>40</StepJogRate>")
+                                 : c.before;
+  WriteFile(path_, before);
   PendantSettings s, shown;
   s.StepSize2 = 4;
-  const ProfileSaveResult saved = EditPendantSettings(s, [&](PendantSettings& edited) {
-    EXPECT_EQ(edited.StepSize2, 4);
-    WriteFile(path_, c.meanwhile);
-    c.dialog(edited);
-    shown = edited;
-  });
+  bool warned = false, edited = false;
+  const ProfileSaveResult saved = EditPendantSettings(
+      s,
+      [&](PendantSettings& e) {
+        edited = true;
+        EXPECT_EQ(e.StepSize2, 4);
+        WriteFile(path_, c.meanwhile);
+        c.dialog(e);
+        shown = e;
+      },
+      [&](const ProfileSaveResult& prospect) {
+        // Before the edit, only when the profile cannot take it.
+        EXPECT_FALSE(edited);
+        EXPECT_EQ(prospect.why, ProfileSaveResult::Damaged);
+        warned = true;
+      });
+  EXPECT_EQ(warned, !platform::CreateXmlDocument()->Parse(before));
   EXPECT_EQ(saved.outcome, c.outcome) << saved.Describe();
   const std::string file = ReadFile(path_);
   for (const std::string& text : c.expected)

@@ -9,12 +9,15 @@
 #include <climits>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <optional>
 #include <string>
 #include <vector>
 
 #ifdef _WIN32
 #include <windows.h>
+// After windows.h.
+#include <sddl.h>
 #else
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -22,6 +25,7 @@
 #endif
 
 #include "platform/profile_file.h"
+#include "plugin/profile_outcome.h"
 #include "tests/settings/profile_generator.h"
 #include "tests/settings/test_files.h"
 
@@ -202,6 +206,10 @@ TEST_P(ProfileStoreBadFileTest, UnparseableFileIsNeverOverwritten) {
     ProfileStore store;
     EXPECT_EQ(store.GetInt("S", "K", 42), 42);
     store.SetInt(kSection, "StepSize1", 3);
+    // What to do about it, and the path once.
+    const std::string notice = ConfigNotice(store.Save(), path_);
+    EXPECT_NE(notice.find("Repair it, or move it away"), std::string::npos) << notice;
+    EXPECT_EQ(notice.find(path_), notice.rfind(path_)) << notice;
   }
   EXPECT_TRUE(ReadFile(path_) == GetParam().content) << GetParam().name;
   std::size_t entries = 0;
@@ -419,12 +427,13 @@ TEST_F(ProfileStoreTest, UntouchedProfileIsRewrittenWithTheSameContent) {
 // 3 and checks the file's bytes afterwards.
 enum class Setup {
   Plain,
-  ReadOnlyFile,  // the user may not write the file
-  ForeignOwner,  // root's file, writable by all, saved by another user
-  ReadOnlyDir,   // writable file in a directory the user may not write
-  Link,          // the path is a symbolic link to the profile
-  DanglingLink,  // a link to a file not there yet, in an existing directory
-  HardLink,      // the profile has a second name
+  ReadOnlyFile,      // the user may not write the file
+  ForeignOwner,      // root's file, writable by all, saved by another user
+  ReadOnlyDir,       // writable file in a directory the user may not write
+  Link,              // the path is a symbolic link to the profile
+  DanglingLink,      // a link to a file not there yet, in an existing directory
+  HardLink,          // the profile has a second name
+  NewInReadOnlyDir,  // no profile yet, in a directory the user may not write
 };
 
 struct FileCase {
@@ -437,6 +446,7 @@ struct FileCase {
   // platform's parser takes the text at all (it then reads back as parsed).
   enum Written { No, Yes, IfParsed } written;
   std::vector<std::string> saved;  // byte strings the saved file holds
+  const char* notice = "";         // what the Config message box advises, when not saved
 };
 
 std::string Utf16(const std::string& ascii, bool bom) {
@@ -504,6 +514,17 @@ const FileCase kFileCases[] = {
      4,
      FileCase::Yes,
      {"encoding=\"windows-1252\"", "<H>\x80 caf\xE9</H>", kSaved3}},
+    // A character the encoding cannot hold, as a reference: saved, and it
+    // reads back as that character.
+    {"windows-1252 with a reference outside it",
+     "p.xml",
+     "<?xml version=\"1.0\" encoding=\"windows-1252\"?>\n<profile><H a=\"&#x2603;\">"
+     "&#x2603; caf\xE9</H>" +
+         kPendant4 + "</profile>",
+     Setup::Plain,
+     4,
+     FileCase::Yes,
+     {"encoding=\"windows-1252\"", "caf\xE9</H>", kSaved3}},
     {"utf16 with byte-order mark",
      "p.xml",
      Utf16("<?xml version=\"1.0\" encoding=\"UTF-16\"?>"
@@ -568,7 +589,16 @@ const FileCase kFileCases[] = {
      Setup::ReadOnlyFile,
      4,
      FileCase::No,
-     {}},
+     {},
+     "Clear its read-only attribute"},
+    {"new profile in a read-only directory",
+     "p.xml",
+     "",
+     Setup::NewInReadOnlyDir,
+     2,
+     FileCase::No,
+     {},
+     "Make its folder writable, or choose another profile"},
     {"root's file saved by another user",
      "p.xml",
      "<profile>" + kPendant4 + "</profile>",
@@ -615,17 +645,22 @@ class ProfileFileTest : public ::testing::TestWithParam<FileCase> {
 
 #ifndef _WIN32
 // Permissions do not bind root: the store then runs as "nobody" in a child.
-bool RunStoreAs(uid_t user, int32_t expectRead) {
+bool RunStoreAs(uid_t user, int32_t expectRead, const char* notice) {
   const pid_t child = ::fork();
   if (child == 0) {
     if (user != ::geteuid() && (::setgid(user) != 0 || ::setuid(user) != 0)) ::_exit(2);
     int32_t read = 0;
+    std::string said;
     {
       ProfileStore store;
       read = store.GetInt(kSection, "StepSize1", 2);
       store.SetInt(kSection, "StepSize1", 3);
+      said = ConfigNotice(store.Save(), store.path());
     }
-    ::_exit(expectRead < 0 || read == expectRead ? 0 : 1);
+    const bool advised =
+        said.find(notice) != std::string::npos &&
+        (said.empty() || std::isupper(static_cast<unsigned char>(said[said.find("\n\n") + 2])));
+    ::_exit((expectRead < 0 || read == expectRead) && advised ? 0 : 1);
   }
   int status = 0;
   return child > 0 && ::waitpid(child, &status, 0) == child && WIFEXITED(status) &&
@@ -652,6 +687,7 @@ TEST_P(ProfileFileTest, SavesOnlyWhatReadsBackAndKeepsTheFile) {
       break;
     case Setup::ForeignOwner:
     case Setup::ReadOnlyDir:
+    case Setup::NewInReadOnlyDir:
 #ifdef _WIN32
       GTEST_SKIP() << "no owner or directory permission bits to test here";
 #else
@@ -677,7 +713,8 @@ TEST_P(ProfileFileTest, SavesOnlyWhatReadsBackAndKeepsTheFile) {
       break;
     }
   }
-  if (c.setup != Setup::DanglingLink && !fs::exists(file)) WriteFile(file, c.before);
+  if (c.setup != Setup::DanglingLink && c.setup != Setup::NewInReadOnlyDir && !fs::exists(file))
+    WriteFile(file, c.before);
 #ifndef _WIN32
   if (c.setup == Setup::ReadOnlyFile)
     fs::permissions(file, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
@@ -698,10 +735,13 @@ TEST_P(ProfileFileTest, SavesOnlyWhatReadsBackAndKeepsTheFile) {
       EXPECT_EQ(read, c.read);
     }
     store.SetInt(kSection, "StepSize1", 3);
+    const std::string said = ConfigNotice(store.Save(), path);
+    EXPECT_NE(said.find(c.notice), std::string::npos) << said;
+    EXPECT_EQ(said.find(path), said.rfind(path)) << said;
   }
 #else
   const uid_t nobody = 65534;
-  EXPECT_TRUE(RunStoreAs(otherUser && ::geteuid() == 0 ? nobody : ::geteuid(), c.read));
+  EXPECT_TRUE(RunStoreAs(otherUser && ::geteuid() == 0 ? nobody : ::geteuid(), c.read, c.notice));
 #endif
   const std::string after = ReadFile(file);
   if (c.written == FileCase::No ||
@@ -734,7 +774,10 @@ TEST_P(ProfileFileTest, SavesOnlyWhatReadsBackAndKeepsTheFile) {
     (void)e;
     ++entries;
   }
-  EXPECT_EQ(entries, file == path ? 1u : 2u) << "no stray temporary file";
+  EXPECT_EQ(entries, c.setup == Setup::NewInReadOnlyDir ? 0u
+                     : file == path                     ? 1u
+                                                        : 2u)
+      << "no stray temporary file";
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, ProfileFileTest, ::testing::ValuesIn(kFileCases),
@@ -746,10 +789,14 @@ INSTANTIATE_TEST_SUITE_P(Files, ProfileFileTest, ::testing::ValuesIn(kFileCases)
                          });
 
 // Every way a save can be cut short or refused, made at the file layer's
-// seam. Each row loads the profile below (StepSize1 4000), sets StepSize1 to
-// value (0: sets nothing) and saves under the faults; then a second store,
-// without faults, loads and saves it again. The profile must never end up
-// unparseable, emptied or silently reverted, and no copy may stay behind.
+// seam. Each row loads the profile below (StepSize1 4000, private to its
+// owner), sets StepSize1 to value (0: sets nothing) and saves under the
+// faults; then the user or the host meddles, and a second store, without
+// faults, loads and saves it again. The profile must never end up
+// unparseable, emptied or silently reverted; a copy of ours stays behind
+// only when it does not fit the profile, kept aside and said; every file the
+// store makes is no more open than the profile as soon as it has a name,
+// and a second session's clean-up racing the save takes none of them.
 using platform::FileFaults;
 using Outcome = ProfileSaveResult::Outcome;
 
@@ -767,12 +814,42 @@ struct InterruptCase {
   Outcome next;                               // of the second store's save
   int32_t nextRead;                           // StepSize1 as the second store reads it
   bool windowsOnly;
+  // Between the stores. Deleted, Emptied, Newer...: the profile so. Adopt:
+  // the profile is only under a temporary name of ours. Foreign: files of
+  // others' beside the profile, which must stay.
+  enum Meddle { None, Deleted, Emptied, Newer, NewerDoctype, NewerBroken, Adopt, Foreign };
+  Meddle meddle = None;
 };
+
+const std::string kNewer =
+    "<profile><Quorvix_KM4R_Pendant><StepSize1>7</StepSize1></Quorvix_KM4R_Pendant></profile>";
+
+// What the meddling leaves at the profile's path.
+std::string Meddled(InterruptCase::Meddle m) {
+  switch (m) {
+    case InterruptCase::NewerDoctype:
+      return "<!-- <!DOCTYPE profile> -->" + kNewer;
+    case InterruptCase::NewerBroken:
+      return kNewer.substr(0, kNewer.size() - 10);
+    default:
+      return m == InterruptCase::Newer ? kNewer : "";
+  }
+}
 
 FileFaults Faults(void (*set)(FileFaults&)) {
   FileFaults f;
   set(f);
   return f;
+}
+
+// The recovery copy of a killed in-place save, then the profile changed by
+// someone else: never put back over that.
+InterruptCase StaleCopy(const char* what, InterruptCase::Meddle meddle, Outcome next,
+                        int32_t read) {
+  FileFaults f;
+  f.noTempBeside = true;
+  f.kill = FileFaults::MidInPlace;
+  return {what, f, 3, Outcome::NotSaved, InterruptCase::Damaged, next, read, false, meddle};
 }
 
 const InterruptCase kInterruptCases[] = {
@@ -821,6 +898,35 @@ const InterruptCase kInterruptCases[] = {
      Outcome::Saved, InterruptCase::After, Outcome::Unchanged, 3, true},
     {"new file held open throughout", Faults([](FileFaults& f) { f.sharingViolations = 1000; }), 3,
      Outcome::NotSaved, InterruptCase::Before, Outcome::Unchanged, 4000, true},
+    {"swap leaves the profile gone (1176), new file held", Faults([](FileFaults& f) {
+       f.swapError = 1176;
+       f.swapHeld = true;
+     }),
+     3, Outcome::Saved, InterruptCase::After, Outcome::Unchanged, 3, true},
+    {"profile only under our temporary name",
+     {},
+     3,
+     Outcome::Saved,
+     InterruptCase::After,
+     Outcome::Restored,
+     3,
+     false,
+     InterruptCase::Adopt},
+    {"others' files beside the profile",
+     {},
+     3,
+     Outcome::Saved,
+     InterruptCase::After,
+     Outcome::Unchanged,
+     3,
+     false,
+     InterruptCase::Foreign},
+    StaleCopy("deleted", InterruptCase::Deleted, Outcome::Saved, 0),
+    StaleCopy("emptied", InterruptCase::Emptied, Outcome::Saved, 0),
+    StaleCopy("newer", InterruptCase::Newer, Outcome::Unchanged, 7),
+    StaleCopy("newer with a document type in a comment", InterruptCase::NewerDoctype,
+              Outcome::Unchanged, 7),
+    StaleCopy("newer and unparseable", InterruptCase::NewerBroken, Outcome::NotSaved, 0),
 };
 
 class InterruptedSaveTest : public ::testing::TestWithParam<InterruptCase> {
@@ -866,15 +972,77 @@ class InterruptedSaveTest : public ::testing::TestWithParam<InterruptCase> {
   std::string path_, user_;
 };
 
+#ifdef _WIN32
+// The access control entries of a file: type, rights and whom, one a line.
+std::string AccessOf(const std::string& file) {
+  DWORD need = 0;
+  GetFileSecurityA(file.c_str(), DACL_SECURITY_INFORMATION, nullptr, 0, &need);
+  std::vector<char> sd(need + 1);
+  BOOL present = FALSE, defaulted = FALSE;
+  PACL acl = nullptr;
+  if (need == 0 ||
+      !GetFileSecurityA(file.c_str(), DACL_SECURITY_INFORMATION, sd.data(), need, &need) ||
+      !GetSecurityDescriptorDacl(sd.data(), &present, &acl, &defaulted) || !present || !acl)
+    return "no DACL";
+  std::string out;
+  for (DWORD i = 0; i < acl->AceCount; ++i) {
+    ACCESS_ALLOWED_ACE* ace = nullptr;
+    if (!GetAce(acl, i, reinterpret_cast<void**>(&ace))) continue;
+    char* sid = nullptr;
+    ConvertSidToStringSidA(&ace->SidStart, &sid);
+    out += std::to_string(ace->Header.AceType) + " " + std::to_string(ace->Mask) + " " +
+           (sid ? sid : "?") + "\n";
+    LocalFree(sid);
+  }
+  return out;
+}
+#endif
+
+// Each file the store makes, as it gets a name: no more open than the
+// profile, and a second session's clean-up runs against it right then.
+std::string g_profileAccess;
+std::vector<std::string> g_tooOpen;
+
+void CheckMadeFile(const std::string& file) {
+#ifdef _WIN32
+  const std::string access = AccessOf(file);
+#else
+  struct stat st {};
+  ::stat(file.c_str(), &st);
+  const std::string access = std::to_string(st.st_mode & 0777 & ~0600u);
+#endif
+  if (access != g_profileAccess) g_tooOpen.push_back(file + ": " + access);
+  platform::RemoveStaleCopies(Module().profilePath);
+}
+
 TEST_P(InterruptedSaveTest, ProfileIsNeverLostNorRevertedSilently) {
   const InterruptCase& c = GetParam();
 #ifndef _WIN32
   if (c.windowsOnly) GTEST_SKIP() << "a failure of the Windows swap";
 #endif
   WriteFile(path_, kBefore);
+#ifdef _WIN32
+  PSECURITY_DESCRIPTOR own = nullptr;
+  ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA("D:P(A;;FA;;;BA)(A;;FA;;;SY)",
+                                                                   SDDL_REVISION_1, &own, nullptr));
+  SetFileSecurityA(path_.c_str(), DACL_SECURITY_INFORMATION, own);
+  LocalFree(own);
+  g_profileAccess = AccessOf(path_);
+  const std::string prefix = "profile.xml.";
+  const unsigned long pid = GetCurrentProcessId();
+#else
+  std::filesystem::permissions(
+      path_, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+  g_profileAccess = "0";
+  const std::string prefix = ".profile.xml.";
+  const unsigned long pid = static_cast<unsigned long>(::getpid());
+#endif
+  g_tooOpen.clear();
   std::string after = kBefore;
   if (c.value != 0) after.replace(after.find("4000"), 4, std::to_string(c.value));
-  platform::SetFileFaults(c.faults);
+  FileFaults faults = c.faults;
+  faults.created = CheckMadeFile;
+  platform::SetFileFaults(faults);
   ProfileSaveResult first;
   {
     ProfileStore store;
@@ -883,6 +1051,7 @@ TEST_P(InterruptedSaveTest, ProfileIsNeverLostNorRevertedSilently) {
     first = store.Save();
   }
   platform::SetFileFaults({});
+  EXPECT_EQ(g_tooOpen, std::vector<std::string>{}) << "made more open than the profile";
   EXPECT_EQ(first.outcome, c.outcome) << first.Describe();
   EXPECT_EQ(bool(first), c.outcome != Outcome::NotSaved);
   if (c.outcome == Outcome::NotSaved) {
@@ -900,18 +1069,94 @@ TEST_P(InterruptedSaveTest, ProfileIsNeverLostNorRevertedSilently) {
       EXPECT_FALSE(platform::CreateXmlDocument()->Parse(file)) << file;
       break;
   }
+  std::vector<std::string> stay{"profile.xml"};
+  const std::string held = "held";
+  std::ifstream holding;
+  switch (c.meddle) {
+    case InterruptCase::None:
+      break;
+    case InterruptCase::Deleted:
+      std::filesystem::remove(path_);
+      break;
+    case InterruptCase::Adopt:
+      std::filesystem::rename(
+          path_, dir_.Path((prefix + platform::TemporaryName(
+                                         pid, platform::TextDigest(after.data(), after.size()), 0))
+                               .c_str()));
+      break;
+    case InterruptCase::Foreign:
+      for (const std::string& name :
+           {prefix + "tmp", prefix + "tmpl", prefix + "km4r-recovery",
+            prefix + platform::TemporaryName(pid, 0, 0),
+            prefix + platform::TemporaryName(pid, platform::TextDigest(held.data(), 4), 0)}) {
+        WriteFile(dir_.Path(name.c_str()), held);
+        stay.push_back(name);
+      }
+      holding.open(dir_.Path(stay.back().c_str()));
+      break;
+    default:
+      WriteFile(path_, Meddled(c.meddle));
+      break;
+  }
+  // A copy of ours that does not fit what the profile has become.
+  const bool aside = c.meddle != InterruptCase::None && c.file == InterruptCase::Damaged;
+  if (aside) stay.push_back(prefix + "km4r-recovery.kept");
   ProfileSaveResult second;
   {
     ProfileStore next;
     EXPECT_EQ(next.GetInt(kSection, "StepSize1", 0), c.nextRead);
     second = next.Save();
   }
+  holding.close();
   EXPECT_EQ(second.outcome, c.next) << second.Describe();
   if (c.next == Outcome::Restored) {
-    EXPECT_TRUE(ReadFile(path_) == kBefore);
+    EXPECT_TRUE(ReadFile(path_) == (c.meddle == InterruptCase::Adopt ? after : kBefore));
     EXPECT_NE(second.Describe().find("recovery copy"), std::string::npos);
   }
-  EXPECT_EQ(Files(), std::vector<std::string>{"profile.xml"}) << "a copy stayed behind";
+  if (aside) {
+    EXPECT_NE(second.Describe().find("kept as"), std::string::npos) << second.Describe();
+    const std::string now = ReadFile(path_);
+    if (c.meddle == InterruptCase::Deleted || c.meddle == InterruptCase::Emptied) {
+      EXPECT_EQ(now.find("4000"), std::string::npos) << now;
+    } else {
+      EXPECT_TRUE(now == Meddled(c.meddle)) << now;
+    }
+  }
+  std::vector<std::string> files = Files();
+  std::sort(files.begin(), files.end());
+  std::sort(stay.begin(), stay.end());
+  EXPECT_EQ(files, stay) << "a copy stayed behind, or a file not ours went";
+}
+
+// One relative name in two folders names two profiles: the copy in the
+// user's folder of the one is not the other's.
+TEST_F(InterruptedSaveTest, RelativeNameInTwoFoldersKeepsEachItsCopy) {
+  namespace fs = std::filesystem;
+  const fs::path was = fs::current_path(), a = dir_.dir() / "a", b = dir_.dir() / "b";
+  fs::create_directories(a);
+  fs::create_directories(b);
+  WriteFile((a / "p.xml").string(), kBefore);
+  WriteFile((b / "p.xml").string(), kNewer);
+  UseProfile("p.xml");
+  FileFaults killed;
+  killed.noTempBeside = killed.noRecoveryBeside = true;
+  killed.kill = FileFaults::MidInPlace;
+  fs::current_path(a);
+  platform::SetFileFaults(killed);
+  {
+    ProfileStore store;
+    store.SetInt(kSection, "StepSize1", 3);
+  }
+  platform::SetFileFaults({});
+  fs::current_path(b);
+  const ProfileSaveResult inB = ProfileStore().Save();
+  fs::current_path(a);
+  const ProfileSaveResult inA = ProfileStore().Save();
+  fs::current_path(was);
+  EXPECT_EQ(inB.keptAside, "") << inB.Describe();
+  EXPECT_EQ(inA.outcome, Outcome::Restored) << inA.Describe();
+  EXPECT_TRUE(ReadFile((a / "p.xml").string()) == kBefore);
+  EXPECT_TRUE(ReadFile((b / "p.xml").string()) == kNewer);
 }
 
 INSTANTIATE_TEST_SUITE_P(Faults, InterruptedSaveTest, ::testing::ValuesIn(kInterruptCases),

@@ -251,9 +251,10 @@ INSTANTIATE_TEST_SUITE_P(
                    kUnchanged}),
     [](const auto& info) { return std::string(info.param.name); });
 
-// A profile the module cannot use: the dialog still opens, the OK'd edit is
-// not written over the file, and a message box says what, where and that the
-// file was left alone; the bench's export reports the same.
+// A profile the module cannot use: a message box says so before the dialog
+// opens, the OK'd edit is not written over the file, and a message box says
+// what, where and that the file was left alone; the bench's export reports
+// the same.
 TEST(ConfigNotice, DamagedProfileIsReportedAndLeftUntouched) {
   HMODULE dll = LoadLibraryA(ModulePath().c_str());
   ASSERT_NE(dll, nullptr) << ModulePath();
@@ -272,12 +273,25 @@ TEST(ConfigNotice, DamagedProfileIsReportedAndLeftUntouched) {
     f << damaged;
   }
   setProName(platform::HostStringArgument(profile.c_str()));
-  const std::string reason = "profile " + profile + " is not well-formed XML";
+  const std::string reason = "The profile " + profile + " is not well-formed XML";
   EXPECT_EQ(std::string(outcome()), reason);
 
   std::vector<std::string> errors;
-  std::string shown;
+  std::string warned, shown;
+  auto readBox = [&errors](std::string* text) {
+    HWND box = WaitForDialog(nullptr, nullptr, kWaitMs);
+    if (box == nullptr) {
+      errors.push_back("no message box");
+      return false;
+    }
+    *text = TextOf(GetDlgItem(box, 0xFFFF));
+    PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    if (!WaitGone(box, kWaitMs)) errors.push_back("the message box stayed");
+    return true;
+  };
   std::thread user([&] {
+    // Told before the edit, not only after it.
+    if (!readBox(&warned)) return;
     HWND dlg = WaitForDialog("01", nullptr, kWaitMs);
     if (dlg == nullptr) {
       errors.push_back("the dialog did not appear");
@@ -286,22 +300,18 @@ TEST(ConfigNotice, DamagedProfileIsReportedAndLeftUntouched) {
     SendDlgItemMessageA(dlg, kStepJogRate, WM_SETTEXT, 0, reinterpret_cast<LPARAM>("250"));
     PostMessageA(dlg, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
     if (!WaitGone(dlg, kWaitMs)) errors.push_back("the dialog stayed open");
-    HWND box = WaitForDialog(nullptr, nullptr, kWaitMs);
-    if (box == nullptr) {
-      errors.push_back("no message box");
-      return;
-    }
-    shown = TextOf(GetDlgItem(box, 0xFFFF));
-    PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
-    if (!WaitGone(box, kWaitMs)) errors.push_back("the message box stayed");
+    readBox(&shown);
   });
   config();
   user.join();
   for (const std::string& e : errors) ADD_FAILURE() << e;
+  EXPECT_NE(warned.find("cannot be kept"), std::string::npos) << warned;
+  EXPECT_NE(warned.find(reason), std::string::npos) << warned;
   EXPECT_NE(shown.find("were not saved"), std::string::npos) << shown;
   EXPECT_NE(shown.find(reason), std::string::npos) << shown;
-  EXPECT_NE(shown.find("Profile: " + profile), std::string::npos) << shown;
-  EXPECT_NE(shown.find("left untouched"), std::string::npos) << shown;
+  // The path once, and what to do about this reason.
+  EXPECT_EQ(shown.find(profile), shown.rfind(profile)) << shown;
+  EXPECT_NE(shown.find("left untouched. Repair it, or move it away"), std::string::npos) << shown;
   EXPECT_EQ(std::string(outcome()), "not saved: " + reason);
   EXPECT_EQ(Slurp(profile), damaged);
   DeleteFileA(profile.c_str());
