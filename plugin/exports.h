@@ -31,7 +31,7 @@ extern "C" {
 // HostString (platform/host_string.h); the call releases it exactly once.
 // UI thread; may come inside a callback; pumps none; reads and re-saves the profile.
 KM4R_EXPORT const char* SetProName(km4r::platform::HostStringParam profileName);
-// UI thread; inside a callback the window it replaces goes when that cycle returns; pumps none.
+// UI thread; inside a callback the window it replaces goes once the handler returns; pumps none.
 KM4R_EXPORT bool InitControl(void* blockA, void* blockB, void* blockC, void* blockD);
 // UI thread; may come inside a callback; pumps none; calls the host only to end a lost jog.
 KM4R_EXPORT void PostInitControl();
