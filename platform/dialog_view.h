@@ -6,11 +6,22 @@
 
 #include <functional>
 #include <memory>
+#include <span>
 #include <string>
 
 namespace km4r::platform {
 
 enum class DialogResult { Ok, Cancel };
+
+enum class ControlKind { List, Field, Check };
+
+// One control of the dialog, given in tab order by the model: the terminal
+// form is laid out from these, the Windows template has a layout of its own.
+struct DialogRow {
+  ControlKind kind;
+  int id;
+  const char* label;  // a check box's own text; the heading over a list or field
+};
 
 class DialogView {
  public:
@@ -45,8 +56,8 @@ class DialogView {
 // know when no dialog is open.
 void ShowNotice(const char* text);
 
-// The platform's dialog window; nullptr when none can be made (the dialog then
-// counts as cancelled).
-std::unique_ptr<DialogView> CreateDialogView();
+// The platform's dialog window over these controls; nullptr when none can be
+// made (the dialog then counts as cancelled).
+std::unique_ptr<DialogView> CreateDialogView(std::span<const DialogRow> rows);
 
 }  // namespace km4r::platform

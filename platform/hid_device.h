@@ -31,7 +31,6 @@ struct Guid {
 struct HidAttributes {
   uint16_t vendorId = 0;
   uint16_t productId = 0;
-  uint16_t versionNumber = 0;
 };
 
 enum class OpenMode {

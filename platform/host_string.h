@@ -4,11 +4,11 @@
 // the string class the host uses:
 //
 //   Windows: the window framework's own string class, either generation
-//            (platform/win32/framework_string.h, host_string_win32.cpp).
+//            (platform/win32/framework_string.h, win32/host_string_win32.cpp).
 //            Counts, allocations and releases follow the framework's rules;
 //            an object the module cannot place is only read.
 //   Linux:   there is no framework; the bench and the tests use a layout of
-//            their own (host_string.cpp).
+//            their own (posix/host_string_posix.cpp).
 #pragma once
 
 #include <cstddef>

@@ -18,16 +18,31 @@
 #define KM4R_STDAPI_CALL
 #endif
 
+// Each entry point's note says which thread calls it, whether it may come from
+// inside a host callback (plugin/host_calls.h) and whether it pumps messages
+// itself (a host callback it makes may pump all the same).
+// "UI thread" is the host's thread that pumps the plug-in window's messages
+// (on Linux, the thread of the host window's message loop). Any entry point
+// may be called back from inside a host callback; a timer message the host
+// dispatches inside one runs a report cycle that starts no motion (it may
+// still end a jog and forward the pendant's E-stop).
 extern "C" {
 // The host passes its profile name by value, as its compiler passes a
 // HostString (platform/host_string.h); the call releases it exactly once.
+// UI thread; may come inside a callback; pumps none; reads and re-saves the profile.
 KM4R_EXPORT const char* SetProName(km4r::platform::HostStringParam profileName);
+// UI thread; inside a callback the window it replaces goes once the handler returns; pumps none.
 KM4R_EXPORT bool InitControl(void* blockA, void* blockB, void* blockC, void* blockD);
+// UI thread; may come inside a callback; pumps none; calls the host only to end a lost jog.
 KM4R_EXPORT void PostInitControl();
+// UI thread; may come inside a callback; the Windows dialog pumps (cycles run), the terminal not.
 KM4R_EXPORT void Config();
+// UI thread; may come inside a callback; pumps none; only advances the tick counters.
 KM4R_EXPORT void Update();
+// UI thread; inside a callback every later callback is skipped; pumps none; ends a running jog.
 KM4R_EXPORT void StopPlug();
 
+// These seven do nothing, from any thread, inside a callback or not.
 KM4R_EXPORT void DoDwell();
 KM4R_EXPORT void Reset();
 KM4R_EXPORT void JogOn();
@@ -36,6 +51,7 @@ KM4R_EXPORT void Purge();
 KM4R_EXPORT void Probe();
 KM4R_EXPORT void Home();
 
+// The setters: UI thread; inside a callback the new function serves the next call; pump none.
 KM4R_EXPORT void SetDoButton(km4r::host::DoButtonFn fn);
 KM4R_EXPORT void SetSetDRO(km4r::host::SetDroFn fn);
 KM4R_EXPORT void SetGetDRO(km4r::host::GetDroFn fn);
@@ -43,6 +59,7 @@ KM4R_EXPORT void SetGetLED(km4r::host::GetLedFn fn);
 KM4R_EXPORT void SetSetLED(km4r::host::SetLedFn fn);
 KM4R_EXPORT void SetCode(km4r::host::CodeFn fn);
 
+// Any thread (the component runtime's, a registration tool's); no module state; pump none.
 KM4R_EXPORT int32_t KM4R_STDAPI_CALL DllRegisterServer();
 KM4R_EXPORT int32_t KM4R_STDAPI_CALL DllUnregisterServer();
 KM4R_EXPORT int32_t KM4R_STDAPI_CALL DllGetClassObject(const void* clsid, const void* iid,
@@ -51,5 +68,6 @@ KM4R_EXPORT int32_t KM4R_STDAPI_CALL DllCanUnloadNow();
 
 // No host entry point: the bench's way to learn what became of the profile in
 // the last SetProName, PostInitControl or Config (plugin/profile_outcome.h).
+// The bench's UI thread, after the call it asks about; pumps none.
 KM4R_EXPORT const char* KM4R_ProfileOutcome();
 }

@@ -25,7 +25,7 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
-wine_session_begin "$work"
+wine_session_begin "$work" x86_64
 # No window manager on the virtual display: Wine draws the frames itself, so
 # the caption shows too.
 $KM4R_WINE64 reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1

@@ -8,7 +8,12 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 . scripts/wine-session.sh
-wine_session_begin_temporary
+# An emulated i686 is not measured, so its prefix needs no 32-bit side.
+if [[ $KM4R_WINE32_HOW == native ]]; then
+  wine_session_begin_temporary
+else
+  wine_session_begin_temporary x86_64
+fi
 
 for preset in win64 win32; do
   cmake --preset "$preset" >/dev/null

@@ -1,11 +1,13 @@
 # Sourced by the scripts that run Windows programs: a virtual X display and a
 # Wine prefix of their own, both removed by wine_session_end.
 #
-#   wine_session_begin WORKDIR   starts Xvfb, exports DISPLAY and WINEPREFIX
-#   wine_session_end             stops the prefix's wineserver and Xvfb
-#   wine_session_begin_temporary the first in a new temporary folder; the
-#                                session ends and the folder goes when the
-#                                calling script exits
+#   wine_session_begin WORKDIR [ARCH...]   starts Xvfb, exports DISPLAY and
+#                                          WINEPREFIX, ready for the programs of
+#                                          each ARCH (x86_64, i686; default both)
+#   wine_session_end                       stops the prefix's wineserver and Xvfb
+#   wine_session_begin_temporary [ARCH...] the first in a new temporary folder;
+#                                          the session ends and the folder goes
+#                                          when the calling script exits
 #
 # It also sets KM4R_WINE64 and KM4R_WINE32, the commands that run a Windows
 # program of each architecture (scripts/wine-run), and KM4R_WINE32_HOW, how
@@ -19,7 +21,12 @@ export KM4R_WINE64 KM4R_WINE32 KM4R_WINE32_HOW
 wine_session_xvfb_pid=""
 
 wine_session_begin() {
-  local work=$1 display="" n
+  local work=$1 display="" n i686=yes
+  shift
+  if (($# > 0)); then
+    i686=no
+    case " $* " in *" i686 "*) i686=yes ;; esac
+  fi
   for n in $(seq 90 140); do
     if [[ ! -e /tmp/.X$n-lock && ! -e /tmp/.X11-unix/X$n ]]; then
       display=$n
@@ -41,7 +48,7 @@ wine_session_begin() {
   export WINEDLLOVERRIDES="mscoree,mshtml="
   $KM4R_WINE64 wineboot -i >/dev/null 2>&1
   wineserver -w
-  if [[ $KM4R_WINE32_HOW == emulated ]]; then
+  if [[ $i686 == yes && $KM4R_WINE32_HOW == emulated ]]; then
     # wineboot could not start the 32-bit side: give the prefix its 32-bit
     # system files and registry entries (COM classes such as MSXML) by hand.
     cp -n /usr/lib/i386-linux-gnu/wine/i386-windows/* "$WINEPREFIX/drive_c/windows/syswow64/"
@@ -64,5 +71,5 @@ wine_session_end() {
 wine_session_begin_temporary() {
   wine_session_work=$(mktemp -d "${TMPDIR:-/tmp}/km4r-wine.XXXXXX")
   trap 'wine_session_end; rm -rf "$wine_session_work"' EXIT
-  wine_session_begin "$wine_session_work"
+  wine_session_begin "$wine_session_work" "$@"
 }

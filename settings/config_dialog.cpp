@@ -1,5 +1,7 @@
 #include "settings/config_dialog.h"
 
+#include <algorithm>
+#include <array>
 #include <cstdio>
 #include <string>
 
@@ -19,6 +21,31 @@ constexpr int kListFillOrder[] = {IDC_STEPSIZE1,      IDC_STEPSIZE2,      IDC_ST
                                   IDC_VELOCITYINAUTO, IDC_AUTOCHANGESENS, IDC_DECIDIGIT,
                                   IDC_SCREENSEL1,     IDC_SCREENSEL2,     IDC_SCREENSEL3};
 constexpr int kFieldReadOrder[] = {IDC_STEPJOGRATE, IDC_DELAYSTEPS};
+
+constexpr platform::ControlKind ControlOf(SettingKind kind) {
+  switch (kind) {
+    case SettingKind::Choice:
+      return platform::ControlKind::List;
+    case SettingKind::Number:
+      return platform::ControlKind::Field;
+    case SettingKind::Flag:
+      break;
+  }
+  return platform::ControlKind::Check;
+}
+
+// The settings as the view's controls, in the dialog's tab order.
+struct DialogRows {
+  std::array<platform::DialogRow, kSettingCount> rows{};
+  constexpr DialogRows() {
+    for (const SettingDescriptor& d : kSettingDescriptors)
+      rows[d.tabOrder] = {ControlOf(d.kind), d.controlId, d.label};
+  }
+};
+constexpr DialogRows kDialogRows;
+static_assert(std::ranges::all_of(kDialogRows.rows,
+                                  [](const auto& r) { return r.label != nullptr; }),
+              "each tab order from 0 to kSettingCount - 1 belongs to one setting");
 
 bool IsBlank(char c) {
   return c == ' ' || (c >= '\t' && c <= '\r');
@@ -90,7 +117,7 @@ bool ConfigDialog::OnOk() {
 }
 
 platform::DialogResult RunConfigDialog(PendantSettings& settings) {
-  std::unique_ptr<platform::DialogView> view = platform::CreateDialogView();
+  std::unique_ptr<platform::DialogView> view = platform::CreateDialogView(kDialogRows.rows);
   if (!view) return platform::DialogResult::Cancel;
   ConfigDialog dialog(settings, *view);
   return dialog.DoModal();

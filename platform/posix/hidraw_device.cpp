@@ -48,7 +48,6 @@ bool AttributesFromUdev(int fd, HidAttributes* out) {
   if (!dev) return false;
   // The parent belongs to the device; it is not unreferenced separately.
   udev_device* hid = udev_device_get_parent_with_subsystem_devtype(dev.get(), "hid", nullptr);
-  out->versionNumber = 0;
   return hid != nullptr && hidraw::ParseHidId(udev_device_get_property_value(hid, "HID_ID"),
                                               &out->vendorId, &out->productId);
 }
@@ -169,7 +168,6 @@ class HidrawBackend final : public HidBackend {
     // Any handle of the node answers, the report handles included: an arrival
     // checks those before the link counts as connected.
     const int fd = static_cast<int>(h);
-    out->versionNumber = 0;
     if (hidraw::ReadDeviceIds(fd, &out->vendorId, &out->productId)) return true;
     return AttributesFromUdev(fd, out);
   }

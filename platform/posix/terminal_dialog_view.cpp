@@ -2,7 +2,6 @@
 // is printed with a number before every control, the user types a control
 // number (and, on the same line or when asked, an item number or the new
 // text), "o" for OK or "c" for Cancel. End of input cancels.
-#include <array>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -10,21 +9,10 @@
 #include <vector>
 
 #include "platform/dialog_view.h"
-#include "settings/setting_descriptors.h"
 
 namespace km4r::platform {
 
 namespace {
-
-// The settings in the dialog's tab order.
-struct TabOrder {
-  std::array<const SettingDescriptor*, kSettingCount> rows{};
-  constexpr TabOrder() {
-    for (const SettingDescriptor& d : kSettingDescriptors) rows[d.tabOrder] = &d;
-  }
-};
-constexpr TabOrder kTabOrder;
-constexpr int kControlCount = kSettingCount;
 
 struct ListState {
   std::vector<std::string> items;
@@ -33,7 +21,8 @@ struct ListState {
 
 class TerminalDialogView final : public DialogView {
  public:
-  TerminalDialogView(std::FILE* in, std::FILE* out) : in_(in), out_(out) {}
+  TerminalDialogView(std::span<const DialogRow> rows, std::FILE* in, std::FILE* out)
+      : rows_(rows.begin(), rows.end()), in_(in), out_(out) {}
 
   void ClearList(int i) override { lists_[i] = ListState{}; }
   void AddListItem(int i, const char* text) override { lists_[i].items.emplace_back(text); }
@@ -68,16 +57,18 @@ class TerminalDialogView final : public DialogView {
       if (word == "c" || word == "C" || word == "cancel" || word == "q")
         return DialogResult::Cancel;
       int number = 0;
-      if (!ParseNumber(word, number) || number < 1 || number > kControlCount) {
+      if (!ParseNumber(word, number) || number < 1 || number > ControlCount()) {
         if (!word.empty()) std::fprintf(out_, "No control %s.\n", word.c_str());
         continue;
       }
       std::string rest = Remainder(line);
-      if (!Edit(*kTabOrder.rows[number - 1], rest)) return DialogResult::Cancel;
+      if (!Edit(rows_[number - 1], rest)) return DialogResult::Cancel;
     }
   }
 
  private:
+  int ControlCount() const { return static_cast<int>(rows_.size()); }
+
   static std::string FirstWord(const std::string& line) {
     std::size_t b = line.find_first_not_of(" \t");
     if (b == std::string::npos) return std::string();
@@ -122,19 +113,19 @@ class TerminalDialogView final : public DialogView {
   }
 
   // False at end of input.
-  bool Edit(const SettingDescriptor& d, std::string rest) {
-    switch (d.kind) {
-      case SettingKind::Flag:
-        checks_[d.controlId] = !checks_[d.controlId];
+  bool Edit(const DialogRow& row, std::string rest) {
+    switch (row.kind) {
+      case ControlKind::Check:
+        checks_[row.id] = !checks_[row.id];
         return true;
-      case SettingKind::Number:
+      case ControlKind::Field:
         if (rest.empty()) {
           if (!Prompt("New text (as typed, may be empty): ", rest)) return false;
         }
-        fields_[d.controlId] = rest;
+        fields_[row.id] = rest;
         return true;
-      case SettingKind::Choice: {
-        ListState& l = lists_[d.controlId];
+      case ControlKind::List: {
+        ListState& l = lists_[row.id];
         if (FirstWord(rest).empty()) {
           for (std::size_t i = 0; i < l.items.size(); ++i)
             std::fprintf(out_, "    %zu: [%s]\n", i, l.items[i].c_str());
@@ -155,26 +146,27 @@ class TerminalDialogView final : public DialogView {
   void PrintForm() {
     std::fprintf(out_, "\n%s\n\n", "Quorvix KM4-R Pendant Configuration");
     const char* heading = nullptr;
-    for (int n = 0; n < kControlCount; ++n) {
-      const SettingDescriptor& d = *kTabOrder.rows[n];
-      const int id = d.controlId;
+    for (int n = 0; n < ControlCount(); ++n) {
+      const DialogRow& row = rows_[n];
+      const int id = row.id;
       // Lists and fields show their label above them, once for a row of
       // controls that share it; a check box carries its own.
-      if (d.kind != SettingKind::Flag && d.label != heading) std::fprintf(out_, "%s\n", d.label);
-      heading = d.label;
+      if (row.kind != ControlKind::Check && row.label != heading)
+        std::fprintf(out_, "%s\n", row.label);
+      heading = row.label;
       const char* mark = focus_ == id ? ">" : " ";
-      switch (d.kind) {
-        case SettingKind::Choice: {
+      switch (row.kind) {
+        case ControlKind::List: {
           const ListState& l = lists_[id];
           const char* shown = l.selection >= 0 ? l.items[l.selection].c_str() : "";
           std::fprintf(out_, "%s%3d) [%s]\n", mark, n + 1, shown);
           break;
         }
-        case SettingKind::Number:
+        case ControlKind::Field:
           std::fprintf(out_, "%s%3d) [%s]\n", mark, n + 1, fields_[id].c_str());
           break;
-        case SettingKind::Flag:
-          std::fprintf(out_, "%s%3d) [%c] %s\n", mark, n + 1, checks_[id] ? 'x' : ' ', d.label);
+        case ControlKind::Check:
+          std::fprintf(out_, "%s%3d) [%c] %s\n", mark, n + 1, checks_[id] ? 'x' : ' ', row.label);
           break;
       }
     }
@@ -182,6 +174,7 @@ class TerminalDialogView final : public DialogView {
     std::fflush(out_);
   }
 
+  std::vector<DialogRow> rows_;
   std::FILE* in_;
   std::FILE* out_;
   std::map<int, ListState> lists_;
@@ -197,8 +190,8 @@ void ShowNotice(const char* text) {
   std::fflush(stdout);
 }
 
-std::unique_ptr<DialogView> CreateDialogView() {
-  return std::make_unique<TerminalDialogView>(stdin, stdout);
+std::unique_ptr<DialogView> CreateDialogView(std::span<const DialogRow> rows) {
+  return std::make_unique<TerminalDialogView>(rows, stdin, stdout);
 }
 
 }  // namespace km4r::platform

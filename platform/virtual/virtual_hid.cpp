@@ -170,7 +170,6 @@ class Bus final : public VirtualBus, public HidBackend {
     if (d == nullptr || out == nullptr) return false;
     out->vendorId = d->vendorId;
     out->productId = d->productId;
-    out->versionNumber = 0;
     return true;
   }
 

@@ -139,7 +139,8 @@ void ShowNotice(const char* text) {
   MessageBoxA(owner, text, caption.c_str(), MB_OK | MB_ICONEXCLAMATION | MB_SETFOREGROUND);
 }
 
-std::unique_ptr<DialogView> CreateDialogView() {
+// The template places and labels the controls itself.
+std::unique_ptr<DialogView> CreateDialogView(std::span<const DialogRow> /*rows*/) {
   return std::make_unique<Win32DialogView>();
 }
 

@@ -104,7 +104,6 @@ class Win32Hid final : public HidBackend {
     if (!HidD_GetAttributes(AsHandle(h), &a)) return false;
     out->vendorId = a.VendorID;
     out->productId = a.ProductID;
-    out->versionNumber = a.VersionNumber;
     return true;
   }
 
