@@ -33,19 +33,25 @@ void SendReleaseMove(const PendantWindow& w, double distance) {
   SendMove(w, text);
 }
 
+// Counts leave the accumulator before the move goes out, and only when it
+// may: a cycle run inside the host's calls then neither sends them again nor
+// loses them.
 void ReleaseHeldCounts(PendantWindow& w) {
   const double inc = host::StepIncrement(host::HostBlocks());
   if (std::abs(w.jogCountAccumulator) >= kReleaseChunk && BelowMoveLimit()) {
+    if (!w.MayStartMotion()) return;
     const int chunk = w.jogCountAccumulator < 0 ? -kReleaseChunk : kReleaseChunk;
-    SendReleaseMove(w, chunk * inc);
     w.jogCountAccumulator -= chunk;
+    SendReleaseMove(w, chunk * inc);
   }
   // A chunk that emptied the accumulator leaves nothing to send: no zero-length
   // move.
   if (w.jogCountAccumulator != 0 && std::abs(w.jogCountAccumulator) < kReleaseChunk &&
       BelowMoveLimit()) {
-    SendReleaseMove(w, w.jogCountAccumulator * inc);
+    if (!w.MayStartMotion()) return;
+    const int rest = w.jogCountAccumulator;
     w.jogCountAccumulator = 0;
+    SendReleaseMove(w, rest * inc);
   }
 }
 
@@ -60,7 +66,12 @@ void PlainMove(PendantWindow& w, int direction, int count) {
   if (settings.StepJogRate != 0) host::SetDRO(host::code::kDroFeedOverride, 100.0);
 
   const int signedCount = direction == 0 ? count : -count;
-  if (!BelowMoveLimit()) {
+  const bool below = BelowMoveLimit();
+  const double feed =
+      below && settings.StepJogRate == 0 ? host::GetDRO(host::code::kDroFeedRate) : 0.0;
+  if (!w.MayStartMotion()) return;
+  w.stepCarry = 0;
+  if (!below) {
     w.jogCountAccumulator = SaturatingAdd(w.jogCountAccumulator, signedCount);
     return;
   }
@@ -70,8 +81,7 @@ void PlainMove(PendantWindow& w, int direction, int count) {
   if (settings.StepJogRate != 0) {
     std::snprintf(text, sizeof text, "G91G1 F%d %s %.4f", settings.StepJogRate, letter, distance);
   } else {
-    std::snprintf(text, sizeof text, "G91G1 F%.4f %s %.4f", host::GetDRO(host::code::kDroFeedRate),
-                  letter, distance);
+    std::snprintf(text, sizeof text, "G91G1 F%.4f %s %.4f", feed, letter, distance);
   }
   SendMove(w, text);
 }
@@ -86,7 +96,10 @@ void RotatedMove(PendantWindow& w, int direction, int count, double angle) {
   const double dy = w.axisIndex == 1 ? u : 0.0;
   const double x = std::cos(theta) * dx - std::sin(-theta) * dy;
   const double y = std::cos(theta) * dy + std::sin(-theta) * dx;
-  if (!BelowMoveLimit()) return;
+  const bool below = BelowMoveLimit();
+  if (!w.MayStartMotion()) return;
+  w.stepCarry = 0;
+  if (!below) return;
   char text[kMoveTextSize];
   std::snprintf(text, sizeof text, "G91G1 X%.4f Y%.4f ", x, y);
   SendMove(w, text);
@@ -97,30 +110,42 @@ void RotatedMove(PendantWindow& w, int direction, int count, double angle) {
 void StepJogMode(PendantWindow& w, int direction, int count) {
   const int threshold = AutoChangeThreshold();
   if (threshold != 0 && (count >= threshold || w.autoVelocityActive)) {
-    AutoContinuousJog(w, direction);
+    AutoContinuousJog(w, direction, count);
     return;
   }
   // After an automatic jog the axis is stopped on every cycle until the
   // report cycle has counted jogTickCountdown down.
+  // The automatic jog's start button goes with it: nothing else would
+  // release it.
   if (w.autoVelocityUsed) {
     StopAxis(w);
-    if (w.jogTickCountdown != 0) return;
+    ReleaseStartButton(w);
+    if (w.Superseded() || w.jogTickCountdown != 0) return;
     w.autoVelocityUsed = false;
   }
-  if (count == 0) {
-    if (w.jogCountAccumulator != 0) ReleaseHeldCounts(w);
+  // Counts a nested or superseded cycle could not send come first.
+  w.stepCarry = SaturatingAdd(w.stepCarry, direction == 0 ? count : -count);
+  if (w.stepCarry == 0) {
+    if (count == 0 && w.jogCountAccumulator != 0) ReleaseHeldCounts(w);
     return;
   }
-  if (!JogAllowed()) return;
-  if (JogSwitchedOff()) {
-    SetHostStatus(kJogOffText);
+  const bool allowed = JogAllowed();
+  const bool off = allowed && JogSwitchedOff();
+  if (w.Superseded()) return;
+  if (!allowed || off) {
+    w.stepCarry = 0;
+    if (off) SetHostStatus(kJogOffText);
     return;
   }
+  if (!w.MayStartMotion()) return;
+  const int carried = w.stepCarry;
+  const int dir = carried < 0 ? 1 : 0;
+  const int n = std::abs(carried);
   const double angle = host::RotationAngle(host::HostBlocks());
   if (angle == 0.0 || w.axisIndex > 1) {
-    PlainMove(w, direction, count);
+    PlainMove(w, dir, n);
   } else {
-    RotatedMove(w, direction, count, angle);
+    RotatedMove(w, dir, n, angle);
   }
 }
 
