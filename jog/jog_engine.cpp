@@ -26,7 +26,7 @@ int VelocityDivisor() {
 }
 
 void SendMove(const PendantWindow& w, const char* text) {
-  if (!w.MayStartMotion()) return;
+  if (!w.MayMove()) return;
   if (!Module().selectorChangeBusy) host::Code(text);
   if (w.restoreAbsolute != 0) host::Code("G90");
 }
@@ -46,10 +46,16 @@ void StartOrContinueJog(PendantWindow& w, int direction, double speed) {
   const int32_t v = TruncateToInt32(speed);
   if (!w.MayStartMotion()) {
     // What may not be refreshed goes on only as it was: on its axis, in its
-    // direction, no faster. The next outermost cycle starts it again.
+    // direction, no faster. The outermost cycle starts it when the host's
+    // call returns.
     if (w.jogRunning &&
         (axis != w.jogRunningAxis || direction != w.jogRunningDirection || v < w.jogRunningSpeed))
       StopJogOf(w, w.jogRunningAxis);
+    if (w.Nested()) {
+      w.startPending = true;
+      w.pendingDirection = direction;
+      w.pendingSpeed = speed;
+    }
     return;
   }
   if (!w.jogStarted) {
@@ -126,6 +132,7 @@ void StopJogOf(PendantWindow& w, int axis) {
   // gets its "ENDJOG".
   if (jog::IsValidAxis(axis)) host::SetJogStopRequest(host::HostBlocks(), axis, 1);
   w.jogRunning = false;
+  w.startPending = false;
   host::Code("ENDJOG");
 }
 
@@ -133,7 +140,16 @@ void StopAxis(PendantWindow& w) {
   StopJogOf(w, w.axisIndex);
 }
 
+void StartPendingJog(PendantWindow& w) {
+  if (!w.startPending || w.Nested()) return;
+  w.startPending = false;
+  // The outermost cycle acts for the newest decode, which asked for the jog.
+  w.cycleSerial = w.decodeSerial;
+  jog::StartOrContinueJog(w, w.pendingDirection, w.pendingSpeed);
+}
+
 void ReleaseStartButton(PendantWindow& w) {
+  w.startPending = false;
   w.jogStarted = false;
   if (w.altJogPressed) {
     host::DoButton(host::code::kButtonAltJogRelease);

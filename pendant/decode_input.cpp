@@ -108,6 +108,9 @@ void PendantWindow::DecodeInput() {
   const PendantSettings& settings = m.settings;
   const bool caMode = settings.CAmode != 0;
 
+  // Each decode decides afresh what a nested cycle leaves to start.
+  startPending = false;
+
   // Words and mode.
   inputWord0 = ReportWord(inputReport, 0);
   inputWord1 = ReportWord(inputReport, 4);

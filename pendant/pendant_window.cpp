@@ -135,9 +135,9 @@ void PendantWindow::OnParentDestroyed() {
   notificationHandle = 0;
 }
 
-bool PendantWindow::MayStartMotion() const {
-  return connected != 0 && !shutDown && estopLatched == 0 && !Nested() && !Superseded() &&
-         !host::Stopped() && host::ResetIndicator(host::HostBlocks()) == 0;
+bool PendantWindow::MayMove() const {
+  return connected != 0 && !shutDown && estopLatched == 0 && !Nested() && !host::Stopped() &&
+         host::ResetIndicator(host::HostBlocks()) == 0;
 }
 
 bool PendantWindow::Nested() const {
@@ -155,6 +155,7 @@ void PendantWindow::EndJogForGoing() {
   if (jogRunning || autoVelocityActive) StopJogOf(*this, jogRunning ? jogRunningAxis : axisIndex);
   autoVelocityActive = false;
   if (jogStarted || altJogPressed) ReleaseStartButton(*this);
+  startPending = false;
   // Counts held back or carried are not the operator's any more.
   jogCountAccumulator = 0;
   stepCarry = 0;

@@ -52,10 +52,14 @@ class PendantWindow : public platform::ChildWindow {
   void DecodeInput();
   // Step 2 of the decode: the pendant's E-stop switch to host button 1021.
   void HandleEstop(uint32_t word0);
-  // Whether a DOJOG, a 204 or a move may go out now: the link is up, the
-  // pendant's E-stop released, the host not in reset, the plug-in not
-  // stopping, and the cycle neither nested nor superseded.
-  bool MayStartMotion() const;
+  // Whether motion may start now: the link is up, the pendant's E-stop
+  // released, the host neither stopped nor in reset, the plug-in not
+  // stopping, and the cycle not nested. Step moves, made from carried
+  // counts, ask only this.
+  bool MayMove() const;
+  // MayMove, and the cycle's decode is still the newest: what a DOJOG or a
+  // 204 is decided from.
+  bool MayStartMotion() const { return MayMove() && !Superseded(); }
   // The cycle runs inside a host callback made by another cycle or handler:
   // what it would start is left to the next outermost cycle.
   bool Nested() const;
@@ -150,6 +154,11 @@ class PendantWindow : public platform::ChildWindow {
   int32_t jogRunningAxis = 0;
   int32_t jogRunningDirection = 0;
   int32_t jogRunningSpeed = 0;
+  // The newest decode, in a nested cycle, would have started or refreshed a
+  // jog with these.
+  bool startPending = false;
+  int32_t pendingDirection = 0;
+  double pendingSpeed = 0.0;
   // Signed step counts turned and not yet commanded: a nested or superseded
   // cycle leaves them to the next outermost one.
   int32_t stepCarry = 0;

@@ -91,6 +91,7 @@ void PendantWindow::RunReportCycle(uintptr_t /*timerId*/) {
   const uint32_t interrupted = cycleSerial;
   cycleSerial = ++decodeSerial;
   DecodeInput();
+  StartPendingJog(*this);
   cycleSerial = interrupted;
   // StopPlug from inside a callback: nothing more goes to the host or the
   // pendant.

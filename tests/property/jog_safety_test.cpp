@@ -665,6 +665,8 @@ Scenario SteadyScenario(Rng& rng, int ticks) {
                                             {1, 1, 2}, {1, 2, 3}, {2, 2, 2}};
   const Position& p = kPositions[rng.Below(static_cast<int>(std::size(kPositions)))];
   const int updateProfile = rng.Below(5);
+  // Some hosts run a message loop in every call of one kind.
+  const char always = " bsc"[rng.Below(4)];
   int dir = 1;
   Step s;
   s.mode = p.mode;
@@ -679,7 +681,12 @@ Scenario SteadyScenario(Rng& rng, int ticks) {
     s.speed = s.delta != 0 ? rng.Range(1, 255) : 0;
     s.updates = RandomUpdates(rng, updateProfile);
     if (rng.Chance(2)) s.stall = rng.Range(50, 500);
-    if (rng.Chance(30)) RandomPump(rng, s);
+    if (always != ' ') {
+      s.pumpOn = always;
+      s.pumpTicks = rng.Range(1, 8);
+    } else if (rng.Chance(30)) {
+      RandomPump(rng, s);
+    }
     sc.steps.push_back(s);
   }
   return sc;
