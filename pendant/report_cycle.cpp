@@ -90,14 +90,15 @@ void PendantWindow::RunReportCycle(uintptr_t /*timerId*/) {
   // interrupts sees it as superseded when the callback returns.
   const uint32_t interrupted = cycleSerial;
   cycleSerial = ++decodeSerial;
-  DecodeInput();
-  StartPendingJog(*this);
-  cycleSerial = interrupted;
   // StopPlug from inside a callback: nothing more goes to the host or the
   // pendant.
-  if (Module().retiredWindow == this) return;
-  ComposeDisplay();
-  if (Module().retiredWindow == this) return;
+  const auto retired = [this] { return Module().retiredWindow == this; };
+  DecodeInput();
+  if (!retired()) ComposeDisplay();
+  // What a nested cycle left to start, now that the host's calls are done.
+  if (!retired()) StartPendingJog(*this);
+  cycleSerial = interrupted;
+  if (retired()) return;
 
   if (writeHandle != kInvalidHandle) Hid().Write(writeHandle, outputReport, kOutputReportSize);
 }

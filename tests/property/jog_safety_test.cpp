@@ -52,9 +52,13 @@ constexpr int kStopCycles = 3;
 // pressed at its start must have had its 205 (three Update calls, or the
 // plug-in's own cycles where they do not come).
 constexpr int kReleaseCycles = 20;
-// Cycles of steady turning in a continuous position by which the jog must
-// run, however the host pumps messages.
-constexpr int kProgressCycles = 40;
+// Outer cycles of steady turning in a continuous position by which the jog
+// must run, however the host pumps messages.
+constexpr int kProgressCycles = 20;
+// "ENDJOG"s a still wheel may bring after the pendant went: until
+// WheelActiveTicks has run out, by Update calls or by the plug-in's own
+// cycles where those do not come.
+constexpr int kUnpluggedStops = 24;
 // Quiet cycles after a steady session, by which every step count is commanded.
 constexpr int kSettleCycles = 12;
 // Units of 0.0001 per step count (step size 0.001).
@@ -290,8 +294,10 @@ class Session : FakeHost::Hooks {
       if (p.estopEdge) estopPressOwed_ = true;
       const int d = (r.counter - read_.counter) & 0xFF;
       turning_ = turning_ || d != 0;
-      if (haveRead_ && d != 0 && d != 128) {
-        countDirection_ = d < 128 ? 0 : 1;
+      const int direction = d == 0 || d == 128 ? -1 : d < 128 ? 0 : 1;
+      if (direction < 0 || direction != countDirection_ || r.speed == 0) unsteady_ = true;
+      if (haveRead_ && direction >= 0) {
+        countDirection_ = direction;
         turned_ += d < 128 ? d : d - 256;
       }
       read_ = r;
@@ -382,6 +388,9 @@ class Session : FakeHost::Hooks {
   void TakeCode(const char* text) {
     Session& s = *this;
     if (std::strcmp(text, "ENDJOG") == 0) {
+      // A pendant that cannot be read is a still wheel: its jog ends once.
+      if (!s.plugged_ && ++s.endjogsUnplugged_ > kUnpluggedStops)
+        s.Fault(std::to_string(s.endjogsUnplugged_) + " ENDJOG with the pendant unplugged");
       s.jogOpen_ = false;
       s.releaseTicks_ = 0;
       return;
@@ -407,6 +416,7 @@ class Session : FakeHost::Hooks {
         s.Fault("running jog turned to axis " + std::to_string(axis) + " direction " +
                 std::to_string(dir) + " without ENDJOG");
       s.jogOpen_ = true;
+      s.lastJogTick_ = s.outerTicks_;
       s.jogAxis_ = axis;
       s.jogDir_ = dir;
       s.jogAt_ = Position();
@@ -437,6 +447,7 @@ class Session : FakeHost::Hooks {
       case Event::SilentReplug:
         if (!plugged_) {
           plugged_ = true;
+          endjogsUnplugged_ = 0;
           bus_->Plug(id_, st.event == Event::Replug);
           // Without an arrival message nobody opens it again.
           reachable_ = st.event == Event::Replug;
@@ -526,7 +537,7 @@ class Session : FakeHost::Hooks {
   void AfterCycle(bool counts, bool nested) {
     CheckWheel();
     // Starting is left to the outer cycles.
-    if (sc_.steady && counts && !nested) CheckProgress();
+    if (sc_.steady && !nested) CheckProgress();
     if (estopPressOwed_ || (!pending_.empty() && pending_.front().estopEdge))
       Fault("the pendant's E-stop did not reach the host in its cycle");
     if (counts) {
@@ -544,11 +555,11 @@ class Session : FakeHost::Hooks {
   // A wheel turned steadily in a continuous position gets its jog.
   void CheckProgress() {
     const bool continuous = Position() / 16 == VelocityJog || Position() / 16 == RateJog;
-    const bool steady =
-        continuous && turning_ && read_.speed != 0 && countDirection_ == steadyDirection_;
-    steadyDirection_ = countDirection_;
-    steadyTicks_ = steady ? steadyTicks_ + 1 : 0;
-    if (steadyTicks_ > kProgressCycles && !jogOpen_)
+    steadyTicks_ = continuous && !unsteady_ ? steadyTicks_ + 1 : 0;
+    unsteady_ = false;
+    ++outerTicks_;
+    if (jogOpen_) lastJogTick_ = outerTicks_;
+    if (steadyTicks_ > kProgressCycles && outerTicks_ - lastJogTick_ > kProgressCycles)
       Fault("no jog after " + std::to_string(steadyTicks_) + " cycles of steady turning");
   }
 
@@ -599,12 +610,15 @@ class Session : FakeHost::Hooks {
   int countDirection_ = -1;
   long long turned_ = 0;
   long long commanded_ = 0;
-  int steadyDirection_ = -1;
+  // Outer cycles in which every report read brought counts the same way.
+  bool unsteady_ = false;
+  int outerTicks_ = 0, lastJogTick_ = 0;
   int steadyTicks_ = 0;
   // Output reports written by cycles run inside the current one.
   std::size_t innerWrites_ = 0;
   bool linkUp_ = false;
   int events_ = 0;
+  int endjogsUnplugged_ = 0;
   int stopAges_[6] = {};
   bool estopPressOwed_ = false;
   // The host's view of the jog and the alternate-jog button.
@@ -672,12 +686,13 @@ Scenario SteadyScenario(Rng& rng, int ticks) {
   s.mode = p.mode;
   s.axisSel = p.axisSel;
   s.stepSel = p.stepSel;
+  s.led15 = rng.Chance(50) ? 1 : 0;
   while (static_cast<int>(sc.steps.size()) < ticks) {
     s.stall = 0;
     s.pumpAt = -1;
     s.pumpTicks = 0;
-    if (rng.Chance(4)) dir = -dir;
-    s.delta = rng.Chance(85) ? dir * rng.Range(1, 6) : 0;
+    if (rng.Chance(2)) dir = -dir;
+    s.delta = rng.Chance(95) ? dir * rng.Range(1, 6) : 0;
     s.speed = s.delta != 0 ? rng.Range(1, 255) : 0;
     s.updates = RandomUpdates(rng, updateProfile);
     if (rng.Chance(2)) s.stall = rng.Range(50, 500);
