@@ -295,7 +295,12 @@ class Session : FakeHost::Hooks {
       const int d = (r.counter - read_.counter) & 0xFF;
       turning_ = turning_ || d != 0;
       const int direction = d == 0 || d == 128 ? -1 : d < 128 ? 0 : 1;
-      if (direction < 0 || direction != countDirection_ || r.speed == 0) unsteady_ = true;
+      // An outer cycle's own report (read before any loop ran).
+      if (pumping_ == 0 && !inNestedTick_) {
+        const bool turns = direction >= 0 && r.speed != 0;
+        steadyTicks_ = turns && direction == steadyDirection_ ? steadyTicks_ + 1 : 0;
+        steadyDirection_ = turns ? direction : -1;
+      }
       if (haveRead_ && direction >= 0) {
         countDirection_ = direction;
         turned_ += d < 128 ? d : d - 256;
@@ -555,8 +560,7 @@ class Session : FakeHost::Hooks {
   // A wheel turned steadily in a continuous position gets its jog.
   void CheckProgress() {
     const bool continuous = Position() / 16 == VelocityJog || Position() / 16 == RateJog;
-    steadyTicks_ = continuous && !unsteady_ ? steadyTicks_ + 1 : 0;
-    unsteady_ = false;
+    if (!continuous) steadyTicks_ = 0;
     ++outerTicks_;
     if (jogOpen_) lastJogTick_ = outerTicks_;
     if (steadyTicks_ > kProgressCycles && outerTicks_ - lastJogTick_ > kProgressCycles)
@@ -610,8 +614,8 @@ class Session : FakeHost::Hooks {
   int countDirection_ = -1;
   long long turned_ = 0;
   long long commanded_ = 0;
-  // Outer cycles in which every report read brought counts the same way.
-  bool unsteady_ = false;
+  // Outer cycles in a row whose own report brought counts the same way.
+  int steadyDirection_ = -1;
   int outerTicks_ = 0, lastJogTick_ = 0;
   int steadyTicks_ = 0;
   // Output reports written by cycles run inside the current one.
