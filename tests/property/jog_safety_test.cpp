@@ -834,6 +834,208 @@ uint64_t FromEnvironment(const char* name, uint64_t fallback) {
   return v == nullptr || *v == '\0' ? fallback : std::strtoull(v, nullptr, 10);
 }
 
+// --- Fidelity: a host with one Update per cycle and no message loop sees
+// the continuous jog exactly as a plain model of its steps computes it
+// (with the departures listed in docs/RELIABILITY.md). Axis X, mode 1, the
+// step selector at 2 (velocity) or 3 (rate); LED 83 and LED 15 change.
+
+struct ModelReport {
+  int delta, speed, stepSel, led83, led15;
+};
+
+class ContinuousModel {
+ public:
+  ContinuousModel(int delaySteps, int divisor) : delay_(delaySteps), divisor_(divisor) {}
+
+  // One cycle and the Update after it; host actions go to out.
+  void Cycle(const ModelReport& r, std::vector<std::string>& out) {
+    out_ = &out;
+    const int mode = r.stepSel == 2 ? VelocityJog : RateJog;
+    if (mode != jogMode_) {
+      Say("DoButton 334");
+      history_.fill(0.0);
+      rate_ = 0;
+      ring_ = {0, 0};
+    }
+    jogMode_ = mode;
+    counter_ = (counter_ + r.delta) & 0xFF;
+    int n = 0;
+    if (seen_) {
+      const int d = (counter_ - last_ + 256) % 256;
+      if (d != 0 && d != 128) {
+        n = d < 128 ? d : 256 - d;
+        dir_ = d < 128 ? 0 : 1;
+      }
+    }
+    seen_ = true;
+    last_ = counter_;
+    if (running_ && runningMode_ != jogMode_) {
+      End();
+      Release();
+    } else if (!running_ && started_ && runningMode_ != jogMode_) {
+      Release();
+    }
+    Engine(r, n);
+    directionTicks_ = std::min(directionTicks_ + 1, 1000);
+    if (activeTicks_ > 0) --activeTicks_;
+  }
+
+ private:
+  void Say(const std::string& s) { out_->push_back(s); }
+  void End() {
+    Say("Code ENDJOG");
+    running_ = false;
+  }
+  void Release() {
+    started_ = false;
+    if (alt_) Say("DoButton 205");
+    alt_ = false;
+  }
+  void Store(int n) {
+    ringAt_ ^= 1;
+    ring_[ringAt_] = n;
+  }
+  void Engine(const ModelReport& r, int n) {
+    const int s = r.speed;
+    const bool velocity = jogMode_ == VelocityJog;
+    if (n == 0) Store(0);
+    if (dir_ != lastDir_ && (activeTicks_ > 0 || running_)) {
+      End();
+      if (velocity) history_.fill(0.0);
+      rate_ = velocity ? rate_ : 0;
+      directionTicks_ = 0;
+      lastDir_ = dir_;
+      return;
+    }
+    if (directionTicks_ < 3) return;
+    if (s != 0) {
+      activeTicks_ = 3;
+      if (!velocity) rate_ += n;
+      if (!r.led83) return;
+    }
+    if (activeTicks_ == 0) {
+      if (running_) End();
+      if (!velocity) rate_ = 0;
+      Release();
+      if (velocity) history_.fill(0.0);
+      return;
+    }
+    if (!velocity && rate_ < delay_ && !running_) return;
+    if (n != 0) Store(n);
+    if (ring_[0] + ring_[1] == 0) {
+      End();
+      return;
+    }
+    double v = 6000.0;  // DRO 3 at 50 % of 12000
+    if (velocity) {
+      static constexpr double kWeights[10] = {0.18, 0.36, 0.55, 0.73, 0.91,
+                                              1.09, 1.27, 1.45, 1.64, 1.82};
+      std::rotate(history_.begin(), history_.begin() + 1, history_.end());
+      history_[9] = s;
+      double w = 0.0;
+      for (int i = 0; i < 10; ++i) w += kWeights[i] * history_[i];
+      v = 12000.0 * std::min(1.0, w / 400.0 * 3.0 / divisor_);
+    }
+    if (s == 0) {
+      End();
+    } else {
+      if (!started_) {
+        alt_ = r.led15 != 0;
+        if (alt_) Say("DoButton 204");
+        started_ = true;
+        runningMode_ = jogMode_;
+      }
+      Say("DOJOG " + std::to_string(static_cast<int>(v)) + " dir " + std::to_string(dir_));
+      running_ = true;
+    }
+    lastDir_ = dir_;
+  }
+
+  int delay_, divisor_;
+  std::vector<std::string>* out_ = nullptr;
+  int jogMode_ = Idle, counter_ = 0, last_ = 0, dir_ = 0, lastDir_ = 0;
+  bool seen_ = false;
+  std::array<double, 10> history_{};
+  std::array<int, 2> ring_{};
+  int ringAt_ = 0, rate_ = 0;
+  int directionTicks_ = 100, activeTicks_ = 0;
+  bool running_ = false, started_ = false, alt_ = false;
+  int runningMode_ = 0;
+};
+
+// The host actions the fidelity check compares.
+struct ActionLog : FakeHost::Hooks {
+  void DoButton(short code) override {
+    if (code == 334 || code == 204 || code == 205)
+      out.push_back("DoButton " + std::to_string(code));
+  }
+  void Code(const char* text) override {
+    if (std::strcmp(text, "ENDJOG") == 0) out.push_back("Code ENDJOG");
+    if (std::strcmp(text, "DOJOG") != 0) return;
+    const auto& a = FakeHost::current->blockA;
+    out.push_back("DOJOG " +
+                  std::to_string(host::Load<int32_t>(
+                      a.data(), host::JogRecordField(0, host::offset::kJogSpeed))) +
+                  " dir " +
+                  std::to_string(host::Load<int32_t>(
+                      a.data(), host::JogRecordField(0, host::offset::kJogDirection))));
+  }
+  std::vector<std::string> out;
+};
+
+TEST(JogSafety, RegularHostSeesTheModelsJog) {
+  const uint64_t cycles = FromEnvironment("KM4R_SAFETY_CYCLES", 20000);
+  uint64_t ran = 0;
+  for (uint64_t seed = 1; ran < cycles; ++seed) {
+    Rng rng{seed};
+    VirtualPendant device{"/dev/virtual/hid-fidelity"};
+    platform::MessageLoop loop(device.clock);
+    FakeHost host;
+    host.record = false;
+    ActionLog log;
+    host.hooks = &log;
+    host.Start(static_cast<platform::HostWindow*>(&loop));
+    host.ReadyToJog();
+    const int delay = rng.Range(0, 30);
+    const int velocityIndex = rng.Range(0, 9);
+    Module().settings.DelaySteps = delay;
+    Module().settings.VelocityInAuto = static_cast<int16_t>(velocityIndex);
+    static constexpr int kDivisors[10] = {3, 4, 5, 6, 7, 9, 11, 15, 20, 25};
+    ContinuousModel model(delay, kDivisors[velocityIndex]);
+    std::vector<std::string> want;
+    InputFields f{.axisSel = 1, .mode = 1, .stepSel = 2};
+    ModelReport r{0, 0, 2, 1, 0};
+    int dir = 1;
+    const int ticks = rng.Range(50, 400);
+    for (int t = 0; t < ticks; ++t) {
+      if (rng.Chance(10)) dir = -dir;
+      r.delta = rng.Chance(70) ? dir * rng.Range(0, 8) : 0;
+      r.speed = r.delta != 0 || rng.Chance(10) ? rng.Range(0, 200) : 0;
+      if (rng.Chance(3)) r.stepSel = 5 - r.stepSel;
+      if (rng.Chance(3)) r.led83 ^= 1;
+      if (rng.Chance(5)) r.led15 ^= 1;
+      host.led[host::code::kLedJogEnabled] = r.led83 != 0;
+      host.led[host::code::kLedAltJog] = r.led15 != 0;
+      f.counter = (f.counter + r.delta) & 0xFF;
+      f.speed = r.speed;
+      f.stepSel = r.stepSel;
+      device.Queue(f);
+      device.clock.Advance(kCyclePeriodMs);
+      loop.PumpOnce(0);
+      Update();
+      // Equal up to this tick: only its own actions are shown.
+      const auto had = static_cast<std::ptrdiff_t>(want.size());
+      model.Cycle(r, want);
+      ASSERT_EQ(std::vector<std::string>(log.out.begin() + had, log.out.end()),
+                std::vector<std::string>(want.begin() + had, want.end()))
+          << "seed " << seed << ", tick " << t + 1;
+    }
+    StopPlug();
+    host.hooks = nullptr;
+    ran += static_cast<uint64_t>(ticks);
+  }
+}
+
 TEST(JogSafety, KeptScenariosHold) {
   namespace fs = std::filesystem;
   int files = 0;
