@@ -146,6 +146,7 @@ bool PendantWindow::Nested() const {
 }
 
 void PendantWindow::StartNewTurn() {
+  startPending = false;
   for (double& h : speedHistory) h = 0.0;
   rateJogCount = 0;
   deltaRing[0] = deltaRing[1] = 0.0;

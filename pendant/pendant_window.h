@@ -67,7 +67,7 @@ class PendantWindow : public platform::ChildWindow {
   // decode began: its own decisions no longer stand.
   bool Superseded() const { return cycleSerial != decodeSerial; }
   // The operator's next turn owes nothing to the last one: smoothing, rate
-  // count and the stopped-wheel ring start empty.
+  // count and the stopped-wheel ring start empty, and no jog is pending.
   void StartNewTurn();
   // Ends a running jog and releases the start button: the link, the plug-in
   // or its window is going.
