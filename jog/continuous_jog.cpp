@@ -33,95 +33,93 @@ double SmoothedSpeed(PendantWindow& w, int s) {
 
 // The velocity-driven jog shared by VelocityJog and the automatic jog out of
 // StepJog; `automatic` selects where the start button is released.
-void VelocitySteps(PendantWindow& w, int direction, int divisor, bool automatic) {
+void VelocitySteps(PendantWindow& w, int direction, int count, int divisor, bool automatic) {
   TickCounters& ticks = Module().ticks;
   const int s = w.wheelSpeed;
+  NoteStillWheel(w, count);
   // A running jog is turned round only through "ENDJOG" and the pause, however
   // the host's Update calls have run the ticks down.
-  if (direction != w.lastJogDirection && (WheelActive(w) || w.jogRunning)) {
-    // The jog ends here, its start button with it: the pause may outlast
-    // the turning.
-    EndJog(w);
+  if (direction != w.lastJogDirection && (WheelActive() || w.jogRunning)) {
+    StopAxis(w);
     ClearSpeedHistory(w);
     ticks.DirectionChangeTicks = 0;
     w.reversalPauseCycles = 0;
     w.lastJogDirection = direction;
     return;
   }
-  if (!ReversalPauseOver(w)) return;
+  if (!ReversalPauseOver()) return;
   if (s != 0) {
     ticks.WheelActiveTicks = kWheelActiveTicks;
     if (JogSwitchedOff()) {
-      SetHostStatus(kJogOffText);
+      if (!w.Superseded()) SetHostStatus(kJogOffText);
       return;
     }
   }
-  if (!WheelActive(w)) {
+  if (!WheelActive()) {
     // The host may call Update often enough between two reports to run the
     // ticks out before the report whose byte 2 drops to 0.
-    if (w.jogRunning) {
-      EndJog(w);
-    } else if (!automatic) {
-      ReleaseStartButton(w);
-    }
+    if (w.jogRunning) StopAxis(w);
+    if (!automatic) ReleaseStartButton(w);
     ClearSpeedHistory(w);
     return;
   }
-  if (WheelStopped(w)) return;
-  if (!JogAllowed()) return;
+  if (WheelStopped(w, count)) return;
+  if (!JogAllowed() || w.Superseded()) return;
 
   const double weighted = SmoothedSpeed(w, s);
   w.velocityFraction = weighted / 400.0 * 3.0 / divisor;
   if (w.velocityFraction > 1.0) w.velocityFraction = 1.0;
   const double limit = host::AxisVelocityLimit(host::HostBlocks(), w.axisIndex);
   if (s == 0) {
-    EndJog(w);
+    StopAxis(w);
+    if (automatic) ReleaseStartButton(w);
   } else {
     StartOrContinueJog(w, direction, limit * w.velocityFraction);
   }
-  w.lastJogDirection = direction;
+  if (!w.Superseded()) w.lastJogDirection = direction;
 }
 
 }  // namespace
 
-void VelocityJogMode(PendantWindow& w, int direction) {
+void VelocityJogMode(PendantWindow& w, int direction, int count) {
   w.wheelSpeed = WheelSpeedByte(w.inputWord0);
-  VelocitySteps(w, direction, VelocityDivisor(), false);
+  VelocitySteps(w, direction, count, VelocityDivisor(), false);
 }
 
-void AutoContinuousJog(PendantWindow& w, int direction) {
+void AutoContinuousJog(PendantWindow& w, int direction, int count) {
   w.wheelSpeed = WheelSpeedByte(w.inputWord0);
   const int divisor = VelocityDivisor();
   w.autoVelocityUsed = true;
   w.jogTickCountdown = 5;
   w.autoVelocityActive = w.wheelSpeed != 0;
-  VelocitySteps(w, direction, divisor, true);
+  VelocitySteps(w, direction, count, divisor, true);
 }
 
 void RateJogMode(PendantWindow& w, int direction, int count) {
   TickCounters& ticks = Module().ticks;
   w.wheelSpeed = WheelSpeedByte(w.inputWord0);
   const int s = w.wheelSpeed;
-  if (direction != w.lastJogDirection && (WheelActive(w) || w.jogRunning)) {
-    EndJog(w);
+  NoteStillWheel(w, count);
+  if (direction != w.lastJogDirection && (WheelActive() || w.jogRunning)) {
+    StopAxis(w);
     ticks.DirectionChangeTicks = 0;
     w.reversalPauseCycles = 0;
     w.rateJogCount = 0;
     w.lastJogDirection = direction;
     return;
   }
-  if (!ReversalPauseOver(w)) return;
+  if (!ReversalPauseOver()) return;
   if (s != 0) {
     ticks.WheelActiveTicks = kWheelActiveTicks;
     // Saturating: DelaySteps is not range-checked, so a huge one could
     // otherwise let the count run past the int32 range.
     w.rateJogCount = SaturatingAdd(w.rateJogCount, count);
     if (JogSwitchedOff()) {
-      SetHostStatus(kJogOffText);
+      if (!w.Superseded()) SetHostStatus(kJogOffText);
       return;
     }
   }
-  if (!WheelActive(w)) {
+  if (!WheelActive()) {
     w.rateJogCount = 0;
     if (w.jogRunning) StopAxis(w);
     ReleaseStartButton(w);
@@ -134,17 +132,17 @@ void RateJogMode(PendantWindow& w, int direction, int count) {
   // its "ENDJOG".
   if (w.rateJogCount > kRateCountCeiling)
     w.rateJogCount = std::max(kRateCountFallback, Module().settings.DelaySteps);
-  if (WheelStopped(w)) return;
-  if (!JogAllowed()) return;
+  if (WheelStopped(w, count)) return;
+  if (!JogAllowed() || w.Superseded()) return;
 
   const double speed = host::GetDRO(host::code::kDroJogRate) *
                        host::AxisVelocityLimit(host::HostBlocks(), w.axisIndex) / 100.0;
   if (s == 0) {
-    EndJog(w);
+    StopAxis(w);
   } else {
     StartOrContinueJog(w, direction, speed);
   }
-  w.lastJogDirection = direction;
+  if (!w.Superseded()) w.lastJogDirection = direction;
 }
 
 }  // namespace km4r::jog

@@ -26,9 +26,7 @@ int VelocityDivisor() {
 }
 
 void SendMove(const PendantWindow& w, const char* text) {
-  // The host callbacks made since the cycle began may have let a newer
-  // report, a removal, an E-stop or a reset in.
-  if (!w.MayStartMotion()) return;
+  if (!w.MayMove()) return;
   if (!Module().selectorChangeBusy) host::Code(text);
   if (w.restoreAbsolute != 0) host::Code("G90");
 }
@@ -43,29 +41,38 @@ bool JogSwitchedOff() {
 }
 
 void StartOrContinueJog(PendantWindow& w, int direction, double speed) {
-  if (!w.MayStartMotion()) return;
+  if (w.Superseded()) return;
+  const int axis = w.axisIndex;
+  const int32_t v = TruncateToInt32(speed);
+  if (!w.MayStartMotion()) {
+    // What may not be refreshed goes on only as it was: on its axis, in its
+    // direction, no faster. The outermost cycle starts it when the host's
+    // call returns.
+    if (w.jogRunning &&
+        (axis != w.jogRunningAxis || direction != w.jogRunningDirection || v < w.jogRunningSpeed))
+      StopJogOf(w, w.jogRunningAxis);
+    if (w.Nested()) {
+      w.startPending = true;
+      w.pendingDirection = direction;
+      w.pendingSpeed = speed;
+    }
+    return;
+  }
   if (!w.jogStarted) {
-    // The host may run messages in any call: the state is looked at again
-    // after each, and set before the press so that a nested cycle can pay the
-    // 205 it owes.
     const bool alternate = host::GetLED(host::code::kLedAltJog);
-    if (w.jogStarted || !w.MayStartMotion()) return;
+    if (!w.MayStartMotion()) return;
+    // Set before the press, so that a cycle run inside it sees the jog
+    // started; a 204 pressed stays pressed until the jog's release.
     w.jogStarted = true;
     w.jogRunningMode = w.jogMode;
-    w.jogRunningAxis = w.axisIndex;
+    w.jogRunningAxis = axis;
     w.altJogPressed = alternate;
-    w.jogStarting = true;
     if (alternate) host::DoButton(host::code::kButtonAltJogPress);
-    w.jogStarting = false;
-    if (!w.MayStartMotion()) {
-      ReleaseStartButton(w);
-      return;
-    }
+    if (!w.MayStartMotion()) return;
   }
   const host::Blocks& b = host::HostBlocks();
-  const int axis = w.axisIndex;
   host::SetJogDirection(b, axis, direction);
-  host::SetJogSpeed(b, axis, TruncateToInt32(speed));
+  host::SetJogSpeed(b, axis, v);
   host::SetJogParam(b, axis, host::AxisJogParam(b, axis));
   host::SetJogVelocityLimit(b, axis, host::AxisVelocityLimit(b, axis));
   host::SetJogStopRequest(b, axis, 0);
@@ -75,21 +82,31 @@ void StartOrContinueJog(PendantWindow& w, int direction, double speed) {
   w.jogRunningMode = w.jogMode;
   w.jogRunningAxis = axis;
   w.jogRunningDirection = direction;
+  w.jogRunningSpeed = v;
   host::Code("DOJOG");
 }
 
-bool WheelActive(const PendantWindow& w) {
-  return Module().ticks.WheelActiveTicks != 0 && w.wheelIdleCycles < kWheelIdleCycles;
+bool WheelActive() {
+  return Module().ticks.WheelActiveTicks != 0;
 }
 
-bool ReversalPauseOver(const PendantWindow& w) {
-  return Module().ticks.DirectionChangeTicks >= kReversalPauseTicks ||
-         w.reversalPauseCycles >= kReversalPauseCycles;
+bool ReversalPauseOver() {
+  return Module().ticks.DirectionChangeTicks >= kReversalPauseTicks;
 }
 
-bool WheelStopped(PendantWindow& w) {
+void StoreInRing(PendantWindow& w, int count) {
+  w.deltaRingIndex = w.deltaRingIndex == 0 ? 1 : 0;
+  w.deltaRing[w.deltaRingIndex] = count;
+}
+
+void NoteStillWheel(PendantWindow& w, int count) {
+  if (count == 0) StoreInRing(w, 0);
+}
+
+bool WheelStopped(PendantWindow& w, int count) {
+  if (count != 0) StoreInRing(w, count);
   if (w.deltaRing[0] + w.deltaRing[1] != 0.0) return false;
-  EndJog(w);
+  StopAxis(w);
   return true;
 }
 
@@ -115,6 +132,7 @@ void StopJogOf(PendantWindow& w, int axis) {
   // gets its "ENDJOG".
   if (jog::IsValidAxis(axis)) host::SetJogStopRequest(host::HostBlocks(), axis, 1);
   w.jogRunning = false;
+  w.startPending = false;
   host::Code("ENDJOG");
 }
 
@@ -122,12 +140,16 @@ void StopAxis(PendantWindow& w) {
   StopJogOf(w, w.axisIndex);
 }
 
-void EndJog(PendantWindow& w) {
-  StopAxis(w);
-  ReleaseStartButton(w);
+void StartPendingJog(PendantWindow& w) {
+  if (!w.startPending || w.Nested()) return;
+  w.startPending = false;
+  // The outermost cycle acts for the newest decode, which asked for the jog.
+  w.cycleSerial = w.decodeSerial;
+  jog::StartOrContinueJog(w, w.pendingDirection, w.pendingSpeed);
 }
 
 void ReleaseStartButton(PendantWindow& w) {
+  w.startPending = false;
   w.jogStarted = false;
   if (w.altJogPressed) {
     host::DoButton(host::code::kButtonAltJogRelease);
@@ -145,30 +167,50 @@ void SetHostStatus(const char* text) {
 
 void PendantWindow::RunJogEngine(int direction, int count) {
   // The engine's own clock, for a host that calls Update rarely or never.
+  const auto tick = [](int32_t& cycles) {
+    if (cycles < jog::kOwnCycleFallback) ++cycles;
+  };
   if (WheelSpeedByte(inputWord0) != 0) {
     wheelIdleCycles = 0;
-  } else if (wheelIdleCycles < jog::kWheelIdleCycles) {
-    ++wheelIdleCycles;
+  } else {
+    tick(wheelIdleCycles);
   }
-  if (reversalPauseCycles < jog::kReversalPauseCycles) ++reversalPauseCycles;
-  // Every report's counts, so that "no counts in two calls" means two
-  // reports in a row, however long the jog modes were left or paused.
-  deltaRingIndex = deltaRingIndex == 0 ? 1 : 0;
-  deltaRing[deltaRingIndex] = count;
+  tick(reversalPauseCycles);
+  TickCounters& ticks = Module().ticks;
+  if (ticks.UpdateSequence != lastUpdateSequence) {
+    lastUpdateSequence = ticks.UpdateSequence;
+    cyclesWithoutUpdate = 0;
+  } else {
+    tick(cyclesWithoutUpdate);
+  }
+  // Where the host's Update calls do not come, the plug-in's own cycles run
+  // the two counters out that bound a jog's release and a reversal's pause.
+  if (cyclesWithoutUpdate >= jog::kOwnCycleFallback) {
+    if (wheelIdleCycles >= jog::kOwnCycleFallback) ticks.WheelActiveTicks = 0;
+    if (reversalPauseCycles >= jog::kOwnCycleFallback &&
+        ticks.DirectionChangeTicks < jog::kReversalPauseTicks)
+      ticks.DirectionChangeTicks = jog::kReversalPauseTicks;
+  }
 
   const bool reset = host::ResetIndicator(host::HostBlocks()) != 0;
   const bool estop = estopLatched != 0;
+  const bool held = enableHeld != 0;
+  // Step counts belong to the step jog they were turned in.
+  if (held || reset || estop || jogMode != StepJog) stepCarry = 0;
   // A jog whose mode will not be reached any more (switch held, host reset,
   // E-stop, selectors moved to another mode or axis) would have nobody to
-  // stop it, nor to release its start button.
-  if (enableHeld != 0 || reset || estop || jogMode != jogRunningMode ||
-      axisIndex != jogRunningAxis) {
-    if (jogRunning) StopJogOf(*this, jogRunningAxis);
-    if (jogStarted || altJogPressed) ReleaseStartButton(*this);
-  }
+  // stop it; outside its mode nobody would release its start button either.
+  const bool leftMode = held || reset || estop || jogMode != jogRunningMode;
+  if (jogRunning && (leftMode || axisIndex != jogRunningAxis)) StopJogOf(*this, jogRunningAxis);
+  if (Superseded()) return;
+  if (leftMode && (jogStarted || altJogPressed)) ReleaseStartButton(*this);
+  if (Superseded()) return;
   // enableHeld is the previous report's switch: the decoder refreshes it after
-  // this call.
-  if (enableHeld != 0) return;
+  // this call. The turn after the switch is a new one.
+  if (held) {
+    StartNewTurn();
+    return;
+  }
   if (estop) {
     // Nothing turned before or during the E-stop may move the machine later.
     jogCountAccumulator = 0;
@@ -186,7 +228,7 @@ void PendantWindow::RunJogEngine(int direction, int count) {
   }
   switch (jogMode) {
     case VelocityJog:
-      if (jog::IsValidAxis(axisIndex)) jog::VelocityJogMode(*this, direction);
+      if (jog::IsValidAxis(axisIndex)) jog::VelocityJogMode(*this, direction, count);
       break;
     case RateJog:
       if (jog::IsValidAxis(axisIndex)) jog::RateJogMode(*this, direction, count);

@@ -14,13 +14,11 @@ namespace jog {
 inline constexpr const char* kJogOffText = " Jog OFF. ";
 // Moves are held or dropped while host DRO 22 is at or above this.
 inline constexpr double kMoveLimit = 20.0;
-// Host Update calls to wait after a reversal before jogging again, and the
-// cycles after which the pause ends without them.
+// Host Update calls to wait after a reversal before jogging again.
 inline constexpr int kReversalPauseTicks = 3;
-inline constexpr int32_t kReversalPauseCycles = 8;
-// Cycles with the speed byte at 0 after which the wheel counts as idle
-// whatever WheelActiveTicks says.
-inline constexpr int32_t kWheelIdleCycles = 8;
+// Cycles without a host Update call after which the plug-in's own cycles end
+// the reversal pause and let an idle wheel count as idle.
+inline constexpr int32_t kOwnCycleFallback = 8;
 
 // Letter of an axis index 0..5 ("X" .. "C"); "" for anything else.
 bool IsValidAxis(int axis);
@@ -40,23 +38,26 @@ bool JogSwitchedOff();
 // Fills the jog record and sends "DOJOG"; presses 204 at a jog's first start
 // when the host's alternate-jog indicator is lit.
 void StartOrContinueJog(PendantWindow& w, int direction, double speed);
-// WheelActiveTicks running, bounded in cycles for a host that does not call
-// Update.
-bool WheelActive(const PendantWindow& w);
-// The pause after a reversal is over: three Update calls, or a bounded number
-// of cycles.
-bool ReversalPauseOver(const PendantWindow& w);
-// True (after ending the jog) when neither this report nor the previous one
-// brought counts.
-bool WheelStopped(PendantWindow& w);
+// WheelActiveTicks running; the pause after a reversal over (three Update
+// calls). Where Update calls do not come, the engine's own cycles run both
+// counters out (RunJogEngine).
+bool WheelActive();
+bool ReversalPauseOver();
+// The stopped-wheel test: stores count in the ring; true (after stopping the
+// axis) when neither this call nor the previous one brought counts. A call
+// without counts is a still wheel even when it ends before the test
+// (NoteStillWheel, at the start of every continuous call): old counts must
+// not start a jog after a pause, a refusal or a reversal.
+void NoteStillWheel(PendantWindow& w, int count);
+bool WheelStopped(PendantWindow& w, int count);
 // Double to int32 truncated toward zero, saturating; NaN gives 0.
 int32_t TruncateToInt32(double v);
 // a + b kept within -INT32_MAX .. INT32_MAX.
 int32_t SaturatingAdd(int32_t a, int64_t b);
 
 void StepJogMode(PendantWindow& w, int direction, int count);
-void AutoContinuousJog(PendantWindow& w, int direction);
-void VelocityJogMode(PendantWindow& w, int direction);
+void AutoContinuousJog(PendantWindow& w, int direction, int count);
+void VelocityJogMode(PendantWindow& w, int direction, int count);
 void RateJogMode(PendantWindow& w, int direction, int count);
 void AdjustValue(int jogMode, int direction, int count);
 void StepSizeSelectMode(PendantWindow& w, int direction, int count);

@@ -11,8 +11,8 @@ void StopAxis(PendantWindow& w);
 void StopJogOf(PendantWindow& w, int axis);
 // Clears jogStarted; presses 205 if 204 was pressed at the jog's start.
 void ReleaseStartButton(PendantWindow& w);
-// The wheel has stopped: "ENDJOG", then the start button is released.
-void EndJog(PendantWindow& w);
+// A jog a nested cycle asked for, started once the outermost cycle is back.
+void StartPendingJog(PendantWindow& w);
 // Replaces the host's status-line text with a copy of `text`.
 void SetHostStatus(const char* text);
 

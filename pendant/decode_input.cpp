@@ -79,12 +79,9 @@ void StopJogsForSelectorChange(PendantWindow& w) {
   if (host::MotionQueueOut(b) != host::MotionQueueIn(b)) Module().selectorChangeBusy = true;
   for (int axis = 0; axis < 4; ++axis) host::SetJogStopRequest(b, axis, 1);
   // Axis B has no stop request here: the engine still owes its jog one.
-  const bool ended = w.jogRunningAxis < 4;
-  if (ended) w.jogRunning = false;
+  if (w.jogRunningAxis < 4) w.jogRunning = false;
+  w.stepCarry = 0;
   host::Code("ENDJOG");
-  // The jog's start button goes with it, whether or not the new position
-  // names another mode.
-  if (ended) ReleaseStartButton(w);
 }
 
 }  // namespace
@@ -111,30 +108,42 @@ void PendantWindow::DecodeInput() {
   const PendantSettings& settings = m.settings;
   const bool caMode = settings.CAmode != 0;
 
+  // Each decode decides afresh what a nested cycle leaves to start.
+  startPending = false;
+
   // Words and mode.
   inputWord0 = ReportWord(inputReport, 0);
   inputWord1 = ReportWord(inputReport, 4);
   UpdateModeFlags(*this);
 
+  // A cycle run inside any host call below has decoded a newer report: the
+  // rest of this one's decode would act on the older.
   HandleEstop(inputWord0);
+  if (Superseded()) return;
 
   // Jog mode; the button names the axis as it stood before this report.
   axisSelector = AxisSelectorBits(inputWord0);
   stepSelector = StepSelectorBits(inputWord1);
   if (const int32_t mode = SelectJogMode(*this, caMode); mode != 0) jogMode = mode;
-  if (jogMode != prevJogMode) host::DoButton(host::code::kButtonJogModeBase + axisIndex);
+  const bool modeChanged = jogMode != prevJogMode;
   prevJogMode = jogMode;
+  // Counts turned in another mode are no part of this one's turn.
+  if (modeChanged) StartNewTurn();
+  if (modeChanged) host::DoButton(host::code::kButtonJogModeBase + axisIndex);
+  if (Superseded()) return;
 
   // Axis.
   const int s = AxisSelectorBits(inputWord0);
   if (const int32_t axis = SelectAxis(*this, s, caMode); axis >= 0) axisIndex = axis;
-  if (s != prevAxisSelector) StopJogsForSelectorChange(*this);
+  const bool axisMoved = s != prevAxisSelector;
+  prevAxisSelector = s;
+  if (axisMoved) StopJogsForSelectorChange(*this);
+  if (Superseded()) return;
   {
     const host::Blocks& b = host::HostBlocks();
     if (m.selectorChangeBusy && host::MotionQueueOut(b) == host::MotionQueueIn(b))
       m.selectorChangeBusy = false;
   }
-  prevAxisSelector = s;
 
   // Handwheel.
   const int count = WheelCountByte(inputWord0);
@@ -143,10 +152,12 @@ void PendantWindow::DecodeInput() {
   wheelDirection = motion.direction;
   lastWheelCount = count;
   RunJogEngine(wheelDirection, wheelSteps);
+  if (Superseded()) return;
   if (droRestorePending != 0 && m.ticks.DroRestoreTicks == 0) {
+    droRestorePending = 0;
     host::SetDRO(host::code::kDroFeedRate, savedDro818);
     if (settings.StepJogRate != 0) host::SetDRO(host::code::kDroFeedOverride, savedDro821);
-    droRestorePending = 0;
+    if (Superseded()) return;
   }
 
   // Switch and wheel start.

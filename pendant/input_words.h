@@ -17,6 +17,8 @@ inline void PutReportWord(uint8_t* report, std::size_t at, uint32_t word) {
   for (std::size_t i = 0; i < 4; ++i) report[at + i] = static_cast<uint8_t>(word >> (8 * i));
 }
 
+inline constexpr uint32_t kWheelSpeedMask = 0x00FF0000u;
+
 inline int WheelCountByte(uint32_t word0) {
   return static_cast<int>((word0 >> 8) & 0xFF);
 }

@@ -31,11 +31,15 @@ void OpenReportHandles(PendantWindow& w) {
   w.readHandle = Hid().Open(w.devicePath.c_str(), platform::OpenMode::OverlappedRead);
   w.writeHandle = Hid().Open(w.devicePath.c_str(), platform::OpenMode::SyncWrite);
   w.readOutstanding = false;
-  // The counter of a (re)opened pendant may stand anywhere; its first report
-  // must not be taken for a turn of the wheel, nor may counts from before.
+  w.readDead = false;
+}
+
+// The counter of a pendant that was away may stand anywhere; its first report
+// must not be taken for a turn of the wheel, nor may the turn from before
+// shape the next one.
+void BeginLink(PendantWindow& w) {
   w.wheelBaselinePending = true;
-  w.deltaRing[0] = w.deltaRing[1] = 0.0;
-  w.rateJogCount = 0;
+  w.StartNewTurn();
 }
 
 // Asked of the open handle itself: a node the system gave to another device
@@ -65,6 +69,7 @@ bool DiscoverPendant(PendantWindow& w) {
       w.RegisterNotification();
       if (w.readEvent == kInvalidHandle) w.readEvent = hid.CreateReadEvent();
       OpenReportHandles(w);
+      BeginLink(w);
       // A pendant that can be neither read nor written is no link at all.
       w.connected = AnyReportHandle(w) ? 1 : 0;
       return w.connected != 0;
@@ -80,7 +85,6 @@ bool DiscoverPendant(PendantWindow& w) {
 void LoseLink(PendantWindow& w) {
   CloseReportHandles(w);
   w.connected = 0;
-  w.nestedReportPending = false;
   w.EndJogForGoing();
 }
 
@@ -115,17 +119,6 @@ PendantWindow::~PendantWindow() {
 }
 
 void PendantWindow::OnTimer(uintptr_t timerId) {
-  // A host callback that pumps messages must not start a cycle inside the
-  // cycle that called it, but the pendant's E-stop must still get through.
-  if (Module().handlerDepth > 0) {
-    if (nestedCycleRunning) return;
-    nestedCycleRunning = true;
-    EnterHandler(this);
-    RunNestedCycle();
-    nestedCycleRunning = false;
-    LeaveHandler();
-    return;
-  }
   EnterHandler(this);
   RunReportCycle(timerId);
   LeaveHandler();
@@ -142,17 +135,31 @@ void PendantWindow::OnParentDestroyed() {
   notificationHandle = 0;
 }
 
-bool PendantWindow::MayStartMotion() const {
-  return connected != 0 && !shutDown && estopLatched == 0 && !reportStale && !host::Stopped() &&
+bool PendantWindow::MayMove() const {
+  return connected != 0 && !shutDown && estopLatched == 0 && !Nested() && !host::Stopped() &&
          host::ResetIndicator(host::HostBlocks()) == 0;
+}
+
+bool PendantWindow::Nested() const {
+  // The cycle's own handler is the first.
+  return Module().handlerDepth > 1;
+}
+
+void PendantWindow::StartNewTurn() {
+  startPending = false;
+  for (double& h : speedHistory) h = 0.0;
+  rateJogCount = 0;
+  deltaRing[0] = deltaRing[1] = 0.0;
 }
 
 void PendantWindow::EndJogForGoing() {
   if (jogRunning || autoVelocityActive) StopJogOf(*this, jogRunning ? jogRunningAxis : axisIndex);
   autoVelocityActive = false;
   if (jogStarted || altJogPressed) ReleaseStartButton(*this);
-  // Counts held back for a full move queue are not the operator's any more.
+  startPending = false;
+  // Counts held back or carried are not the operator's any more.
   jogCountAccumulator = 0;
+  stepCarry = 0;
 }
 
 void PendantWindow::Shutdown() {
@@ -186,13 +193,14 @@ void PendantWindow::RegisterNotification() {
 intptr_t PendantWindow::ProcessDeviceEvent(uintptr_t eventType, const void* eventData) {
   if (eventType == platform::kDeviceArrival) {
     // Any HID arrival counts: the pendant's own may carry the path of a
-    // sibling interface, so the known path is simply tried again.
+    // sibling interface, so the known path is simply tried again. A link that
+    // was working throughout (another device arrived) goes on untouched.
+    const bool wasUp = connected != 0 && !readDead && IsPendantHandle(readHandle);
     CloseReportHandles(*this);
     if (!devicePath.empty()) OpenReportHandles(*this);
-    // A report read before the reopen belongs to the link that went.
-    nestedReportPending = false;
     if (IsPendantHandle(readHandle) && IsPendantHandle(writeHandle)) {
       connected = 1;
+      if (!wasUp) BeginLink(*this);
     } else {
       // Gone, or a stranger on the pendant's path: only a search by the ids
       // may connect the link again.
@@ -204,7 +212,7 @@ intptr_t PendantWindow::ProcessDeviceEvent(uintptr_t eventType, const void* even
     LoseLink(*this);
   }
   // Whatever the cycle in progress decoded may no longer hold.
-  if (Module().handlerDepth > 1) reportStale = true;
+  if (Module().handlerDepth > 1) ++decodeSerial;
   return 1;
 }
 

@@ -46,18 +46,29 @@ class PendantWindow : public platform::ChildWindow {
   void RegisterNotification();
   intptr_t ProcessDeviceEvent(uintptr_t eventType, const void* eventData);
   bool IsPendantPath(const void* eventData) const;
+  // Also runs for a timer message that arrives while a handler of the
+  // plug-in runs (a host callback pumping messages): the same cycle, nested.
   void RunReportCycle(uintptr_t timerId);
-  // A timer message that arrives while a handler of the plug-in runs (a host
-  // callback pumping messages): reads the report, forwards the E-stop and ends
-  // a jog the report no longer asks for. It starts nothing.
-  void RunNestedCycle();
   void DecodeInput();
   // Step 2 of the decode: the pendant's E-stop switch to host button 1021.
   void HandleEstop(uint32_t word0);
-  // Whether a DOJOG or a move may go out now: the link is up, the pendant's
-  // E-stop released, the host not in reset, the plug-in not stopping, and the
-  // report decoded still the pendant's word.
-  bool MayStartMotion() const;
+  // Whether motion may start now: the link is up, the pendant's E-stop
+  // released, the host neither stopped nor in reset, the plug-in not
+  // stopping, and the cycle not nested. Step moves, made from carried
+  // counts, ask only this.
+  bool MayMove() const;
+  // MayMove, and the cycle's decode is still the newest: what a DOJOG or a
+  // 204 is decided from.
+  bool MayStartMotion() const { return MayMove() && !Superseded(); }
+  // The cycle runs inside a host callback made by another cycle or handler:
+  // what it would start is left to the next outermost cycle.
+  bool Nested() const;
+  // A newer report was decoded, or the link changed, since this cycle's
+  // decode began: its own decisions no longer stand.
+  bool Superseded() const { return cycleSerial != decodeSerial; }
+  // The operator's next turn owes nothing to the last one: smoothing, rate
+  // count and the stopped-wheel ring start empty, and no jog is pending.
+  void StartNewTurn();
   // Ends a running jog and releases the start button: the link, the plug-in
   // or its window is going.
   void EndJogForGoing();
@@ -93,20 +104,17 @@ class PendantWindow : public platform::ChildWindow {
   int32_t displayCycle = 0;
   int32_t jogTickCountdown = 0;
   uint8_t restoreAbsolute = 1;
-  // A nested cycle read a report that the next cycle decodes.
-  bool nestedReportPending = false;
-  // One of the reports nested cycles read since the last decode asked for a
-  // stop.
-  bool nestedStopSeen = false;
-  // The report this cycle decodes is no longer the pendant's word (a newer
-  // one was read, the link changed, or the pendant cannot be read): the cycle
-  // starts no motion.
-  bool reportStale = false;
-  bool nestedCycleRunning = false;
-  // Counter byte of the last report read, and cycles since the speed byte was
-  // last non-zero.
-  int32_t lastReadCount = 0;
+  // Bumped by every decode and link event; cycleSerial is the innermost
+  // running cycle's.
+  uint32_t decodeSerial = 0;
+  uint32_t cycleSerial = 0;
+  // The last read failed: the pendant cannot be read.
+  bool readDead = false;
+  // Cycles since the speed byte was last non-zero, and since the host last
+  // called Update (both saturate).
   int32_t wheelIdleCycles = 0;
+  int32_t cyclesWithoutUpdate = 0;
+  int16_t lastUpdateSequence = 0;
 
   // --- Decoded pendant state ---
   int32_t mode1Active = 0;
@@ -139,14 +147,21 @@ class PendantWindow : public platform::ChildWindow {
   bool autoVelocityUsed = false;
   bool autoVelocityActive = false;
   bool jogStarted = false;
-  // Between the start of a jog's first start (LED 15, 204) and its DOJOG.
-  bool jogStarting = false;
   // "DOJOG" went out and no "ENDJOG" since: the host is still jogging.
   bool jogRunning = false;
   // jogMode, axisIndex and direction of the jog last started.
   int32_t jogRunningMode = 0;
   int32_t jogRunningAxis = 0;
   int32_t jogRunningDirection = 0;
+  int32_t jogRunningSpeed = 0;
+  // The newest decode, in a nested cycle, would have started or refreshed a
+  // jog with these.
+  bool startPending = false;
+  int32_t pendingDirection = 0;
+  double pendingSpeed = 0.0;
+  // Signed step counts turned and not yet commanded: a nested or superseded
+  // cycle leaves them to the next outermost one.
+  int32_t stepCarry = 0;
   // Cycles since the last reversal; the pause ends after a few host Update
   // calls, or after a bounded number of cycles for a host that calls it
   // rarely.

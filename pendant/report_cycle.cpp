@@ -48,18 +48,8 @@ Read ReadReport(PendantWindow& w) {
         break;
     }
   }
-  if (fresh) {
-    w.lastReadCount = w.inputReport[1];
-    return Read::Fresh;
-  }
+  if (fresh) return Read::Fresh;
   return failed ? Read::Dead : Read::None;
-}
-
-// The report in effect is all that is known of a pendant that cannot be read:
-// no motion may start or go on from it.
-void InputDead(PendantWindow& w) {
-  w.reportStale = true;
-  w.EndJogForGoing();
 }
 
 }  // namespace
@@ -69,8 +59,7 @@ void PendantWindow::RunReportCycle(uintptr_t /*timerId*/) {
   if (displayCycle == 0) displayCycle = 160;
   --displayCycle;
   if (WheelSpeedByte(inputWord0) != 0) displayCycle = 159;
-  reportStale = false;
-  if (connected == 0) return;
+  if (connected == 0 || shutDown || Module().retiredWindow == this) return;
 
   // Absolute mode is only trusted while the host is idle: mid-program the
   // distance mode reflects the running code, not the operator's choice.
@@ -82,70 +71,36 @@ void PendantWindow::RunReportCycle(uintptr_t /*timerId*/) {
 
   savedWord0 = ReportWord(inputReport, 0);
   savedWord1 = ReportWord(inputReport, 4);
-
   // The backend writes inputReport only when a read completes, so the
-  // decoder never sees a report half written. A report a nested cycle read
-  // is decoded here unless a newer one has come.
-  // What the nested cycles saw in between (a stop, the switch, the E-stop)
-  // is not in the one report they leave: it starts nothing, and the counts
-  // from before the stop are not the wheel's now.
-  if (nestedReportPending && nestedStopSeen) {
-    reportStale = true;
-    wheelBaselinePending = true;
-  }
-  nestedStopSeen = false;
+  // decoder never sees a report half written.
   const Read read = ReadReport(*this);
-  const bool fresh = read == Read::Fresh || nestedReportPending;
-  nestedReportPending = false;
-  if (read == Read::Dead) InputDead(*this);
-  if (!fresh) {
-    PutReportWord(inputReport, 0, savedWord0);
+  // Whatever the wheel started ends with the first failed read.
+  if (read == Read::Dead) EndJogForGoing();
+  readDead = read == Read::Dead;
+  if (read != Read::Fresh) {
+    // A pendant that cannot be read is a still wheel, not its last report.
+    PutReportWord(inputReport, 0, readDead ? savedWord0 & ~kWheelSpeedMask : savedWord0);
     PutReportWord(inputReport, 4, savedWord1);
   } else if (wheelBaselinePending) {
     lastWheelCount = inputReport[1];
     wheelBaselinePending = false;
   }
 
-  DecodeInput();
+  // A cycle run inside a host callback decodes as any other; the one it
+  // interrupts sees it as superseded when the callback returns.
+  const uint32_t interrupted = cycleSerial;
+  cycleSerial = ++decodeSerial;
   // StopPlug from inside a callback: nothing more goes to the host or the
   // pendant.
-  if (Module().retiredWindow == this) return;
-  ComposeDisplay();
-  if (Module().retiredWindow == this) return;
+  const auto retired = [this] { return Module().retiredWindow == this; };
+  DecodeInput();
+  if (!retired()) ComposeDisplay();
+  // What a nested cycle left to start, now that the host's calls are done.
+  if (!retired()) StartPendingJog(*this);
+  cycleSerial = interrupted;
+  if (retired()) return;
 
   if (writeHandle != kInvalidHandle) Hid().Write(writeHandle, outputReport, kOutputReportSize);
-}
-
-void PendantWindow::RunNestedCycle() {
-  if (connected == 0 || shutDown || Module().retiredWindow == this) return;
-  const int previousCount = lastReadCount;
-  const Read read = ReadReport(*this);
-  if (read == Read::Dead) InputDead(*this);
-  if (read != Read::Fresh) return;
-  // The cycle that called the host works on an older report from here on.
-  nestedReportPending = true;
-  reportStale = true;
-  const uint32_t word0 = ReportWord(inputReport, 0);
-  const uint32_t word1 = ReportWord(inputReport, 4);
-  HandleEstop(word0);
-  // Only a report that plainly keeps the wheel turning in the same position
-  // lets a jog run on.
-  const int mode = ModeField(word0);
-  const int activeMode = mode1Active != 0 ? 1 : mode2Active != 0 ? 2 : mode3Active != 0 ? 3 : 0;
-  const bool keeps = EstopBit(word0) == 0 && EnableBit(word0) == 0 && !wheelBaselinePending &&
-                     WheelSpeedByte(word0) != 0 && WheelCountByte(word0) != previousCount &&
-                     AxisSelectorBits(word0) == AxisSelectorBits(inputWord0) &&
-                     StepSelectorBits(word1) == StepSelectorBits(inputWord1) &&
-                     (mode == 0 || mode == activeMode) && jogMode == jogRunningMode &&
-                     axisIndex == jogRunningAxis && host::ResetIndicator(host::HostBlocks()) == 0;
-  if (keeps) {
-    // A 205 owed by a jog that has ended is paid now, not when the host's
-    // callback returns.
-    if (!jogRunning && !jogStarting && (jogStarted || altJogPressed)) ReleaseStartButton(*this);
-    return;
-  }
-  nestedStopSeen = true;
-  if (jogRunning || jogStarted || altJogPressed || autoVelocityActive) EndJogForGoing();
 }
 
 }  // namespace km4r

@@ -315,21 +315,75 @@ TEST_F(LinkTest, LinkLossStopsARunningJog) {
   Module().settings.AutoChangeSens = 0;
 }
 
-TEST_F(LinkTest, RemovalOfAnotherDeviceLeavesTheJogRunning) {
+// Another device leaving or arriving while the pendant stays: the jog and
+// its wheel go on as if nothing happened.
+TEST_F(LinkTest, AnotherDeviceLeavesTheJogRunning) {
+  for (const bool arrives : {false, true}) {
+    SCOPED_TRACE(arrives ? "arrival" : "removal");
+    bus->Reset();
+    host.Clear();
+    host.ReadyToJog();
+    host.led[host::code::kLedAltJog] = true;
+    const int id = AddPendant();
+    const int other = bus->AddDevice("/dev/mouse", 0x046D, 0xC077);
+    Open();
+    InputFields f{.axisSel = 1, .mode = 1, .stepSel = 2};
+    for (int i = 0; i < 3; ++i, f.counter += 5, f.speed = 40) {
+      Queue(id, f);
+      Cycle();
+    }
+    ASSERT_EQ(CountOf(host.calls, "Code DOJOG"), 2);
+    host.Clear();
+    bus->Unplug(other, true);
+    if (arrives) bus->Plug(other, true);
+    for (int i = 0; i < 2; ++i, f.counter += 5) {
+      Queue(id, f);
+      Cycle();
+    }
+    EXPECT_EQ(Only(host.calls, {"Code", "DoButton"}),
+              (std::vector<std::string>{"Code DOJOG", "Code DOJOG"}));
+    window.reset();
+  }
+}
+
+// The turn after a replug or after the switch is a new one: its first jog
+// is as fast as a fresh start at that wheel speed, not the old turn's.
+TEST_F(LinkTest, ReplugOrSwitchStartsANewTurn) {
   host.ReadyToJog();
-  host.led[host::code::kLedAltJog] = true;
-  const int id = AddPendant();
-  const int other = bus->AddDevice("/dev/mouse", 0x046D, 0xC077);
-  Open();
-  InputFields f{.axisSel = 1, .mode = 1, .stepSel = 2};
-  for (int i = 0; i < 3; ++i, f.counter += 5, f.speed = 40) {
+  const std::size_t speedX = host::JogRecordField(0, host::offset::kJogSpeed);
+  for (const char* how : {"fresh", "replug", "switch"}) {
+    SCOPED_TRACE(how);
+    bus->Reset();
+    const int id = AddPendant();
+    Open();
+    InputFields f{.axisSel = 1, .mode = 1, .stepSel = 2};
     Queue(id, f);
     Cycle();
+    for (int i = 0; std::string(how) != "fresh" && i < 12; ++i) {
+      f.counter += 5;
+      f.speed = 200;
+      Queue(id, f);
+      Cycle();
+    }
+    if (std::string(how) == "replug") {
+      bus->Unplug(id, true);
+      bus->Plug(id, true);
+    } else if (std::string(how) == "switch") {
+      f.enable = 1;
+      Queue(id, f);
+      Cycle(2);
+      f.enable = 0;
+    }
+    f.speed = 8;
+    Queue(id, f);
+    Cycle();
+    f.counter += 2;
+    Queue(id, f);
+    Cycle();
+    // 1.82 x 8 / 400 x 3 / 3 of the 12000 limit (VelocityInAuto 0).
+    EXPECT_EQ(host.Get<int32_t>(host.blockA, speedX), 436);
+    window.reset();
   }
-  ASSERT_EQ(CountOf(host.calls, "Code DOJOG"), 2);
-  host.Clear();
-  bus->Unplug(other, true);
-  EXPECT_TRUE(host.calls.empty());
 }
 
 // Through the entry points and the host window's timer: one exchange per
