@@ -7,9 +7,11 @@
 #include <algorithm>
 #include <cctype>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -19,6 +21,7 @@
 // After windows.h.
 #include <sddl.h>
 #else
+#include <grp.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -644,27 +647,38 @@ class ProfileFileTest : public ::testing::TestWithParam<FileCase> {
 };
 
 #ifndef _WIN32
-// Permissions do not bind root: the store then runs as "nobody" in a child.
-bool RunStoreAs(uid_t user, int32_t expectRead, const char* notice) {
+// Permissions do not bind root: body runs in a child as user, in group and
+// groups only; its gtest checks fail the child.
+bool InChildAs(uid_t user, gid_t group, std::vector<gid_t> groups,
+               const std::function<void()>& body) {
   const pid_t child = ::fork();
   if (child == 0) {
-    if (user != ::geteuid() && (::setgid(user) != 0 || ::setuid(user) != 0)) ::_exit(2);
-    int32_t read = 0;
-    std::string said;
-    {
-      ProfileStore store;
-      read = store.GetInt(kSection, "StepSize1", 2);
-      store.SetInt(kSection, "StepSize1", 3);
-      said = ConfigNotice(store.Save(), store.path());
-    }
-    const bool advised =
-        said.find(notice) != std::string::npos &&
-        (said.empty() || std::isupper(static_cast<unsigned char>(said[said.find("\n\n") + 2])));
-    ::_exit((expectRead < 0 || read == expectRead) && advised ? 0 : 1);
+    if (user != ::geteuid() && (::setgroups(groups.size(), groups.data()) != 0 ||
+                                ::setgid(group) != 0 || ::setuid(user) != 0))
+      ::_exit(2);
+    body();
+    std::fflush(stdout);
+    ::_exit(::testing::Test::HasFailure() ? 1 : 0);
   }
   int status = 0;
   return child > 0 && ::waitpid(child, &status, 0) == child && WIFEXITED(status) &&
          WEXITSTATUS(status) == 0;
+}
+
+bool RunStoreAs(uid_t user, int32_t expectRead, const char* notice) {
+  return InChildAs(user, user, {}, [&] {
+    ProfileStore store;
+    const int32_t read = store.GetInt(kSection, "StepSize1", 2);
+    store.SetInt(kSection, "StepSize1", 3);
+    const std::string said = ConfigNotice(store.Save(), store.path());
+    if (expectRead >= 0) {
+      EXPECT_EQ(read, expectRead);
+    }
+    EXPECT_NE(said.find(notice), std::string::npos) << said;
+    if (!said.empty()) {
+      EXPECT_TRUE(std::isupper(static_cast<unsigned char>(said[said.find("\n\n") + 2]))) << said;
+    }
+  });
 }
 #endif
 
@@ -1158,6 +1172,45 @@ TEST_F(InterruptedSaveTest, RelativeNameInTwoFoldersKeepsEachItsCopy) {
   EXPECT_TRUE(ReadFile((a / "p.xml").string()) == kBefore);
   EXPECT_TRUE(ReadFile((b / "p.xml").string()) == kNewer);
 }
+
+#ifndef _WIN32
+// A profile of one user's that another may write too (both in its group, in
+// its group's folder): the other's save, killed in place, leaves a record the
+// owner can read, and the owner's next load puts the profile back.
+TEST_F(InterruptedSaveTest, AnotherUsersKilledSaveIsRestoredForTheOwner) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to act as two other users";
+  const uid_t owner = 65534, other = 1;  // "nobody" and "daemon"
+  const gid_t shared = 65534;
+  const std::string folder = dir_.Path("shared"), path = folder + "/profile.xml";
+  std::filesystem::create_directory(folder);
+  WriteFile(path, kBefore);
+  ASSERT_EQ(::chown(folder.c_str(), owner, shared) | ::chmod(folder.c_str(), 0770) |
+                ::chown(path.c_str(), owner, shared) | ::chmod(path.c_str(), 0660),
+            0);
+  UseProfile(path);
+  g_profileAccess = std::to_string(0060);
+  g_tooOpen.clear();
+  EXPECT_TRUE(InChildAs(other, other, {shared}, [] {
+    FileFaults killed;
+    killed.kill = FileFaults::MidInPlace;
+    killed.created = CheckMadeFile;
+    platform::SetFileFaults(killed);
+    ProfileStore store;
+    store.SetInt(kSection, "StepSize1", 3);
+    EXPECT_EQ(store.Save().outcome, Outcome::NotSaved);
+    EXPECT_EQ(g_tooOpen, std::vector<std::string>{}) << "made more open than the profile";
+  }));
+  EXPECT_FALSE(platform::CreateXmlDocument()->Parse(ReadFile(path))) << "not cut short";
+  EXPECT_TRUE(InChildAs(owner, shared, {}, [] {
+    ProfileStore store;
+    EXPECT_EQ(store.GetInt(kSection, "StepSize1", 0), 4000);
+    const ProfileSaveResult r = store.Save();
+    EXPECT_EQ(r.outcome, Outcome::Restored) << r.Describe();
+  }));
+  EXPECT_TRUE(ReadFile(path) == kBefore);
+  EXPECT_EQ(Files(), std::vector<std::string>{"profile.xml"});
+}
+#endif
 
 INSTANTIATE_TEST_SUITE_P(Faults, InterruptedSaveTest, ::testing::ValuesIn(kInterruptCases),
                          [](const auto& info) {
