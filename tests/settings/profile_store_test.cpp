@@ -1190,7 +1190,7 @@ TEST_F(InterruptedSaveTest, AnotherUsersKilledSaveIsRestoredForTheOwner) {
   UseProfile(path);
   g_profileAccess = std::to_string(0060);
   g_tooOpen.clear();
-  EXPECT_TRUE(InChildAs(other, other, {shared}, [] {
+  const bool otherSaved = InChildAs(other, other, {shared}, [] {
     FileFaults killed;
     killed.kill = FileFaults::MidInPlace;
     killed.created = CheckMadeFile;
@@ -1199,14 +1199,16 @@ TEST_F(InterruptedSaveTest, AnotherUsersKilledSaveIsRestoredForTheOwner) {
     store.SetInt(kSection, "StepSize1", 3);
     EXPECT_EQ(store.Save().outcome, Outcome::NotSaved);
     EXPECT_EQ(g_tooOpen, std::vector<std::string>{}) << "made more open than the profile";
-  }));
+  });
+  EXPECT_TRUE(otherSaved) << "as the other user";
   EXPECT_FALSE(platform::CreateXmlDocument()->Parse(ReadFile(path))) << "not cut short";
-  EXPECT_TRUE(InChildAs(owner, shared, {}, [] {
+  const bool ownerLoaded = InChildAs(owner, shared, {}, [] {
     ProfileStore store;
     EXPECT_EQ(store.GetInt(kSection, "StepSize1", 0), 4000);
     const ProfileSaveResult r = store.Save();
     EXPECT_EQ(r.outcome, Outcome::Restored) << r.Describe();
-  }));
+  });
+  EXPECT_TRUE(ownerLoaded) << "as the owner";
   EXPECT_TRUE(ReadFile(path) == kBefore);
   EXPECT_EQ(Files(), std::vector<std::string>{"profile.xml"});
 }
