@@ -68,12 +68,7 @@ bool BenchHost::ProfileOutcome(std::string* outcome) const {
 }
 
 std::string BenchHost::Name(const std::string& profilePath) {
-  module_.SetDoButton(&Callbacks::DoButton);
-  module_.SetSetDRO(&Callbacks::SetDro);
-  module_.SetGetDRO(&Callbacks::GetDro);
-  module_.SetGetLED(&Callbacks::GetLed);
-  module_.SetSetLED(&Callbacks::SetLed);
-  module_.SetCode(&Callbacks::Code);
+  module_.SetCallbacks<Callbacks>();
   // The argument is passed by value; the plug-in releases its copy.
   const char* name = module_.SetProName(platform::HostStringArgument(profilePath.c_str()));
   return name != nullptr ? name : "";

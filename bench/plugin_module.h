@@ -40,6 +40,18 @@ class PluginModule {
   // module of another build may lack it.
   decltype(&::KM4R_ProfileOutcome) ProfileOutcome = nullptr;
 
+  // Hands the module the six callbacks a host type provides as static
+  // members (DoButton, SetDro, GetDro, GetLed, SetLed, Code).
+  template <class Callbacks>
+  void SetCallbacks() {
+    SetDoButton(&Callbacks::DoButton);
+    SetSetDRO(&Callbacks::SetDro);
+    SetGetDRO(&Callbacks::GetDro);
+    SetGetLED(&Callbacks::GetLed);
+    SetSetLED(&Callbacks::SetLed);
+    SetCode(&Callbacks::Code);
+  }
+
  private:
   void* handle_ = nullptr;
 };

@@ -321,12 +321,7 @@ class Component {
   }
 
   void Start() {
-    module_.SetDoButton(&Callbacks::DoButton);
-    module_.SetSetDRO(&Callbacks::SetDro);
-    module_.SetGetDRO(&Callbacks::GetDro);
-    module_.SetGetLED(&Callbacks::GetLed);
-    module_.SetSetLED(&Callbacks::SetLed);
-    module_.SetCode(&Callbacks::Code);
+    module_.SetCallbacks<Callbacks>();
     const std::string profile = o_.iniSettings       ? iniProfile_.path()
                                 : o_.profile.empty() ? bench::DefaultProfilePath()
                                                      : o_.profile;
