@@ -32,6 +32,15 @@ class HostState {
   // Writes a settable field (see SettableFields) with the command's value.
   void SetField(const FieldInfo& field, int index, int64_t intValue, double value);
 
+  // The axis's jog record asks for a jog: start requested, stop not (what a
+  // "DOJOG" starts).
+  bool JogRequested(int axis) const {
+    const unsigned char* a = blockA.data();
+    return host::Load<uint8_t>(a, host::JogRecordField(axis, host::offset::kJogStartRequest)) ==
+               1 &&
+           host::Load<uint8_t>(a, host::JogRecordField(axis, host::offset::kJogStopRequest)) == 0;
+  }
+
   // The status text the plug-in last assigned ("" if none).
   const char* StatusText() const;
 

@@ -59,14 +59,8 @@ double SimMachine::Position(int axis) const {
 void SimMachine::OnCode(const char* text) {
   if (!enabled_ || text == nullptr) return;
   if (std::strcmp(text, "DOJOG") == 0) {
-    const unsigned char* a = host_.blockA.data();
-    for (int axis = 0; axis < host::kAxisCount; ++axis) {
-      const auto start =
-          host::Load<uint8_t>(a, host::JogRecordField(axis, host::offset::kJogStartRequest));
-      const auto stop =
-          host::Load<uint8_t>(a, host::JogRecordField(axis, host::offset::kJogStopRequest));
-      if (start == 1 && stop == 0) jogging_[static_cast<std::size_t>(axis)] = true;
-    }
+    for (int axis = 0; axis < host::kAxisCount; ++axis)
+      if (host_.JogRequested(axis)) jogging_[static_cast<std::size_t>(axis)] = true;
     return;
   }
   if (std::strcmp(text, "ENDJOG") == 0) {

@@ -63,15 +63,9 @@ void PendantHost::SetDro(short c, double value) {
 
 void PendantHost::Code(const char* text) {
   if (text == nullptr) return;
-  const unsigned char* a = state_.blockA.data();
   if (std::strcmp(text, "DOJOG") == 0) {
-    for (int axis = 0; axis < kAxes; ++axis) {
-      const auto start =
-          host::Load<uint8_t>(a, host::JogRecordField(axis, host::offset::kJogStartRequest));
-      const auto stop =
-          host::Load<uint8_t>(a, host::JogRecordField(axis, host::offset::kJogStopRequest));
-      jogging_[static_cast<std::size_t>(axis)] = mayMove_ && start == 1 && stop == 0;
-    }
+    for (int axis = 0; axis < kAxes; ++axis)
+      jogging_[static_cast<std::size_t>(axis)] = mayMove_ && state_.JogRequested(axis);
     return;
   }
   if (std::strcmp(text, "ENDJOG") == 0) {

@@ -128,8 +128,10 @@ void PendantWindow::DecodeInput() {
   const bool modeChanged = jogMode != prevJogMode;
   prevJogMode = jogMode;
   // Counts turned in another mode are no part of this one's turn.
-  if (modeChanged) StartNewTurn();
-  if (modeChanged) host::DoButton(host::code::kButtonJogModeBase + axisIndex);
+  if (modeChanged) {
+    StartNewTurn();
+    host::DoButton(host::code::kButtonJogModeBase + axisIndex);
+  }
   if (Superseded()) return;
 
   // Axis.

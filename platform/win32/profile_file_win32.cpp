@@ -467,27 +467,7 @@ FileReadResult ReadProfileFile(const std::string& path, std::size_t maxBytes, st
     return GetLastError() == ERROR_FILE_NOT_FOUND ? FileReadResult::Missing
                                                   : FileReadResult::Unreadable;
   }
-  LARGE_INTEGER size{};
-  FileReadResult result = FileReadResult::Read;
-  if (!GetFileSizeEx(f, &size) || size.QuadPart < 0) {
-    result = FileReadResult::Unreadable;
-  } else if (static_cast<unsigned long long>(size.QuadPart) > maxBytes) {
-    result = FileReadResult::TooLarge;
-  } else {
-    bytes->resize(static_cast<std::size_t>(size.QuadPart));
-    std::size_t done = 0;
-    while (done < bytes->size()) {
-      DWORD n = 0;
-      if (!ReadFile(f, bytes->data() + done, static_cast<DWORD>(bytes->size() - done), &n,
-                    nullptr)) {
-        result = FileReadResult::Unreadable;
-        break;
-      }
-      if (n == 0) break;
-      done += n;
-    }
-    bytes->resize(done);
-  }
+  const FileReadResult result = ReadOpen(f, maxBytes, bytes);
   CloseHandle(f);
   if (result != FileReadResult::Read) bytes->clear();
   return result;
