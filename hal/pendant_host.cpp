@@ -119,12 +119,12 @@ void PendantHost::Sample(const Inputs& in, uint64_t nowMs) {
   if (!mayMove_) Halt();
 }
 
-const Outputs& PendantHost::Publish() {
+const Outputs& PendantHost::Publish(int32_t jogAxis) {
   const unsigned char* a = state_.blockA.data();
   double speed = 0.0;
   for (int axis = 0; axis < kAxes; ++axis) {
     const auto i = static_cast<std::size_t>(axis);
-    out_.jogEnable[i] = mayMove_;
+    out_.jogEnable[i] = mayMove_ && axis == jogAxis;
     const bool on = jogging_[i] && mayMove_;
     const auto v = host::Load<int32_t>(a, host::JogRecordField(axis, host::offset::kJogSpeed));
     const bool negative =

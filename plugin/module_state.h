@@ -37,6 +37,9 @@ struct ModuleState {
   PendantWindow* retiredWindow = nullptr;
   PendantSettings settings;
   TickCounters ticks;
+  // Input reports read that were not the pendant's (wrong length or report
+  // id), since the module loaded; wraps.
+  uint32_t decodeErrors = 0;
   // Shared by the decoder, the screen selection and the display.
   int32_t currentScreenCode = 1;
   bool selectorChangeBusy = false;
