@@ -20,6 +20,13 @@ namespace {
 
 const std::string kSuffix = " Pendant --Harbrook Ver 3.3.0";
 
+// The virtual pendant alone on the bus; its id.
+int PendantOnEmptyBus() {
+  auto* bus = KM4R_VirtualBus();
+  bus->Reset();
+  return bus->AddDevice("/dev/virtual/hid-pendant0", kPendantVendorId, kPendantProductId);
+}
+
 TEST(ModuleFileTitle, StripsDirectoryAndExtension) {
   const struct {
     const char* path;
@@ -152,9 +159,7 @@ TEST(Lifecycle, GoingEndsTheRunningJog) {
     test::FakeHost host;
     auto window = std::make_unique<test::TestHostWindow>();
     auto* bus = KM4R_VirtualBus();
-    bus->Reset();
-    const int pendant =
-        bus->AddDevice("/dev/virtual/hid-pendant0", kPendantVendorId, kPendantProductId);
+    const int pendant = PendantOnEmptyBus();
     host.led[host::code::kLedJogEnabled] = true;
     host.led[host::code::kLedAltJog] = true;
     host.Set(host.blockC, host::offset::kAxisVelocityLimit, int32_t{1000});
@@ -213,9 +218,7 @@ TEST(Lifecycle, StatusFollowsTheSelectorsAndCountsBadReports) {
   test::FakeHost host;
   test::TestHostWindow window;
   auto* bus = KM4R_VirtualBus();
-  bus->Reset();
-  const int pendant =
-      bus->AddDevice("/dev/virtual/hid-pendant0", kPendantVendorId, kPendantProductId);
+  const int pendant = PendantOnEmptyBus();
   ::SetProName(platform::HostStringArgument(""));
   ::InitControl(host.blockA.data(), host.blockB.data(), host.blockC.data(), window.Handle());
   ::PostInitControl();
@@ -341,9 +344,7 @@ TEST(OutOfOrder, CallsNeverCrash) {
     test::FakeHost host;
     test::TestHostWindow window;
     auto* bus = KM4R_VirtualBus();
-    bus->Reset();
-    const int pendant =
-        bus->AddDevice("/dev/virtual/hid-pendant0", kPendantVendorId, kPendantProductId);
+    const int pendant = PendantOnEmptyBus();
     c.run(host, window);
     // Whatever the sequence, the stop leaves no device handle open.
     ::StopPlug();
