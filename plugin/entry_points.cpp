@@ -158,6 +158,8 @@ int32_t KM4R_STDAPI_CALL DllCanUnloadNow() {
   return km4r::platform::CanUnloadNow();
 }
 
+static_assert(sizeof(KM4R_PendantStatusRecord) == 8, "the record's C layout is fixed");
+
 void KM4R_PendantStatus(KM4R_PendantStatusRecord* out) {
   if (out == nullptr) return;
   const auto& m = Module();
