@@ -85,6 +85,12 @@ void PendantHost::Code(const char* text) {
 }
 
 void PendantHost::Follow(Followed& f, double value, uint64_t nowMs) {
+  // halui's value pin reads 0 until halui first reports; taken as the
+  // override, it would go back out as counts and set LinuxCNC's override to 0.
+  if (!f.reported) {
+    if (value == 0.0) return;
+    f.reported = true;
+  }
   if (std::fabs(value - f.lastIn) < 1e-9) return;
   f.lastIn = value;
   if (f.setOnce && nowMs - f.lastSetMs < kEchoMs) return;

@@ -74,6 +74,7 @@ class PendantHost {
     double lastIn = -1.0;
     uint64_t lastSetMs = 0;
     bool setOnce = false;
+    bool reported = false;  // LinuxCNC has reported a value
   };
   void Follow(Followed& f, double value, uint64_t nowMs);
 

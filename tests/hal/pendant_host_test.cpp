@@ -172,6 +172,17 @@ TEST(PendantHost, ZeroIsAPulseOfFourCycles) {
 }
 
 TEST(PendantHost, OverridesGoOutAsCountsAndComeBackFromLinuxCnc) {
+  {
+    // Before halui first reports, its value pin reads 0: not LinuxCNC's
+    // override, so it must not go back out as counts of 0.
+    bench::HostState state;
+    PendantHost starting{state};
+    Inputs halui;
+    halui.feedOverride = halui.spindleOverride = 0.0;
+    starting.Sample(halui, 0);
+    EXPECT_EQ(starting.Publish(-1).feedCounts, 1000);
+    EXPECT_EQ(starting.Publish(-1).spindleCounts, 1000);
+  }
   Rig r;
   r.host.SetDro(code::kDroFeedOverride, 110.381);
   EXPECT_EQ(r.Publish().feedCounts, 1104);
@@ -186,6 +197,11 @@ TEST(PendantHost, OverridesGoOutAsCountsAndComeBackFromLinuxCnc) {
   r.in.feedOverride = 0.8;
   r.Sample();
   EXPECT_DOUBLE_EQ(r.host.GetDro(code::kDroFeedOverride), 80.0);
+  // Once LinuxCNC has reported, 0 % is an override like any other.
+  r.now += 1000;
+  r.in.feedOverride = 0.0;
+  r.Sample();
+  EXPECT_EQ(r.Publish().feedCounts, 0);
   r.in.spindleOverride = 1.2;
   r.Sample();
   EXPECT_EQ(r.Publish().spindleCounts, 1200);
