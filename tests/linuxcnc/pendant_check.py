@@ -243,6 +243,10 @@ class Check:
     def run(self):
         lc = self.lc
         self.result(self.machine_ready(), "machine on, homed, teleop")
+        self.s.poll()
+        self.result(abs(self.s.feedrate - 1.0) < 1e-6 and abs(self.s.spindle[0]["override"] - 1.0) < 1e-6,
+                    "the component leaves LinuxCNC's overrides at 100 %% as it starts (%.4f, %.4f)" % (
+                        self.s.feedrate, self.s.spindle[0]["override"]))
         documented, present = self.documented_pins(), self.halcmd_pins()
         self.result(documented == present and len(present) > 40,
                     "halcmd shows exactly the %d documented pins (missing %s, undocumented %s)" % (
