@@ -12,6 +12,9 @@ namespace km4r {
 
 class PendantWindow;
 
+// Host Update calls a turning wheel counts as active for after its last report.
+inline constexpr int32_t kWheelActiveTicks = 3;
+
 // Advanced once per host Update call, in this order.
 struct TickCounters {
   int16_t UpdateSequence = 1;
