@@ -149,14 +149,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
         t.cycles = 1 + in.Byte() % 4;
         t.send = false;
         break;
+      // The value's bytes come before the code's.
       case 5: {
-        const short code = kLedCodes[in.Byte() % std::size(kLedCodes)];
-        t.sets.push_back({Knob::Led, code, static_cast<double>(in.Byte() & 1)});
+        const double on = in.Byte() & 1;
+        t.sets.push_back({Knob::Led, kLedCodes[in.Byte() % std::size(kLedCodes)], on});
         break;
       }
       case 6: {
-        const short code = kDroCodes[in.Byte() % std::size(kDroCodes)];
-        t.sets.push_back({Knob::Dro, code, in.Value()});
+        const double value = in.Value();
+        t.sets.push_back({Knob::Dro, kDroCodes[in.Byte() % std::size(kDroCodes)], value});
         break;
       }
       case 7:
@@ -189,12 +190,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     }
     sc.steps.push_back(t);
   }
+  // KM4R_FUZZ_SCENARIO=1: the steps as kept-scenario text.
+  if (std::getenv("KM4R_FUZZ_SCENARIO") != nullptr)
+    std::fputs(km4r::test::FormatScenario(sc).c_str(), stderr);
   int step = 0;
   const std::string fault = km4r::test::RunSession(sc, &step);
   if (!fault.empty()) {
-    std::fprintf(
-        stderr, "report cycle fuzz: %s\n%s", fault.c_str(),
-        std::getenv("KM4R_FUZZ_SCENARIO") != nullptr ? km4r::test::FormatScenario(sc).c_str() : "");
+    std::fprintf(stderr, "report cycle fuzz: %s\n", fault.c_str());
     std::abort();
   }
   return 0;
