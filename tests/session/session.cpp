@@ -75,12 +75,32 @@ bool In(const T (&table)[N], short code) {
   return std::find(std::begin(table), std::end(table), code) != std::end(table);
 }
 
+// One host for every session: its blocks are large, and making them anew for
+// each would cost more than a short session itself. It is put back to a new
+// host's state instead, with the module state.
+FakeHost& FreshHost() {
+  static FakeHost* const host = new FakeHost();
+  FakeHost& h = *host;
+  platform::HostString::ReleaseAt(host::StatusTextSlot(h.Blocks()));
+  ResetModuleState();
+  for (auto* block : {&h.blockA, &h.blockB, &h.blockC})
+    std::memset(block->data(), 0, block->size());
+  platform::HostString::EmptyAt(host::StatusTextSlot(h.Blocks()));
+  h.dro.fill(0.0);
+  h.led.fill(false);
+  h.Clear();
+  h.window = nullptr;
+  h.record = false;
+  FakeHost::current = host;
+  h.Install();
+  return h;
+}
+
 class Session : FakeHost::Hooks {
  public:
   Session(const Scenario& sc, const MoreSteps& more)
       : sc_(sc), more_(more), bus_(device_.bus), id_(device_.id) {
     loop_ = std::make_unique<platform::MessageLoop>(clock_);
-    fake_.record = false;
     fake_.hooks = this;
     fake_.Start(static_cast<platform::HostWindow*>(loop_.get()));
     if (sc.ready) {
@@ -96,6 +116,9 @@ class Session : FakeHost::Hooks {
   ~Session() {
     StopPlug();
     fake_.hooks = nullptr;
+    // The host's own clean-up (the slot is unaligned, so a leak checker
+    // cannot see the text through it).
+    platform::HostString::ReleaseAt(host::StatusTextSlot(fake_.Blocks()));
   }
 
   std::string Run(int* atStep) {
@@ -632,7 +655,7 @@ class Session : FakeHost::Hooks {
   MoreSteps more_;
   VirtualPendant device_{"/dev/virtual/hid-session"};
   platform::VirtualClock& clock_ = device_.clock;
-  FakeHost fake_;  // it resets the module state
+  FakeHost& fake_ = FreshHost();
   std::unique_ptr<platform::MessageLoop> loop_;
   platform::VirtualBus* bus_;
   int id_ = -1;
