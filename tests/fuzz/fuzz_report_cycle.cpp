@@ -27,30 +27,12 @@ class Input {
   uint16_t U16() { return static_cast<uint16_t>(Byte() | Byte() << 8); }
   uint32_t U32() { return static_cast<uint32_t>(U16()) | static_cast<uint32_t>(U16()) << 16; }
   double Value() {
-    static const double kValues[] = {0.0,
-                                     0.0001,
-                                     0.001,
-                                     0.01,
-                                     0.1,
-                                     1.0,
-                                     12.3456,
-                                     -0.5,
-                                     19.99,
-                                     20.0,
-                                     25.0,
-                                     100.0,
-                                     250.0,
-                                     300.0,
-                                     99999.9999,
-                                     -1e9,
-                                     1e300,
-                                     -1e300,
-                                     std::numeric_limits<double>::max(),
-                                     -std::numeric_limits<double>::max(),
-                                     std::numeric_limits<double>::denorm_min(),
-                                     std::numeric_limits<double>::infinity(),
-                                     -std::numeric_limits<double>::infinity(),
-                                     std::numeric_limits<double>::quiet_NaN()};
+    using L = std::numeric_limits<double>;
+    static const double kValues[] = {
+        0.0,           0.0001,         0.001,         0.01,   0.1,      1.0,       12.3456,
+        -0.5,          19.99,          20.0,          25.0,   100.0,    250.0,     300.0,
+        99999.9999,    -1e9,           1e300,         -1e300, L::max(), -L::max(), L::denorm_min(),
+        L::infinity(), -L::infinity(), L::quiet_NaN()};
     const uint8_t pick = Byte();
     if (pick < 200) return kValues[pick % std::size(kValues)];
     uint64_t bits = static_cast<uint64_t>(U32()) | static_cast<uint64_t>(U32()) << 32;
@@ -83,23 +65,13 @@ HostSet Setting(uint8_t which, Input& in) {
 // A field of the host's blocks (the engine's table: code = kind * 8 + axis).
 HostSet Field(uint8_t which, Input& in) {
   const int kind = which % 10;
-  switch (kind) {
-    case 0:
-    case 1:
-      return {Knob::Field, kind * 8, in.Value()};
-    case 2:
-      return {Knob::Field, kind * 8, static_cast<double>(in.Byte() % 3)};
-    case 3:
-    case 6:
-      return {Knob::Field, kind * 8, static_cast<double>(in.Byte() & 1)};
-    case 8:
-    case 9: {
-      const int axis = in.Byte() % 6;
-      return {Knob::Field, kind * 8 + axis, static_cast<double>(static_cast<int32_t>(in.U32()))};
-    }
-    default:
-      return {Knob::Field, kind * 8, static_cast<double>(in.Byte() % 4)};
+  if (kind < 2) return {Knob::Field, kind * 8, in.Value()};
+  if (kind == 8 || kind == 9) {
+    const int axis = in.Byte() % 6;
+    return {Knob::Field, kind * 8 + axis, static_cast<double>(static_cast<int32_t>(in.U32()))};
   }
+  const int mod = kind == 2 ? 3 : kind == 3 || kind == 6 ? 2 : 4;
+  return {Knob::Field, kind * 8, static_cast<double>(in.Byte() % mod)};
 }
 
 }  // namespace

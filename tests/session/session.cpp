@@ -71,7 +71,7 @@ constexpr short kKnownDroReads[] = {3,   22,  39,  55,  56,  74,  202, 800,
 constexpr short kKnownLedReads[] = {15, 83, 800, 804, 805, 806};
 
 template <typename T, std::size_t N>
-bool In(const T (&table)[N], short code) {
+bool In(const T (&table)[N], T code) {
   return std::find(std::begin(table), std::end(table), code) != std::end(table);
 }
 
@@ -553,21 +553,11 @@ class Session : FakeHost::Hooks {
     };
     if (const PendantWindow* w = Module().window) {
       range("axisIndex", w->axisIndex, 0, 5);
-      switch (w->jogMode) {
-        case Idle:
-        case VelocityJog:
-        case RateJog:
-        case JogRateAdjust:
-        case FeedOverrideAdjust:
-        case SpindleOverrideAdjust:
-        case StepJog:
-        case StepSizeSelect:
-        case AxisZero:
-        case ScreenSelect:
-          break;
-        default:
-          Fault("jogMode " + std::to_string(w->jogMode));
-      }
+      static constexpr int32_t kModes[] = {Idle,          VelocityJog,        RateJog,
+                                           JogRateAdjust, FeedOverrideAdjust, SpindleOverrideAdjust,
+                                           StepJog,       StepSizeSelect,     AxisZero,
+                                           ScreenSelect};
+      if (!In(kModes, w->jogMode)) Fault("jogMode " + std::to_string(w->jogMode));
       range("stepSizeSlot", w->stepSizeSlot, 1, 3);
       range("screenSlot", w->screenSlot, 1, 3);
       range("deltaRingIndex", w->deltaRingIndex, 0, 1);
@@ -658,27 +648,20 @@ class Session : FakeHost::Hooks {
   FakeHost& fake_ = FreshHost();
   std::unique_ptr<platform::MessageLoop> loop_;
   platform::VirtualBus* bus_;
-  int id_ = -1;
-  int other_ = -1;
+  int id_ = -1, other_ = -1, tick_ = 0;
   std::size_t next_ = 0;
-  int tick_ = 0;
   std::string fault_;
   // The pendant, and the host's view of what the plug-in has read.
-  InputFields pendant_{.axisSel = 1, .mode = 1, .stepSel = 1};
+  InputFields pendant_{.axisSel = 1, .mode = 1, .stepSel = 1}, read_;
   struct Pending {
     InputFields report;
     bool estopEdge;
   };
   std::array<Pending, kQueueLimit + 1> pending_{};
   std::size_t pendingHead_ = 0, pendingCount_ = 0;
-  int lastQueuedEstop_ = 0;
+  int lastQueuedEstop_ = 0, lastReset_ = 0, lastLed15_ = 0;
   uint32_t latency_ = 0;
-  int lastReset_ = 0, lastLed15_ = 0;
-  bool plugged_ = true;
-  bool reachable_ = true;
-  InputFields read_;
-  bool haveRead_ = false;
-  bool turning_ = false;
+  bool plugged_ = true, reachable_ = true, haveRead_ = false, turning_ = false;
   // Direction of the last report read that brought counts.
   int countDirection_ = -1;
   // The tally: counts read, distance commanded (units of 0.0001), units a
@@ -687,30 +670,18 @@ class Session : FakeHost::Hooks {
   long long tallyTurned_ = 0, tallyCommanded_ = 0, tallyUnits_ = 0;
   char tallyAxis_ = 0;
   // Outer cycles in a row whose own report brought counts the same way.
-  int steadyDirection_ = -1;
-  int outerTicks_ = 0, lastJogTick_ = 0;
-  int steadyTicks_ = 0;
+  int steadyDirection_ = -1, steadyTicks_ = 0, outerTicks_ = 0, lastJogTick_ = 0;
   // Output reports written by cycles run inside the current one.
   std::size_t innerWrites_ = 0;
-  bool linkUp_ = false;
-  int events_ = 0, lastEvents_ = 0;
-  int endjogsUnplugged_ = 0;
-  int stopAges_[6] = {};
-  bool estopPressOwed_ = false;
-  bool written_[16] = {};
+  bool linkUp_ = false, estopPressOwed_ = false, written_[16] = {};
+  int events_ = 0, lastEvents_ = 0, endjogsUnplugged_ = 0, stopAges_[6] = {};
   // The host's view of the jog and the alternate-jog button.
-  bool jogOpen_ = false;
-  int jogAxis_ = -1, jogDir_ = -1;
-  int jogAt_ = -1;
-  bool owed205_ = false;
-  bool inPress_ = false;
-  int releaseTicks_ = 0;
+  bool jogOpen_ = false, owed205_ = false, inPress_ = false;
+  int jogAxis_ = -1, jogDir_ = -1, jogAt_ = -1, releaseTicks_ = 0;
   // Message loops run from inside a callback.
-  int armedAt_ = -1, armedPump_ = 0, callsThisTick_ = 0;
+  int armedAt_ = -1, armedPump_ = 0, callsThisTick_ = 0, pumping_ = 0;
   char armedOn_ = 'n';
-  int pumping_ = 0;
-  bool inNestedTick_ = false;
-  bool ended_ = false;
+  bool inNestedTick_ = false, ended_ = false;
   // Allocations counted in the current outer step.
   bool counting_ = false;
   uint64_t allocations_ = 0;

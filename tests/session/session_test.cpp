@@ -45,18 +45,11 @@ void RandomPump(Rng& rng, Step& s) {
 }
 
 int RandomUpdates(Rng& rng, int profile) {
-  switch (profile) {
-    case 0:
-      return rng.Chance(97) ? 0 : 1;
-    case 1:
-      return rng.Range(0, 2);
-    case 2:
-      return rng.Range(3, 40);
-    case 3:
-      return 1;
-    default:
-      return rng.Chance(80) ? rng.Range(0, 2) : rng.Range(0, 40);
-  }
+  if (profile == 0) return rng.Chance(97) ? 0 : 1;
+  if (profile == 1) return rng.Range(0, 2);
+  if (profile == 2) return rng.Range(3, 40);
+  if (profile == 3) return 1;
+  return rng.Chance(80) ? rng.Range(0, 2) : rng.Range(0, 40);
 }
 
 // One position held throughout, no stop condition: only the wheel and the
