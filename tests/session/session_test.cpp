@@ -248,7 +248,10 @@ class ContinuousModel {
     if (s != 0) {
       activeTicks_ = 3;
       if (!velocity) rate_ += n;
-      if (!r.led83) return;
+      if (!r.led83) {
+        if (running_ && ring_[0] + ring_[1] == 0) End();
+        return;
+      }
     }
     if (activeTicks_ == 0) {
       if (running_) End();
