@@ -98,10 +98,11 @@ FakeHost& FreshHost() {
 
 class Session : FakeHost::Hooks {
  public:
-  Session(const Scenario& sc, const MoreSteps& more)
-      : sc_(sc), more_(more), bus_(device_.bus), id_(device_.id) {
+  Session(const Scenario& sc, const MoreSteps& more, const StepActions& watch)
+      : sc_(sc), more_(more), watch_(watch), bus_(device_.bus), id_(device_.id) {
     loop_ = std::make_unique<platform::MessageLoop>(clock_);
     fake_.hooks = this;
+    fake_.record = static_cast<bool>(watch_);
     fake_.Start(static_cast<platform::HostWindow*>(loop_.get()));
     if (sc.ready) {
       fake_.ReadyToJog();
@@ -418,6 +419,8 @@ class Session : FakeHost::Hooks {
     allocations_ = 0;
     Tick(st, false);
     if (allocations_ != 0) Fault(std::to_string(allocations_) + " heap allocations in a cycle");
+    if (watch_ && !watch_(fake_.calls)) Fault("host actions unlike the model's");
+    fake_.Clear();
     if (st.cycles > 0) ++outerCycles_;
   }
 
@@ -485,7 +488,7 @@ class Session : FakeHost::Hooks {
       callsThisTick_ = 0;
       clock_.Advance(static_cast<uint64_t>(st.stall));
     }
-    counting_ = nested ? counting : outerCycles_ >= kStartupCycles;
+    counting_ = nested ? counting : !watch_ && outerCycles_ >= kStartupCycles;
     if (counting_) ResumeCount();
     const int ticksBefore = tick_;
     for (int c = 0; c < st.cycles; ++c) Cycle(nested);
@@ -643,6 +646,7 @@ class Session : FakeHost::Hooks {
 
   Scenario sc_;
   MoreSteps more_;
+  StepActions watch_;
   VirtualPendant device_{"/dev/virtual/hid-session"};
   platform::VirtualClock& clock_ = device_.clock;
   FakeHost& fake_ = FreshHost();
@@ -698,6 +702,22 @@ const char* KnobName(Knob k) {
   static const char* const kNames[] = {"led", "dro", "field", "setting", "latency"};
   return kNames[static_cast<int>(k)];
 }
+
+// The integer fields of a step's line: a sticky one is written where it
+// differs from the step before, the others where they differ from a new step.
+struct IntField {
+  const char* name;
+  int Step::*member;
+  bool sticky;
+};
+constexpr IntField kIntFields[] = {
+    {"d", &Step::delta, false},     {"s", &Step::speed, true},
+    {"axis", &Step::axisSel, true}, {"step", &Step::stepSel, true},
+    {"mode", &Step::mode, true},    {"enable", &Step::enable, true},
+    {"estop", &Step::estop, true},  {"cycles", &Step::cycles, false},
+    {"send", &Step::send, false},   {"updates", &Step::updates, true},
+    {"stall", &Step::stall, false}, {"reset", &Step::reset, true},
+    {"led15", &Step::led15, true},  {"tally", &Step::tally, true}};
 
 std::string SetKey(const HostSet& s) {
   switch (s.knob) {
@@ -756,9 +776,9 @@ HostSet SettingSet(const char* key, double value) {
   return set;
 }
 
-std::string RunSession(const Scenario& sc, int* atStep, SessionStats* stats,
-                       const MoreSteps& more) {
-  Session session(sc, more);
+std::string RunSession(const Scenario& sc, int* atStep, SessionStats* stats, const MoreSteps& more,
+                       const StepActions& watch) {
+  Session session(sc, more, watch);
   std::string fault = session.Run(atStep);
   if (stats != nullptr) *stats = session.stats;
   return fault;
@@ -771,24 +791,14 @@ std::string FormatScenario(const Scenario& sc) {
   out << " auto=" << sc.autoSens << " delay=" << sc.delaySteps << " velocity=" << sc.velocity
       << " ending=" << (sc.ending == Ending::StopPlug ? "stopplug" : "destroy")
       << " steady=" << sc.steady << "\n";
-  Step prev;
+  const Step fresh;
+  const Step* prev = &fresh;
   for (const Step& s : sc.steps) {
     out << "tick";
-    auto field = [&](const char* name, int v, int was) {
-      if (v != was) out << ' ' << name << '=' << v;
-    };
-    field("d", s.delta, 0);
-    field("s", s.speed, prev.speed);
-    field("axis", s.axisSel, prev.axisSel);
-    field("step", s.stepSel, prev.stepSel);
-    field("mode", s.mode, prev.mode);
-    field("enable", s.enable, prev.enable);
-    field("estop", s.estop, prev.estop);
+    for (const IntField& f : kIntFields)
+      if (s.*f.member != (f.sticky ? *prev : fresh).*f.member)
+        out << ' ' << f.name << '=' << s.*f.member;
     if (s.event != Event::None) out << " event=" << EventName(s.event);
-    field("cycles", s.cycles, 1);
-    field("send", s.send, 1);
-    field("updates", s.updates, prev.updates);
-    field("stall", s.stall, 0);
     if (s.pumpTicks > 0) {
       out << " pump=";
       if (s.pumpOn == 'n') {
@@ -798,16 +808,13 @@ std::string FormatScenario(const Scenario& sc) {
       }
       out << ',' << s.pumpTicks;
     }
-    field("reset", s.reset, prev.reset);
-    field("led15", s.led15, prev.led15);
-    field("tally", s.tally, prev.tally);
     for (const HostSet& set : s.sets) {
       char v[32];
       std::snprintf(v, sizeof v, "%.17g", set.value);
       out << ' ' << SetKey(set) << '=' << v;
     }
     out << "\n";
-    prev = s;
+    prev = &s;
   }
   return out.str();
 }
@@ -829,10 +836,9 @@ bool ParseScenario(const std::string& text, Scenario* sc, std::string* error) {
     };
     if (kind != "settings" && kind != "tick") return fail("unknown line");
     Step s = cur;
-    s.delta = s.stall = 0;
+    for (const IntField& f : kIntFields)
+      if (!f.sticky) s.*f.member = Step{}.*f.member;
     s.event = Event::None;
-    s.cycles = 1;
-    s.send = true;
     s.pumpAt = -1;
     s.pumpTicks = 0;
     s.pumpOn = 'n';
@@ -861,19 +867,11 @@ bool ParseScenario(const std::string& text, Scenario* sc, std::string* error) {
           return fail("unknown setting " + key);
         continue;
       }
-      static const std::pair<const char*, int Step::*> kInts[] = {
-          {"d", &Step::delta},      {"s", &Step::speed},       {"axis", &Step::axisSel},
-          {"step", &Step::stepSel}, {"mode", &Step::mode},     {"enable", &Step::enable},
-          {"estop", &Step::estop},  {"cycles", &Step::cycles}, {"updates", &Step::updates},
-          {"stall", &Step::stall},  {"reset", &Step::reset},   {"led15", &Step::led15},
-          {"tally", &Step::tally}};
-      const auto it = std::find_if(std::begin(kInts), std::end(kInts),
-                                   [&](const auto& f) { return key == f.first; });
+      const auto it = std::find_if(std::begin(kIntFields), std::end(kIntFields),
+                                   [&](const IntField& f) { return key == f.name; });
       HostSet set{};
-      if (it != std::end(kInts)) {
-        s.*(it->second) = v;
-      } else if (key == "send") {
-        s.send = v != 0;
+      if (it != std::end(kIntFields)) {
+        s.*(it->member) = v;
       } else if (key == "pump") {
         if (!value.empty() && std::isalpha(static_cast<unsigned char>(value[0])))
           s.pumpOn = value[0];

@@ -34,7 +34,7 @@ struct Step {
   int axisSel = 1, stepSel = 1, mode = 1, enable = 0, estop = 0;
   Event event = Event::None;
   int cycles = 1;
-  bool send = true;  // the pendant sends a report (once, at the step's start)
+  int send = 1;  // the pendant sends a report (once, at the step's start)
   int updates = 1;
   int stall = 0;      // ms the host's thread is busy before the step
   int pumpAt = -1;    // the host call of this step that runs a message loop
@@ -67,10 +67,15 @@ struct SessionStats {
 // Appends the next steps; false once the session is over.
 using MoreSteps = std::function<bool(std::vector<Step>&)>;
 
+// Sees the host actions of every outermost step as the host recorded them
+// ("DoButton 334", "Code ENDJOG"); false is a fault. Allocations are not
+// counted meanwhile.
+using StepActions = std::function<bool(const std::vector<std::string>&)>;
+
 // Runs the scenario (then what more appends); returns the first broken
 // invariant ("" if none) and the step it broke at.
 std::string RunSession(const Scenario& sc, int* atStep, SessionStats* stats = nullptr,
-                       const MoreSteps& more = {});
+                       const MoreSteps& more = {}, const StepActions& watch = {});
 
 // The kept-scenario text: a settings line, then one line per step with only
 // the fields that differ from the step before.

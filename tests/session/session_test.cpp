@@ -303,76 +303,54 @@ class ContinuousModel {
   int runningMode_ = 0;
 };
 
-// The host actions the fidelity check compares.
-struct ActionLog : FakeHost::Hooks {
-  void DoButton(short code) override {
-    if (code == 334 || code == 204 || code == 205)
-      out.push_back("DoButton " + std::to_string(code));
-  }
-  void Code(const char* text) override {
-    if (std::strcmp(text, "ENDJOG") == 0) out.push_back("Code ENDJOG");
-    if (std::strcmp(text, "DOJOG") != 0) return;
-    const auto& a = FakeHost::current->blockA;
-    out.push_back("DOJOG " +
-                  std::to_string(host::Load<int32_t>(
-                      a.data(), host::JogRecordField(0, host::offset::kJogSpeed))) +
-                  " dir " +
-                  std::to_string(host::Load<int32_t>(
-                      a.data(), host::JogRecordField(0, host::offset::kJogDirection))));
-  }
-  std::vector<std::string> out;
-};
-
 TEST(Session, RegularHostSeesTheModelsJog) {
   const uint64_t cycles = FromEnvironment("KM4R_SAFETY_CYCLES", 20000);
   uint64_t ran = 0;
   for (uint64_t seed = 1; ran < cycles; ++seed) {
     Rng rng{seed};
-    VirtualPendant device{"/dev/virtual/hid-fidelity"};
-    platform::MessageLoop loop(device.clock);
-    FakeHost host;
-    host.record = false;
-    ActionLog log;
-    host.hooks = &log;
-    host.Start(static_cast<platform::HostWindow*>(&loop));
-    host.ReadyToJog();
-    const int delay = rng.Range(0, 30);
-    const int velocityIndex = rng.Range(0, 9);
-    Module().settings.DelaySteps = delay;
-    Module().settings.VelocityInAuto = static_cast<int16_t>(velocityIndex);
+    Scenario sc;
+    sc.delaySteps = rng.Range(0, 30);
+    sc.velocity = rng.Range(0, 9);
     static constexpr int kDivisors[10] = {3, 4, 5, 6, 7, 9, 11, 15, 20, 25};
-    ContinuousModel model(delay, kDivisors[velocityIndex]);
-    std::vector<std::string> want;
-    InputFields f{.axisSel = 1, .mode = 1, .stepSel = 2};
+    ContinuousModel model(sc.delaySteps, kDivisors[sc.velocity]);
+    std::vector<ModelReport> reports;
     ModelReport r{0, 0, 2, 1, 0};
     int dir = 1;
-    const int ticks = rng.Range(50, 400);
-    for (int t = 0; t < ticks; ++t) {
+    for (int t = rng.Range(50, 400); t > 0; --t) {
       if (rng.Chance(10)) dir = -dir;
       r.delta = rng.Chance(70) ? dir * rng.Range(0, 8) : 0;
       r.speed = r.delta != 0 || rng.Chance(10) ? rng.Range(0, 200) : 0;
       if (rng.Chance(3)) r.stepSel = 5 - r.stepSel;
       if (rng.Chance(3)) r.led83 ^= 1;
       if (rng.Chance(5)) r.led15 ^= 1;
-      host.led[host::code::kLedJogEnabled] = r.led83 != 0;
-      host.led[host::code::kLedAltJog] = r.led15 != 0;
-      f.counter = (f.counter + r.delta) & 0xFF;
-      f.speed = r.speed;
-      f.stepSel = r.stepSel;
-      device.Queue(f);
-      device.clock.Advance(kCyclePeriodMs);
-      loop.PumpOnce(0);
-      Update();
-      // Equal up to this tick: only its own actions are shown.
-      const auto had = static_cast<std::ptrdiff_t>(want.size());
-      model.Cycle(r, want);
-      ASSERT_EQ(std::vector<std::string>(log.out.begin() + had, log.out.end()),
-                std::vector<std::string>(want.begin() + had, want.end()))
-          << "seed " << seed << ", tick " << t + 1;
+      Step s;
+      s.delta = r.delta, s.speed = r.speed, s.stepSel = r.stepSel, s.led15 = r.led15;
+      s.sets = {{Knob::Led, host::code::kLedJogEnabled, static_cast<double>(r.led83)}};
+      sc.steps.push_back(s);
+      reports.push_back(r);
     }
-    StopPlug();
-    host.hooks = nullptr;
-    ran += static_cast<uint64_t>(ticks);
+    // The actions of one report's cycle and Update, the jog's from its record.
+    std::size_t at = 0;
+    const auto same = [&](const std::vector<std::string>& calls) {
+      std::vector<std::string> got, want;
+      for (const std::string& c : calls) {
+        if (c == "DoButton 334" || c == "DoButton 204" || c == "DoButton 205" || c == "Code ENDJOG")
+          got.push_back(c);
+        if (c != "Code DOJOG") continue;
+        const auto field = [](std::size_t f) {
+          return std::to_string(FakeHost::current->Get<int32_t>(FakeHost::current->blockA,
+                                                                host::JogRecordField(0, f)));
+        };
+        got.push_back("DOJOG " + field(host::offset::kJogSpeed) + " dir " +
+                      field(host::offset::kJogDirection));
+      }
+      model.Cycle(reports[at++], want);
+      EXPECT_EQ(got, want) << "seed " << seed << ", tick " << at;
+      return got == want;
+    };
+    int tick = 0;
+    ASSERT_EQ(RunSession(sc, &tick, nullptr, {}, same), "") << "seed " << seed;
+    ran += reports.size();
   }
 }
 
