@@ -338,12 +338,11 @@ class Session : FakeHost::Hooks {
   void Apply(const HostSet& set) {
     switch (set.knob) {
       case Knob::Led:
-        if (set.code >= 0 && set.code < static_cast<int>(fake_.led.size()))
-          fake_.led[static_cast<std::size_t>(set.code)] = set.value != 0.0;
+        if (static_cast<unsigned>(set.code) < fake_.led.size())
+          fake_.led[set.code] = set.value != 0;
         break;
       case Knob::Dro:
-        if (set.code >= 0 && set.code < static_cast<int>(fake_.dro.size()))
-          fake_.dro[static_cast<std::size_t>(set.code)] = set.value;
+        if (static_cast<unsigned>(set.code) < fake_.dro.size()) fake_.dro[set.code] = set.value;
         break;
       case Knob::Field: {
         const HostField& f = kHostFields[(set.code / 8) % std::size(kHostFields)];
@@ -367,39 +366,26 @@ class Session : FakeHost::Hooks {
   }
 
   void ApplyEvent(Event e) {
-    switch (e) {
-      case Event::Unplug:
-      case Event::MissedRemoval:
-        if (plugged_) {
-          plugged_ = false;
-          reachable_ = false;
-          pendingCount_ = 0;
-          bus_->Unplug(id_, e == Event::Unplug);
-        }
-        break;
-      case Event::Replug:
-      case Event::SilentReplug:
-        if (!plugged_) {
-          plugged_ = true;
-          endjogsUnplugged_ = 0;
-          ++stats.replugs;
-          bus_->Plug(id_, e == Event::Replug);
-          // Without an arrival message nobody opens it again.
-          reachable_ = e == Event::Replug;
-        }
-        break;
-      case Event::Stranger:
-        if (other_ < 0) {
-          other_ = bus_->ArriveDevice("/dev/virtual/hid-stranger", 0x046D, 0xC077, true);
-        } else {
-          bus_->Unplug(other_, false);
-          bus_->Plug(other_, true);
-        }
-        // Any arrival opens the pendant's path again.
-        reachable_ = plugged_;
-        break;
-      case Event::None:
-        break;
+    if ((e == Event::Unplug || e == Event::MissedRemoval) && plugged_) {
+      plugged_ = reachable_ = false;
+      pendingCount_ = 0;
+      bus_->Unplug(id_, e == Event::Unplug);
+    } else if ((e == Event::Replug || e == Event::SilentReplug) && !plugged_) {
+      plugged_ = true;
+      endjogsUnplugged_ = 0;
+      ++stats.replugs;
+      bus_->Plug(id_, e == Event::Replug);
+      // Without an arrival message nobody opens it again.
+      reachable_ = e == Event::Replug;
+    } else if (e == Event::Stranger) {
+      if (other_ < 0) {
+        other_ = bus_->ArriveDevice("/dev/virtual/hid-stranger", 0x046D, 0xC077, true);
+      } else {
+        bus_->Unplug(other_, false);
+        bus_->Plug(other_, true);
+      }
+      // Any arrival opens the pendant's path again.
+      reachable_ = plugged_;
     }
   }
 

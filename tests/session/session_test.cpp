@@ -1,14 +1,7 @@
-// The session engine's three sources of steps: the kept scenarios, seeded
-// random operators and hosts (and the long soak operator), and the fidelity
-// of a regular host against a plain model of the continuous jog. The
-// report-cycle fuzzer (tests/fuzz) is the fourth, fed by bytes.
-//
-// A failing random session is shrunk and written out as a .safety file; kept
-// in scenarios/, it is replayed on every run. KM4R_SAFETY_CYCLES sets the
-// random cycles (default 20000), KM4R_SAFETY_SEED the first seed,
-// KM4R_SAFETY_DIR another folder of kept scenarios, KM4R_SOAK_CYCLES the
-// soak's length (default one million cycles), KM4R_SAFETY_TRACE=1 prints
-// every host action.
+// The session engine's sources of steps: kept scenarios, seeded random
+// operators and hosts, the soak operator, and a regular host whose actions a
+// plain model of the continuous jog predicts (the fuzzer is in tests/fuzz).
+// Environment: docs/RELIABILITY.md, "Sessions".
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -16,21 +9,17 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "pendant/pendant_window.h"
-#include "platform/posix/message_loop.h"
-#include "plugin/exports.h"
-#include "plugin/module_state.h"
 #include "tests/session/session.h"
 #include "tests/support/fake_host.h"
 #include "tests/support/rng.h"
-#include "tests/support/virtual_pendant.h"
 
 namespace km4r::test {
 namespace {
@@ -371,23 +360,17 @@ class SoakOperator {
       return true;
     }
     if (emitted_ == 0) Stop(4);
+    // Percent up to which each activity is picked.
+    static constexpr std::pair<int, void (SoakOperator::*)()> kActivities[] = {
+        {35, &SoakOperator::TalliedStepJog}, {45, &SoakOperator::FreeStepJog},
+        {60, &SoakOperator::VelocityJog},    {70, &SoakOperator::RateJog},
+        {85, &SoakOperator::FunctionModes},  {92, &SoakOperator::Screens},
+        {96, &SoakOperator::Estop},          {100, &SoakOperator::PlugCycle}};
     const int pick = rng_.Below(100);
-    if (pick < 35) {
-      TalliedStepJog();
-    } else if (pick < 45) {
-      FreeStepJog();
-    } else if (pick < 60) {
-      ContinuousJog(false);
-    } else if (pick < 70) {
-      ContinuousJog(true);
-    } else if (pick < 85) {
-      FunctionModes();
-    } else if (pick < 92) {
-      Screens();
-    } else if (pick < 96) {
-      Estop();
-    } else {
-      PlugCycle();
+    for (const auto& [upTo, activity] : kActivities) {
+      if (pick >= upTo) continue;
+      (this->*activity)();
+      break;
     }
     return true;
   }
@@ -460,6 +443,8 @@ class SoakOperator {
     Set(Knob::Field, 0, 0.0);
   }
 
+  void VelocityJog() { ContinuousJog(false); }
+  void RateJog() { ContinuousJog(true); }
   void ContinuousJog(bool rate) {
     static constexpr int kDelays[] = {0, 5, 25, 100};
     Setting("DelaySteps", kDelays[rng_.Below(4)]);
@@ -603,15 +588,11 @@ TEST(Session, Soak) {
   SessionStats st;
   int tick = 0;
   EXPECT_EQ(RunSession(Scenario{}, &tick, &st, SoakOperator(cycles)), "");
-  std::printf(
-      "%llu cycles (%.1f h of use): %llu moves, %llu DOJOG, %llu ENDJOG, %llu buttons, "
-      "%llu DRO writes, %llu tallied step-jog segments over %llu counts, %llu replugs\n",
-      static_cast<unsigned long long>(st.cycles), st.cycles * 0.025 / 3600.0,
-      static_cast<unsigned long long>(st.moves), static_cast<unsigned long long>(st.doJogs),
-      static_cast<unsigned long long>(st.endJogs), static_cast<unsigned long long>(st.buttons),
-      static_cast<unsigned long long>(st.droWrites), static_cast<unsigned long long>(st.tallies),
-      static_cast<unsigned long long>(st.talliedCounts),
-      static_cast<unsigned long long>(st.replugs));
+  std::cout << st.cycles << " cycles (" << st.cycles * 0.025 / 3600.0 << " h of use): " << st.moves
+            << " moves, " << st.doJogs << " DOJOG, " << st.endJogs << " ENDJOG, " << st.buttons
+            << " buttons, " << st.droWrites << " DRO writes, " << st.tallies
+            << " tallied step-jog segments over " << st.talliedCounts << " counts, " << st.replugs
+            << " replugs\n";
   // The session reached every part it claims to cover.
   EXPECT_GE(st.cycles, cycles);
   if (cycles >= 100000) {
