@@ -15,6 +15,7 @@
 
 namespace {
 
+using km4r::test::Event;
 using km4r::test::HostSet;
 using km4r::test::Knob;
 using km4r::test::Step;
@@ -106,14 +107,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
         // The bytes of one report; the plug-in reads bytes 1 to 4.
         uint8_t r[8];
         for (uint8_t& b : r) b = in.Byte();
+        s.speed = r[2], s.axisSel = r[3] & 0x0F, s.enable = r[3] >> 4 & 1;
+        s.estop = r[3] >> 5 & 1, s.mode = r[3] >> 6, s.stepSel = r[4] & 0x7F;
+        t = between();
         t.delta = (r[1] - counter) & 0xFF;
         counter = r[1];
-        t.speed = s.speed = r[2];
-        t.axisSel = s.axisSel = r[3] & 0x0F;
-        t.enable = s.enable = r[3] >> 4 & 1;
-        t.estop = s.estop = r[3] >> 5 & 1;
-        t.mode = s.mode = r[3] >> 6;
-        t.stepSel = s.stepSel = r[4] & 0x7F;
         t.cycles = 1;
         break;
       }
@@ -144,14 +142,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
       case 10: {
         const uint8_t what = in.Byte() % 4;
         if (what == 0 && plugged) {
-          t.event =
-              (in.Byte() & 1) != 0 ? km4r::test::Event::Unplug : km4r::test::Event::MissedRemoval;
+          t.event = (in.Byte() & 1) != 0 ? Event::Unplug : Event::MissedRemoval;
           plugged = false;
         } else if (what == 1 && !plugged) {
-          t.event = km4r::test::Event::Replug;
+          t.event = Event::Replug;
           plugged = true;
         } else if (what == 2 && !other) {
-          t.event = km4r::test::Event::Stranger;
+          t.event = Event::Stranger;
           other = true;
         }
         break;

@@ -519,13 +519,6 @@ class SoakOperator {
   std::vector<Step>* out_ = nullptr;
 };
 
-std::string ReadFile(const std::filesystem::path& path) {
-  std::ifstream in(path);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
 TEST(Session, KeptScenariosHold) {
   namespace fs = std::filesystem;
   int files = 0;
@@ -536,8 +529,9 @@ TEST(Session, KeptScenariosHold) {
     ++files;
     Scenario sc;
     std::string error;
-    ASSERT_TRUE(ParseScenario(ReadFile(entry.path()), &sc, &error))
-        << entry.path() << ": " << error;
+    std::stringstream text;
+    text << std::ifstream(entry.path()).rdbuf();
+    ASSERT_TRUE(ParseScenario(text.str(), &sc, &error)) << entry.path() << ": " << error;
     int tick = 0;
     EXPECT_EQ(RunSession(sc, &tick), "") << entry.path().filename();
   }
