@@ -193,10 +193,6 @@ class Session : FakeHost::Hooks {
       haveRead_ = true;
     }
   }
-  void Push(const InputFields& r, bool estopEdge) {
-    pending_[(pendingHead_ + pendingCount_) % pending_.size()] = Pending{r, estopEdge};
-    ++pendingCount_;
-  }
 
   // The jog mode and axis the plug-in has decoded.
   static int Position() {
@@ -464,7 +460,8 @@ class Session : FakeHost::Hooks {
     if (st.send && st.cycles > 0 && plugged_ && reachable_ && Module().window != nullptr &&
         bus_->QueuedInputs(id_) < kQueueLimit) {
       device_.Queue(pendant_);
-      Push(pendant_, latency_ == 0 && pendingCount_ == 0 && pendant_.estop != lastQueuedEstop_);
+      const bool edge = latency_ == 0 && pendingCount_ == 0 && pendant_.estop != lastQueuedEstop_;
+      pending_[(pendingHead_ + pendingCount_++) % pending_.size()] = Pending{pendant_, edge};
       lastQueuedEstop_ = pendant_.estop;
     }
     if (!nested) {
@@ -684,10 +681,6 @@ const char* EventName(Event e) {
   static const char* const kNames[] = {"none", "unplug", "missed", "replug", "silent", "stranger"};
   return kNames[static_cast<int>(e)];
 }
-const char* KnobName(Knob k) {
-  static const char* const kNames[] = {"led", "dro", "field", "setting", "latency"};
-  return kNames[static_cast<int>(k)];
-}
 
 // The integer fields of a step's line: a sticky one is written where it
 // differs from the step before, the others where they differ from a new step.
@@ -715,7 +708,7 @@ std::string SetKey(const HostSet& s) {
     case Knob::Latency:
       return "latency";
     default:
-      return std::string(KnobName(s.knob)) + ":" + std::to_string(s.code);
+      return (s.knob == Knob::Led ? "led:" : "dro:") + std::to_string(s.code);
   }
 }
 
