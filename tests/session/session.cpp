@@ -460,9 +460,10 @@ class Session : FakeHost::Hooks {
     if (st.send && st.cycles > 0 && plugged_ && reachable_ && Module().window != nullptr &&
         bus_->QueuedInputs(id_) < kQueueLimit) {
       device_.Queue(pendant_);
-      const bool edge = latency_ == 0 && pendingCount_ == 0 && pendant_.estop != lastQueuedEstop_;
+      // Next in line: the report before it is the last one read (an unplug
+      // drops unread ones).
+      const bool edge = latency_ == 0 && pendingCount_ == 0 && pendant_.estop != read_.estop;
       pending_[(pendingHead_ + pendingCount_++) % pending_.size()] = Pending{pendant_, edge};
-      lastQueuedEstop_ = pendant_.estop;
     }
     if (!nested) {
       armedAt_ = st.pumpAt;
@@ -646,7 +647,7 @@ class Session : FakeHost::Hooks {
   };
   std::array<Pending, kQueueLimit + 1> pending_{};
   std::size_t pendingHead_ = 0, pendingCount_ = 0;
-  int lastQueuedEstop_ = 0, lastReset_ = 0, lastLed15_ = 0;
+  int lastReset_ = 0, lastLed15_ = 0;
   uint32_t latency_ = 0;
   bool plugged_ = true, reachable_ = true, haveRead_ = false, turning_ = false;
   // Direction of the last report read that brought counts.
