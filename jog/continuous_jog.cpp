@@ -50,6 +50,9 @@ void VelocitySteps(PendantWindow& w, int direction, int count, int divisor, bool
   if (s != 0) {
     ticks.WheelActiveTicks = kWheelActiveTicks;
     if (JogSwitchedOff()) {
+      // A refusal stops nothing but a jog whose wheel has stopped: nothing
+      // else would end it while the byte stays up.
+      if (w.jogRunning) WheelStopped(w, 0);
       if (!w.Superseded()) SetHostStatus(kJogOffText);
       return;
     }
@@ -114,6 +117,9 @@ void RateJogMode(PendantWindow& w, int direction, int count) {
     // otherwise let the count run past the int32 range.
     w.rateJogCount = SaturatingAdd(w.rateJogCount, count);
     if (JogSwitchedOff()) {
+      // A refusal stops nothing but a jog whose wheel has stopped: nothing
+      // else would end it while the byte stays up.
+      if (w.jogRunning) WheelStopped(w, 0);
       if (!w.Superseded()) SetHostStatus(kJogOffText);
       return;
     }
