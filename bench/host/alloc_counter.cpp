@@ -1,4 +1,4 @@
-#include "tests/support/alloc_counter.h"
+#include "bench/host/alloc_counter.h"
 
 #include <cstdlib>
 #include <new>
@@ -14,7 +14,7 @@ void* Allocate(std::size_t n) {
 }
 }  // namespace
 
-namespace km4r::test {
+namespace km4r::sim {
 void AllocCounter::Start() {
   g_count = 0;
   g_counting = true;
@@ -26,7 +26,7 @@ uint64_t AllocCounter::Stop() {
 uint64_t AllocCounter::Count() {
   return g_count;
 }
-}  // namespace km4r::test
+}  // namespace km4r::sim
 
 void* operator new(std::size_t n) {
   return Allocate(n);

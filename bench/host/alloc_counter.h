@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-namespace km4r::test {
+namespace km4r::sim {
 
 struct AllocCounter {
   static void Start();
@@ -13,4 +13,4 @@ struct AllocCounter {
   static uint64_t Count();
 };
 
-}  // namespace km4r::test
+}  // namespace km4r::sim

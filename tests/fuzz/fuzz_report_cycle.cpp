@@ -17,9 +17,9 @@
 #include "plugin/module_state.h"
 #include "settings/setting_descriptors.h"
 #include "tests/fuzz/host_text.h"
-#include "tests/support/fake_host.h"
+#include "bench/host/in_process_host.h"
 #include "tests/support/test_host_window.h"
-#include "tests/support/virtual_pendant.h"
+#include "bench/host/virtual_pendant.h"
 
 namespace {
 
@@ -91,7 +91,7 @@ bool KnownLedRead(short code) {
   return false;
 }
 
-struct CallChecks : km4r::test::FakeHost::Hooks {
+struct CallChecks : km4r::sim::InProcessHost::Hooks {
   void DoButton(short code) override {
     if (!km4r::test::KnownButton(code)) Fail("unknown button", code);
   }
@@ -187,7 +187,7 @@ void SetSetting(km4r::PendantSettings& s, uint8_t which, Input& in) {
   km4r::SetSettingValue(s, d, v);
 }
 
-void SetHostField(km4r::test::FakeHost& h, uint8_t which, Input& in) {
+void SetHostField(km4r::sim::InProcessHost& h, uint8_t which, Input& in) {
   namespace off = km4r::host::offset;
   switch (which % 10) {
     case 0:
@@ -230,9 +230,9 @@ void SetHostField(km4r::test::FakeHost& h, uint8_t which, Input& in) {
 // One host for the whole run: its blocks are large, and making them anew for
 // every input would cost more than the input itself. What the plug-in reads
 // and writes in them is put back to zero instead, with the module state.
-km4r::test::FakeHost& FreshHost(CallChecks* checks) {
+km4r::sim::InProcessHost& FreshHost(CallChecks* checks) {
   namespace off = km4r::host::offset;
-  static km4r::test::FakeHost* host = new km4r::test::FakeHost();
+  static km4r::sim::InProcessHost* host = new km4r::sim::InProcessHost();
   km4r::platform::HostString::ReleaseAt(host->blockC.data() + off::kStatusText);
   km4r::ResetModuleState();
   host->Install();
@@ -257,10 +257,10 @@ constexpr int kMaxSteps = 3000;
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   Input in(data, size);
   CallChecks checks;
-  km4r::test::FakeHost& host = FreshHost(&checks);
+  km4r::sim::InProcessHost& host = FreshHost(&checks);
   km4r::test::TestHostWindow hostWindow;
   // Read timing runs on a clock moved with the host window's.
-  km4r::test::VirtualPendant device(kPendantPath);
+  km4r::sim::VirtualPendant device(kPendantPath);
   km4r::platform::VirtualBus* bus = device.bus;
   const auto advance = [&](uint32_t ms) {
     device.clock.Advance(ms);

@@ -36,7 +36,7 @@ TEST_F(LinkTest, CyclesAllocateNothing) {
   Module().settings.ScreenSel1 = 1;
   Module().settings.ScreenSel2 = 2;
   // Wheel turning in several selector positions, the E-stop, a selector move.
-  const std::vector<InputFields> reports = {
+  const std::vector<sim::InputFields> reports = {
       {.counter = 1, .axisSel = 1, .mode = 1, .stepSel = 1},
       {.counter = 4, .speed = 30, .axisSel = 1, .mode = 1, .stepSel = 1},
       {.counter = 9, .speed = 50, .axisSel = 2, .mode = 3, .stepSel = 2},

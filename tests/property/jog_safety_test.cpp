@@ -38,9 +38,9 @@
 #include "platform/virtual/virtual_bus.h"
 #include "plugin/exports.h"
 #include "plugin/module_state.h"
-#include "tests/support/fake_host.h"
+#include "bench/host/in_process_host.h"
 #include "tests/support/rng.h"
-#include "tests/support/virtual_pendant.h"
+#include "bench/host/virtual_pendant.h"
 
 namespace km4r::test {
 namespace {
@@ -227,9 +227,9 @@ bool Parse(const std::string& text, Scenario* sc, std::string* error) {
 
 // --- The session: plug-in, pendant and host, and the invariants.
 
-using Report = InputFields;
+using Report = sim::InputFields;
 
-class Session : FakeHost::Hooks {
+class Session : sim::InProcessHost::Hooks {
  public:
   explicit Session(const Scenario& sc)
       : sc_(sc), bus_(device_.bus), id_(device_.id), quietFrom_(sc.steps.size()) {
@@ -585,9 +585,9 @@ class Session : FakeHost::Hooks {
   }
 
   Scenario sc_;
-  VirtualPendant device_{"/dev/virtual/hid-safety"};
+  sim::VirtualPendant device_{"/dev/virtual/hid-safety"};
   platform::VirtualClock& clock_ = device_.clock;
-  FakeHost fake_;  // it resets the module state
+  sim::InProcessHost fake_;  // it resets the module state
   std::unique_ptr<platform::MessageLoop> loop_;
   platform::VirtualBus* bus_;
   int id_ = -1;
@@ -964,7 +964,7 @@ class ContinuousModel {
 };
 
 // The host actions the fidelity check compares.
-struct ActionLog : FakeHost::Hooks {
+struct ActionLog : sim::InProcessHost::Hooks {
   void DoButton(short code) override {
     if (code == 334 || code == 204 || code == 205)
       out.push_back("DoButton " + std::to_string(code));
@@ -972,7 +972,7 @@ struct ActionLog : FakeHost::Hooks {
   void Code(const char* text) override {
     if (std::strcmp(text, "ENDJOG") == 0) out.push_back("Code ENDJOG");
     if (std::strcmp(text, "DOJOG") != 0) return;
-    const auto& a = FakeHost::current->blockA;
+    const auto& a = sim::InProcessHost::current->blockA;
     out.push_back("DOJOG " +
                   std::to_string(host::Load<int32_t>(
                       a.data(), host::JogRecordField(0, host::offset::kJogSpeed))) +
@@ -988,9 +988,9 @@ TEST(JogSafety, RegularHostSeesTheModelsJog) {
   uint64_t ran = 0;
   for (uint64_t seed = 1; ran < cycles; ++seed) {
     Rng rng{seed};
-    VirtualPendant device{"/dev/virtual/hid-fidelity"};
+    sim::VirtualPendant device{"/dev/virtual/hid-fidelity"};
     platform::MessageLoop loop(device.clock);
-    FakeHost host;
+    sim::InProcessHost host;
     host.record = false;
     ActionLog log;
     host.hooks = &log;
@@ -1003,7 +1003,7 @@ TEST(JogSafety, RegularHostSeesTheModelsJog) {
     static constexpr int kDivisors[10] = {3, 4, 5, 6, 7, 9, 11, 15, 20, 25};
     ContinuousModel model(delay, kDivisors[velocityIndex]);
     std::vector<std::string> want;
-    InputFields f{.axisSel = 1, .mode = 1, .stepSel = 2};
+    sim::InputFields f{.axisSel = 1, .mode = 1, .stepSel = 2};
     ModelReport r{0, 0, 2, 1, 0};
     int dir = 1;
     const int ticks = rng.Range(50, 400);

@@ -18,18 +18,18 @@
 #include "plugin/exports.h"
 #include "plugin/module_state.h"
 #include "tests/fuzz/host_text.h"
-#include "tests/support/alloc_counter.h"
-#include "tests/support/fake_host.h"
+#include "bench/host/alloc_counter.h"
+#include "bench/host/in_process_host.h"
 #include "tests/support/rng.h"
 #include "tests/support/test_host_window.h"
-#include "tests/support/virtual_pendant.h"
+#include "bench/host/virtual_pendant.h"
 
 namespace km4r::test {
 namespace {
 
 // What the session checks of the host calls. Nothing here allocates, so the
 // only allocations counted are the plug-in's own.
-struct SoakChecks : FakeHost::Hooks {
+struct SoakChecks : sim::InProcessHost::Hooks {
   bool jogOpen = false;
   uint64_t doJogs = 0, endJogs = 0, moves = 0, buttons = 0, droWrites = 0;
   // Step-jog accounting, in units of 0.0001.
@@ -98,10 +98,10 @@ class Soak {
     // a host that calls Update fast or whose UI thread stalled.
     const int updates = rng_.Chance(5) ? rng_.Range(3, 40) : rng_.Below(3);
     pendant_.clock.Advance(kCyclePeriodMs);
-    AllocCounter::Start();
+    sim::AllocCounter::Start();
     window_.Advance(kCyclePeriodMs);
     for (int i = 0; i < updates; ++i) Update();
-    const uint64_t allocations = AllocCounter::Stop();
+    const uint64_t allocations = sim::AllocCounter::Stop();
     ++cycles_;
     if (allocations != 0) {
       ++allocatingCycles_;
@@ -316,14 +316,14 @@ class Soak {
   }
 
   // The bus's read timing, kept in step with the host window's clock.
-  VirtualPendant pendant_{"/dev/virtual/hid-soak"};
-  FakeHost fake_;  // it resets the module state
+  sim::VirtualPendant pendant_{"/dev/virtual/hid-soak"};
+  sim::InProcessHost fake_;  // it resets the module state
   TestHostWindow window_;
   SoakChecks host_;
   int other_ = -1;
   bool plugged_ = true;
   // The operator's hands on the pendant.
-  InputFields p_{.axisSel = 1, .mode = 1, .stepSel = 1};
+  sim::InputFields p_{.axisSel = 1, .mode = 1, .stepSel = 1};
   Rng rng_{20240607};
   uint64_t target_ = 0;
   uint64_t cycles_ = 0;
