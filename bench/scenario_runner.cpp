@@ -9,9 +9,9 @@
 #include <system_error>
 
 #include "bench/bench_host.h"
+#include "bench/host/trace_format.h"
 #include "bench/profile_edit.h"
 #include "bench/temp_dir.h"
-#include "bench/host/trace_format.h"
 #include "pendant/pendant_window.h"
 
 namespace km4r::bench {

@@ -41,7 +41,6 @@ void OnSignal(int) {
   g_stop = 1;
 }
 
-
 constexpr const char* kLetters = "xyzabc";
 
 // Every pin lives in HAL's shared memory.

@@ -2,8 +2,8 @@
 
 #include <ostream>
 
-#include "bench/scenario_runner.h"
 #include "bench/host/trace_format.h"
+#include "bench/scenario_runner.h"
 #include "pendant/pendant_window.h"
 
 namespace km4r::hal {

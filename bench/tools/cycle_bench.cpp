@@ -7,11 +7,11 @@
 #include <cstring>
 #include <memory>
 
-#include "pendant/pendant_window.h"
-#include "plugin/module_state.h"
 #include "bench/host/alloc_counter.h"
 #include "bench/host/in_process_host.h"
 #include "bench/host/virtual_pendant.h"
+#include "pendant/pendant_window.h"
+#include "plugin/module_state.h"
 
 namespace {
 

@@ -14,12 +14,12 @@
 #include <string>
 #include <vector>
 
+#include "bench/host/clock_win32.h"
+#include "bench/host/module_path_win32.h"
 #include "platform/clock.h"
 #include "platform/host_string.h"
 #include "platform/virtual/virtual_bus.h"
 #include "plugin/host_interface.h"
-#include "bench/host/clock_win32.h"
-#include "bench/host/module_path_win32.h"
 
 namespace {
 

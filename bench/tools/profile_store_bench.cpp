@@ -13,10 +13,10 @@
 #include <pugixml.hpp>
 #include <string>
 
+#include "bench/tools/profile_generator.h"
 #include "plugin/module_state.h"
 #include "settings/pendant_settings.h"
 #include "settings/profile_store.h"
-#include "bench/tools/profile_generator.h"
 
 namespace {
 

@@ -9,8 +9,8 @@
 #include <string>
 #include <thread>
 
-#include "platform/host_string.h"
 #include "bench/host/module_path_win32.h"
+#include "platform/host_string.h"
 
 namespace {
 

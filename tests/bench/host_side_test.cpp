@@ -7,14 +7,14 @@
 #include <sstream>
 #include <string>
 
-#include "bench/commands.h"
 #include "bench/bench_host.h"
+#include "bench/commands.h"
 #include "bench/host/host_sim.h"
+#include "bench/host/trace_format.h"
 #include "bench/profile_edit.h"
 #include "bench/session_view.h"
 #include "bench/sim_machine.h"
 #include "bench/temp_dir.h"
-#include "bench/host/trace_format.h"
 #include "platform/host_string.h"
 
 namespace km4r::bench {
@@ -24,7 +24,7 @@ namespace fs = std::filesystem;
 
 TEST(TraceFormat, LinesHaveTheirExactShape) {
   uint8_t report[sim::kOutputReportBytes] = {0,   1,   'X', ' ', ' ', '.', '0', '0', '1', '0', '+',
-                                        '1', '2', '.', '3', '4', '5', '6', 37,  0,   0};
+                                             '1', '2', '.', '3', '4', '5', '6', 37,  0,   0};
   const struct {
     std::string got;
     const char* want;
@@ -74,7 +74,8 @@ TEST(TraceFormat, JogLineReadsTheRecordOfTheAxis) {
   host::SetJogSpeed(b, 3, 99);  // the next record must not leak into axis 2
   EXPECT_EQ(sim::JogLine(host.blockA.data(), 2),
             "jog 2 speed=333 limit=1000 param=-4 stop=0 start=1 dir=1");
-  EXPECT_EQ(sim::JogLine(host.blockA.data(), 5), "jog 5 speed=0 limit=0 param=0 stop=0 start=0 dir=0");
+  EXPECT_EQ(sim::JogLine(host.blockA.data(), 5),
+            "jog 5 speed=0 limit=0 param=0 stop=0 start=0 dir=0");
 }
 
 TEST(HostSim, FieldsLandAtTheirOffsets) {
@@ -275,7 +276,7 @@ TEST(SessionView, FoldsRepeatsAndDrawsTheDisplay) {
   EXPECT_EQ(folded, want);
 
   uint8_t report[sim::kOutputReportBytes] = {0,   0,   'S', 'c', 'r', 'e', 'e', 'n', ' ', ' ', 'M',
-                                        'D', 'I', ' ', ' ', ' ', ' ', 1,   2,   0,   0};
+                                             'D', 'I', ' ', ' ', ' ', ' ', 1,   2,   0,   0};
   const std::vector<std::string> box = DisplayBox(report);
   ASSERT_EQ(box.size(), 4u);
   EXPECT_EQ(box[1], "|Screen  |");

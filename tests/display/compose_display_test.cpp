@@ -9,9 +9,9 @@
 #include <utility>
 #include <vector>
 
+#include "bench/host/in_process_host.h"
 #include "pendant/pendant_window.h"
 #include "plugin/module_state.h"
-#include "bench/host/in_process_host.h"
 #include "tests/support/cycle_rig.h"
 
 namespace km4r {

@@ -11,15 +11,15 @@
 #include <cstring>
 #include <limits>
 
+#include "bench/host/in_process_host.h"
+#include "bench/host/virtual_pendant.h"
 #include "pendant/pendant_window.h"
 #include "platform/host_string.h"
 #include "plugin/exports.h"
 #include "plugin/module_state.h"
 #include "settings/setting_descriptors.h"
 #include "tests/fuzz/host_text.h"
-#include "bench/host/in_process_host.h"
 #include "tests/support/test_host_window.h"
-#include "bench/host/virtual_pendant.h"
 
 namespace {
 

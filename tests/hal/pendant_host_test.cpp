@@ -99,9 +99,8 @@ TEST(PendantHost, NothingMovesUnlessLinuxCncAllowsIt) {
     EXPECT_FALSE(out.jogPlus[1]) << i;
     EXPECT_FALSE(out.jogEnable[1]) << i;
     EXPECT_EQ(out.jogCounts[1], 0) << i;
-    const bool moduleSeesIt = !r.state.led[code::kLedJogEnabled] ||
-                              r.state.led[code::kLedRun] || r.state.led[code::kLedPause] ||
-                              r.state.led[code::kLedReset];
+    const bool moduleSeesIt = !r.state.led[code::kLedJogEnabled] || r.state.led[code::kLedRun] ||
+                              r.state.led[code::kLedPause] || r.state.led[code::kLedReset];
     EXPECT_TRUE(moduleSeesIt) << i;
   }
 }

@@ -168,7 +168,8 @@ TEST(ContinuousJog, RunningJogEndedWhenItsModeIsLeft) {
                                [](const std::string& s) { return s.rfind("DoButton 33", 0) == 0; }),
                 calls.end());
     ASSERT_GE(calls.size(), 2u) << c.name;
-    EXPECT_EQ(Calls(calls.begin(), calls.begin() + 2), (Calls{"Code \"ENDJOG\"", c.then})) << c.name;
+    EXPECT_EQ(Calls(calls.begin(), calls.begin() + 2), (Calls{"Code \"ENDJOG\"", c.then}))
+        << c.name;
     EXPECT_EQ(b.Record<uint8_t>(0, host::offset::kJogStopRequest), 1) << c.name;
     const Calls after = b.Run(0, 0);
     EXPECT_EQ(std::count(after.begin(), after.end(), "Code \"ENDJOG\""), 0) << c.name;

@@ -10,12 +10,12 @@
 #include <string>
 #include <vector>
 
+#include "bench/host/in_process_host.h"
+#include "bench/host/virtual_pendant.h"
 #include "pendant/pendant_window.h"
 #include "platform/clock.h"
 #include "platform/virtual/virtual_bus.h"
 #include "plugin/module_state.h"
-#include "bench/host/in_process_host.h"
-#include "bench/host/virtual_pendant.h"
 
 namespace km4r::test {
 

@@ -6,14 +6,14 @@
 #include <string>
 #include <vector>
 
+#include "bench/host/in_process_host.h"
+#include "bench/host/virtual_pendant.h"
 #include "pendant/pendant_window.h"
 #include "platform/module_info.h"
 #include "platform/virtual/virtual_bus.h"
 #include "plugin/exports.h"
 #include "plugin/module_state.h"
-#include "bench/host/in_process_host.h"
 #include "tests/support/test_host_window.h"
-#include "bench/host/virtual_pendant.h"
 
 namespace km4r {
 namespace {
@@ -166,8 +166,8 @@ TEST(Lifecycle, GoingEndsTheRunningJog) {
       const uint8_t r[8] = {0, static_cast<uint8_t>(i), 60, 0x41, 2, 0, 0, 0};
       bus->QueueInput(pendant, r, sizeof r);
     }
-    for (int i = 0; i < 40 && std::count(host.calls.begin(), host.calls.end(), "Code \"DOJOG\"") < 2;
-         ++i)
+    for (int i = 0;
+         i < 40 && std::count(host.calls.begin(), host.calls.end(), "Code \"DOJOG\"") < 2; ++i)
       window->Advance(25);
     ASSERT_GE(std::count(host.calls.begin(), host.calls.end(), "Code \"DOJOG\""), 2);
     ASSERT_EQ(host.calls.back(), "Code \"DOJOG\"");
@@ -222,7 +222,8 @@ TEST(OutOfOrder, CallsNeverCrash) {
          ::StopPlug();
          EXPECT_EQ(Module().window, nullptr);
        }},
-      {"StopPlug before anything", [](sim::InProcessHost&, test::TestHostWindow&) { ::StopPlug(); }},
+      {"StopPlug before anything",
+       [](sim::InProcessHost&, test::TestHostWindow&) { ::StopPlug(); }},
       {"Config before anything",
        [](sim::InProcessHost&, test::TestHostWindow&) {
          ::Config();

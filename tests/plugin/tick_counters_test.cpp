@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
+#include "bench/host/in_process_host.h"
 #include "plugin/exports.h"
 #include "plugin/module_state.h"
-#include "bench/host/in_process_host.h"
 
 namespace km4r {
 namespace {

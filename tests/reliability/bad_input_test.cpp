@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/host/in_process_host.h"
 #include "pendant/pendant_window.h"
 #include "platform/clock.h"
 #include "platform/host_string.h"
@@ -25,7 +26,6 @@
 #include "settings/profile_store.h"
 #include "tests/fuzz/host_text.h"
 #include "tests/settings/test_files.h"
-#include "bench/host/in_process_host.h"
 #include "tests/support/test_host_window.h"
 
 namespace km4r::test {
@@ -196,7 +196,8 @@ TEST_F(Running, HugeNumbersMakeWholeMoveTexts) {
       if (call.rfind("Code \"G91", 0) != 0) continue;
       ++moves;
       MoveText m;
-      EXPECT_TRUE(ParseHostCode(call.substr(6, call.size() - 7).c_str(), &m)) << call.substr(0, 80) << "...";
+      EXPECT_TRUE(ParseHostCode(call.substr(6, call.size() - 7).c_str(), &m))
+          << call.substr(0, 80) << "...";
     }
     EXPECT_EQ(moves, 1);
     Send(Report(3, 0, 1, 0, 0, 1, 1), 4);

@@ -27,9 +27,9 @@
 #include <unistd.h>
 #endif
 
+#include "bench/tools/profile_generator.h"
 #include "platform/profile_file.h"
 #include "plugin/profile_outcome.h"
-#include "bench/tools/profile_generator.h"
 #include "tests/settings/test_files.h"
 
 namespace km4r {

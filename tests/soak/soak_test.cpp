@@ -14,15 +14,15 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "bench/host/alloc_counter.h"
+#include "bench/host/in_process_host.h"
+#include "bench/host/virtual_pendant.h"
 #include "pendant/pendant_window.h"
 #include "plugin/exports.h"
 #include "plugin/module_state.h"
 #include "tests/fuzz/host_text.h"
-#include "bench/host/alloc_counter.h"
-#include "bench/host/in_process_host.h"
 #include "tests/support/rng.h"
 #include "tests/support/test_host_window.h"
-#include "bench/host/virtual_pendant.h"
 
 namespace km4r::test {
 namespace {

@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "pendant/pendant_window.h"
-#include "plugin/module_state.h"
 #include "bench/host/in_process_host.h"
 #include "bench/host/virtual_pendant.h"
+#include "pendant/pendant_window.h"
+#include "plugin/module_state.h"
 
 namespace km4r::test {
 

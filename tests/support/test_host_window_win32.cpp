@@ -5,8 +5,8 @@
 
 #include <cstdint>
 
-#include "platform/win32/host_window.h"
 #include "bench/host/clock_win32.h"
+#include "platform/win32/host_window.h"
 #include "tests/support/test_host_window.h"
 
 namespace km4r::test {

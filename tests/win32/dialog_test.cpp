@@ -14,8 +14,8 @@
 #include <thread>
 #include <vector>
 
-#include "platform/host_string.h"
 #include "bench/host/module_path_win32.h"
+#include "platform/host_string.h"
 
 namespace km4r {
 namespace {

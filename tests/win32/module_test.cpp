@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "bench/host/module_path_win32.h"
 #include "platform/host_string.h"
 #include "plugin/host_interface.h"
-#include "bench/host/module_path_win32.h"
 #include "tests/support/test_host_window.h"
 
 namespace km4r {
