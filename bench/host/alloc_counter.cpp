@@ -28,28 +28,31 @@ uint64_t AllocCounter::Count() {
 }
 }  // namespace km4r::sim
 
-void* operator new(std::size_t n) {
+// Kept out of line: where a compiler inlines the replacement delete into a
+// caller, it sees free() applied to what operator new returned and reports a
+// mismatched pair (mingw g++ does).
+[[gnu::noinline]] void* operator new(std::size_t n) {
   return Allocate(n);
 }
-void* operator new[](std::size_t n) {
+[[gnu::noinline]] void* operator new[](std::size_t n) {
   return Allocate(n);
 }
-void* operator new(std::size_t n, const std::nothrow_t&) noexcept {
+[[gnu::noinline]] void* operator new(std::size_t n, const std::nothrow_t&) noexcept {
   try {
     return Allocate(n);
   } catch (...) {
     return nullptr;
   }
 }
-void operator delete(void* p) noexcept {
+[[gnu::noinline]] void operator delete(void* p) noexcept {
   std::free(p);
 }
-void operator delete[](void* p) noexcept {
+[[gnu::noinline]] void operator delete[](void* p) noexcept {
   std::free(p);
 }
-void operator delete(void* p, std::size_t) noexcept {
+[[gnu::noinline]] void operator delete(void* p, std::size_t) noexcept {
   std::free(p);
 }
-void operator delete[](void* p, std::size_t) noexcept {
+[[gnu::noinline]] void operator delete[](void* p, std::size_t) noexcept {
   std::free(p);
 }

@@ -1,6 +1,6 @@
 // Counts heap allocations made through operator new while counting is on.
-// Linking alloc_counter.cpp into a test executable replaces the global
-// operator new/delete for that executable only.
+// Linking alloc_counter.cpp into a program replaces the global operator
+// new/delete for that program only.
 #pragma once
 
 #include <cstdint>

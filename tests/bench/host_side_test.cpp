@@ -111,6 +111,41 @@ TEST(HostSim, CodesCoverTheWhole16BitRange) {
   EXPECT_EQ(host.StatusText(), " Jog OFF. ");
 }
 
+// One recorder: each action once, in call order, to calls and the sink alike,
+// then to the hooks; reads are counted, not recorded.
+TEST(HostSim, RecordsEachActionOnceForCallsSinkAndHooks) {
+  struct Seen : sim::HostSim::Hooks {
+    sim::HostSim* host = nullptr;
+    std::vector<std::size_t> recorded;  // calls recorded when each hook ran
+    void DoButton(short) override { recorded.push_back(host->calls.size()); }
+    void SetDro(short, double) override { recorded.push_back(host->calls.size()); }
+    void Code(const char*) override { recorded.push_back(host->calls.size()); }
+  } seen;
+  sim::HostSim host;
+  std::vector<std::string> sunk;
+  host.sink = [&sunk](const std::string& line) { sunk.push_back(line); };
+  seen.host = &host;
+  host.hooks = &seen;
+  host.led[83] = true;
+  using C = sim::HostSim::Callbacks;
+  C::DoButton(1021);
+  C::SetDro(818, 12.5);
+  C::Code("G90");
+  EXPECT_EQ(C::GetDro(818), 12.5);
+  EXPECT_TRUE(C::GetLed(83));
+  const std::vector<std::string> want = {"DoButton 1021", "SetDRO 818 12.5", "Code \"G90\""};
+  EXPECT_EQ(host.calls, want);
+  EXPECT_EQ(sunk, want);
+  EXPECT_EQ(seen.recorded, (std::vector<std::size_t>{1, 2, 3}));
+  EXPECT_EQ(host.TotalCallbacks(), 5);
+  host.record = false;
+  host.sink = nullptr;
+  host.Clear();
+  C::Code("G90");
+  EXPECT_TRUE(host.calls.empty());
+  EXPECT_EQ(seen.recorded.size(), 4u);
+}
+
 TEST(SimMachine, ParsesTheMoveTextsThePlugInSends) {
   const struct {
     const char* text;
