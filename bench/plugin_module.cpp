@@ -45,6 +45,7 @@ bool PluginModule::Open(const std::string& path, std::string* error) {
   Resolve(handle_, "SetCode", &SetCode);
   Resolve(handle_, "KM4R_VirtualBus", &VirtualBus);
   Resolve(handle_, "KM4R_ProfileOutcome", &ProfileOutcome);
+  Resolve(handle_, "KM4R_PendantStatus", &PendantStatus);
   return true;
 }
 
@@ -63,6 +64,7 @@ void PluginModule::Close() {
   SetGetLED = nullptr;
   SetSetLED = nullptr;
   ProfileOutcome = nullptr;
+  PendantStatus = nullptr;
   SetCode = nullptr;
   VirtualBus = nullptr;
 }

@@ -39,6 +39,7 @@ class PluginModule {
   // What became of the profile in the last entry point that used it; a
   // module of another build may lack it.
   decltype(&::KM4R_ProfileOutcome) ProfileOutcome = nullptr;
+  decltype(&::KM4R_PendantStatus) PendantStatus = nullptr;
 
   // Hands the module the six callbacks a host type provides as static
   // members (DoButton, SetDro, GetDro, GetLed, SetLed, Code).

@@ -290,7 +290,7 @@ class Component {
     Loop(virtualPendant);
     module_.StopPlug();
     host_.Halt();
-    WriteOutputs(host_.Publish(), *pins_);
+    WriteOutputs(host_.Publish(-1), *pins_);
     state_.hooks = nullptr;
     module_.Close();
     hal_exit(comp_);
@@ -335,11 +335,12 @@ class Component {
       seen = loop_.TimerMessagesDelivered();
       module_.Update();
       ++cycles;
+      KM4R_PendantStatusRecord status{-1, 0};
+      module_.PendantStatus(&status);
       if (virtualPendant) {
         player_.Select(*pins_->virtualPlay);
         player_.Tick(log_.is_open() ? log_ : std::cout);
         connected = player_.connected();
-        *pins_->decodeErrors = player_.decodeErrors();
         *pins_->virtualDone = player_.done();
         *pins_->virtualLine = player_.line();
       } else if (cycles % 8 == 0) {
@@ -347,8 +348,9 @@ class Component {
         connected = ModuleHoldsNode(node);
       }
       *pins_->connected = connected;
+      *pins_->decodeErrors = static_cast<int32_t>(status.decodeErrors & 0x7FFFFFFFu);
       *pins_->cycles = cycles;
-      WriteOutputs(host_.Publish(), *pins_);
+      WriteOutputs(host_.Publish(status.jogAxis), *pins_);
     }
   }
 

@@ -85,6 +85,12 @@ void PendantHost::Code(const char* text) {
 }
 
 void PendantHost::Follow(Followed& f, double value, uint64_t nowMs) {
+  // halui's value pin reads 0 until halui first reports; taken as the
+  // override, it would go back out as counts and set LinuxCNC's override to 0.
+  if (!f.reported) {
+    if (value == 0.0) return;
+    f.reported = true;
+  }
   if (std::fabs(value - f.lastIn) < 1e-9) return;
   f.lastIn = value;
   if (f.setOnce && nowMs - f.lastSetMs < kEchoMs) return;
@@ -119,12 +125,12 @@ void PendantHost::Sample(const Inputs& in, uint64_t nowMs) {
   if (!mayMove_) Halt();
 }
 
-const Outputs& PendantHost::Publish() {
+const Outputs& PendantHost::Publish(int32_t jogAxis) {
   const unsigned char* a = state_.blockA.data();
   double speed = 0.0;
   for (int axis = 0; axis < kAxes; ++axis) {
     const auto i = static_cast<std::size_t>(axis);
-    out_.jogEnable[i] = mayMove_;
+    out_.jogEnable[i] = mayMove_ && axis == jogAxis;
     const bool on = jogging_[i] && mayMove_;
     const auto v = host::Load<int32_t>(a, host::JogRecordField(axis, host::offset::kJogSpeed));
     const bool negative =

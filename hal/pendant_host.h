@@ -57,8 +57,10 @@ class PendantHost : public sim::HostSim::Hooks {
 
   // Before each cycle: LinuxCNC's state into the host tables.
   void Sample(const Inputs& in, uint64_t nowMs);
-  // After each cycle: the pin values, pulses counted down.
-  const Outputs& Publish();
+  // After each cycle: the pin values, pulses counted down. jogAxis is the
+  // module's (KM4R_PendantStatus): only that axis is jog-enabled, and only
+  // while LinuxCNC allows motion.
+  const Outputs& Publish(int32_t jogAxis);
   // Everything that moves the machine off (the component stops).
   void Halt();
 
@@ -71,6 +73,7 @@ class PendantHost : public sim::HostSim::Hooks {
     double lastIn = -1.0;
     uint64_t lastSetMs = 0;
     bool setOnce = false;
+    bool reported = false;  // LinuxCNC has reported a value
   };
   void Follow(Followed& f, double value, uint64_t nowMs);
 

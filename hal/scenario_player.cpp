@@ -10,10 +10,6 @@ namespace km4r::hal {
 
 using bench::CommandKind;
 
-bool IsPendantReport(const uint8_t* report, std::size_t len) {
-  return len == 8 && report[0] == 0;
-}
-
 bool ScenarioPlayer::Load(const std::vector<std::string>& files, std::string* error) {
   for (const std::string& file : files) {
     std::string text;
@@ -74,7 +70,6 @@ void ScenarioPlayer::Execute(const bench::Command& c, std::ostream& out) {
   const bool device = bus_ != nullptr;
   switch (c.kind) {
     case CommandKind::Report:
-      if (!IsPendantReport(c.bytes.data(), c.bytes.size())) ++decodeErrors_;
       if (device && pendant_ >= 0) bus_->QueueInput(pendant_, c.bytes.data(), c.bytes.size());
       break;
     case CommandKind::Unplug:

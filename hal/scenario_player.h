@@ -17,9 +17,6 @@
 
 namespace km4r::hal {
 
-// Reports that are not in the pendant's layout: 8 bytes, report id 0.
-bool IsPendantReport(const uint8_t* report, std::size_t len);
-
 class ScenarioPlayer {
  public:
   // Reads and parses every file; false with "FILE:LINE: why".
@@ -34,7 +31,6 @@ class ScenarioPlayer {
 
   int32_t done() const { return done_; }
   int32_t line() const { return line_; }
-  int32_t decodeErrors() const { return decodeErrors_; }
   bool connected() const;
   std::size_t count() const { return scenarios_.size(); }
 
@@ -51,7 +47,6 @@ class ScenarioPlayer {
   int64_t wait_ = 0;
   int32_t done_ = 0;
   int32_t line_ = 0;
-  int32_t decodeErrors_ = 0;
 };
 
 }  // namespace km4r::hal

@@ -13,7 +13,6 @@ namespace {
 constexpr double kSmoothingWeights[10] = {0.18, 0.36, 0.55, 0.73, 0.91,
                                           1.09, 1.27, 1.45, 1.64, 1.82};
 constexpr int kHistoryLength = 10;
-constexpr int kWheelActiveTicks = 3;
 constexpr int32_t kRateCountCeiling = 30000;
 constexpr int32_t kRateCountFallback = 400;
 

@@ -8,8 +8,6 @@ namespace km4r::jog {
 
 namespace {
 
-constexpr int kWheelActiveTicks = 3;
-
 struct AdjustedValue {
   int mode;
   short dro;

@@ -167,7 +167,7 @@ void PendantWindow::DecodeInput() {
   if (!InScreenSelectPosition(*this)) return;
   wheelSpeed = WheelSpeedByte(inputWord0);
   wheelTurning = wheelSpeed != 0 ? 1 : 0;
-  if (wheelSpeed != 0) m.ticks.WheelActiveTicks = 3;
+  if (wheelSpeed != 0) m.ticks.WheelActiveTicks = kWheelActiveTicks;
   if (m.ticks.WheelActiveTicks == 0 || host::ResetIndicator(host::HostBlocks()) != 0) return;
   if (wheelTurning != 0 && wheelWasTurning == 0) {
     if (wheelDirection == 1) {

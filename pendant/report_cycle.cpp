@@ -12,11 +12,12 @@ using platform::kInvalidHandle;
 
 namespace {
 
-enum class Read { Fresh, None, Dead };
+enum class Read { Fresh, None, Dead, Malformed };
 
 // One read of the input report into inputReport, waiting at most the read
 // bound. Dead: the pendant cannot be read (gone without its removal message,
-// or its handle could not be opened).
+// or its handle could not be opened). Malformed: a report came that is not
+// the pendant's (wrong length or report id); inputReport may hold it.
 Read ReadReport(PendantWindow& w) {
   auto& hid = Hid();
   bool fresh = false;
@@ -32,6 +33,8 @@ Read ReadReport(PendantWindow& w) {
       case platform::ReadStart::Failed:
         failed = true;
         break;
+      case platform::ReadStart::Malformed:
+        return Read::Malformed;
     }
   }
   if (!fresh && w.readOutstanding) {
@@ -46,9 +49,13 @@ Read ReadReport(PendantWindow& w) {
         w.readOutstanding = false;
         failed = true;
         break;
+      case platform::WaitResult::Malformed:
+        w.readOutstanding = false;
+        return Read::Malformed;
     }
   }
-  if (fresh) return Read::Fresh;
+  // The pendant sends one report, id 0.
+  if (fresh) return w.inputReport[0] == 0 ? Read::Fresh : Read::Malformed;
   return failed ? Read::Dead : Read::None;
 }
 
@@ -77,8 +84,10 @@ void PendantWindow::RunReportCycle(uintptr_t /*timerId*/) {
   // Whatever the wheel started ends with the first failed read.
   if (read == Read::Dead) EndJogForGoing();
   readDead = read == Read::Dead;
+  if (read == Read::Malformed) ++Module().decodeErrors;
   if (read != Read::Fresh) {
-    // A pendant that cannot be read is a still wheel, not its last report.
+    // A pendant that cannot be read is a still wheel, not its last report;
+    // one that sent garbage keeps the report in effect.
     PutReportWord(inputReport, 0, readDead ? savedWord0 & ~kWheelSpeedMask : savedWord0);
     PutReportWord(inputReport, 4, savedWord1);
   } else if (wheelBaselinePending) {

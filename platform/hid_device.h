@@ -39,8 +39,10 @@ enum class OpenMode {
   SyncWrite,       // GENERIC_WRITE, writes complete before returning
 };
 
-enum class ReadStart { Completed, Pending, Failed };
-enum class WaitResult { Completed, Timeout, Failed };
+// Malformed: a report came that is not `len` bytes long; it is taken off the
+// device and dropped, `report` is left as it was and no read is outstanding.
+enum class ReadStart { Completed, Pending, Failed, Malformed };
+enum class WaitResult { Completed, Timeout, Failed, Malformed };
 
 // Device-change messages: the event types and the record layout of the
 // platform's DEV_BROADCAST headers, used unchanged on every platform.

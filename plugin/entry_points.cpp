@@ -1,6 +1,7 @@
 // The exported entry points. Each one runs on the host's UI thread; none lets
 // an exception escape into the host, and none crashes when the host calls out
 // of order.
+#include <cstring>
 #include <new>
 
 #include "pendant/pendant_window.h"
@@ -155,6 +156,19 @@ int32_t KM4R_STDAPI_CALL DllGetClassObject(const void* clsid, const void* iid, v
 
 int32_t KM4R_STDAPI_CALL DllCanUnloadNow() {
   return km4r::platform::CanUnloadNow();
+}
+
+static_assert(sizeof(KM4R_PendantStatusRecord) == 8, "the record's C layout is fixed");
+
+void KM4R_PendantStatus(KM4R_PendantStatusRecord* out) {
+  if (out == nullptr) return;
+  const auto& m = Module();
+  const km4r::PendantWindow* w = m.window;
+  const bool jogging = w != nullptr && w->connected != 0 && !w->shutDown &&
+                       (w->jogMode == km4r::StepJog || w->jogMode == km4r::VelocityJog ||
+                        w->jogMode == km4r::RateJog);
+  const KM4R_PendantStatusRecord status{jogging ? w->axisIndex : -1, m.decodeErrors};
+  std::memcpy(out, &status, sizeof status);
 }
 
 }  // extern "C"

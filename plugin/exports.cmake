@@ -7,5 +7,6 @@ set(KM4R_HOST_EXPORTS
     SetDoButton SetSetDRO SetGetDRO SetGetLED SetSetLED SetCode)
 set(KM4R_COM_EXPORTS DllRegisterServer DllUnregisterServer DllGetClassObject DllCanUnloadNow)
 # What the last profile load or save came to, for the bench's `config` and
-# `live` against the module a user installed (the module keeps no log).
-set(KM4R_TOOL_EXPORTS KM4R_ProfileOutcome)
+# `live` against the module a user installed (the module keeps no log); the
+# pendant's status, for the LinuxCNC component's pins.
+set(KM4R_TOOL_EXPORTS KM4R_ProfileOutcome KM4R_PendantStatus)

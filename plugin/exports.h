@@ -70,4 +70,18 @@ KM4R_EXPORT int32_t KM4R_STDAPI_CALL DllCanUnloadNow();
 // the last SetProName, PostInitControl or Config (plugin/profile_outcome.h).
 // The bench's UI thread, after the call it asks about; pumps none.
 KM4R_EXPORT const char* KM4R_ProfileOutcome();
+
+// What a host with controls of its own (the LinuxCNC component) needs of the
+// pendant beyond the six callbacks. Fixed layout, 8 bytes.
+struct KM4R_PendantStatusRecord {
+  // The axis the selectors give the wheel to jog (0 X, 1 Y, 2 Z, 3 A, 4 B),
+  // or -1: no pendant connected, or the wheel adjusts something else.
+  int32_t jogAxis;
+  // Input reports read that were not the pendant's (wrong length or report
+  // id) since the module loaded; wraps.
+  uint32_t decodeErrors;
+};
+// No host entry point. UI thread, between cycles or inside a callback; pumps
+// none; only reads module state. A null pointer is ignored.
+KM4R_EXPORT void KM4R_PendantStatus(KM4R_PendantStatusRecord* out);
 }

@@ -12,6 +12,9 @@ namespace km4r {
 
 class PendantWindow;
 
+// Host Update calls a turning wheel counts as active for after its last report.
+inline constexpr int32_t kWheelActiveTicks = 3;
+
 // Advanced once per host Update call, in this order.
 struct TickCounters {
   int16_t UpdateSequence = 1;
@@ -37,6 +40,9 @@ struct ModuleState {
   PendantWindow* retiredWindow = nullptr;
   PendantSettings settings;
   TickCounters ticks;
+  // Input reports read that were not the pendant's (wrong length or report
+  // id), since the module loaded; wraps.
+  uint32_t decodeErrors = 0;
   // Shared by the decoder, the screen selection and the display.
   int32_t currentScreenCode = 1;
   bool selectorChangeBusy = false;

@@ -137,6 +137,7 @@ bool PendantWatch::Read(std::vector<LiveReport>* reports) {
       case platform::WaitResult::Timeout:
         return true;
       case platform::WaitResult::Failed:
+      case platform::WaitResult::Malformed:
         break;  // none outstanding (yet), or the device went: the next start says which
     }
     switch (hid.StartRead(impl_->read, impl_->event, r.data(), r.size())) {
@@ -144,6 +145,7 @@ bool PendantWatch::Read(std::vector<LiveReport>* reports) {
         reports->push_back(r);
         break;
       case platform::ReadStart::Pending:
+      case platform::ReadStart::Malformed:
         break;
       case platform::ReadStart::Failed:
         return false;

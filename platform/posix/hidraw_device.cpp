@@ -186,6 +186,8 @@ class HidrawBackend final : public HidBackend {
         return ReadStart::Completed;
       case hidraw::ReadOutcome::NotYet:
         return ReadStart::Pending;
+      case hidraw::ReadOutcome::Malformed:
+        return ReadStart::Malformed;
       case hidraw::ReadOutcome::Failed:
         break;
     }
@@ -200,6 +202,8 @@ class HidrawBackend final : public HidBackend {
         return WaitResult::Completed;
       case hidraw::ReadOutcome::NotYet:
         return WaitResult::Timeout;
+      case hidraw::ReadOutcome::Malformed:
+        return WaitResult::Malformed;
       case hidraw::ReadOutcome::Failed:
         break;
     }

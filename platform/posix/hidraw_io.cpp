@@ -19,6 +19,11 @@ constexpr std::size_t kMaxRead = 4096;
 constexpr uint8_t kLongItem = 0xFE;
 constexpr uint8_t kReportIdItem = 0x84;  // global item, tag 8, size bits masked
 
+// Whether n bytes read lack the id byte of the layout of len bytes.
+bool LacksId(std::size_t n, ReportIds ids, std::size_t len) {
+  return ids == ReportIds::None || (ids == ReportIds::Unknown && n + 1 == len);
+}
+
 }  // namespace
 
 ReportIds ReportIdsFromDescriptor(const uint8_t* descriptor, std::size_t len) {
@@ -41,7 +46,7 @@ ReportIds ReportIdsFromDescriptor(const uint8_t* descriptor, std::size_t len) {
 void PlaceReport(const uint8_t* data, std::size_t n, ReportIds ids, uint8_t* report,
                  std::size_t len) {
   if (report == nullptr || len == 0) return;
-  const bool prefix = ids == ReportIds::None || (ids == ReportIds::Unknown && n + 1 == len);
+  const bool prefix = LacksId(n, ids, len);
   std::memset(report, 0, len);
   if (prefix) {
     std::memcpy(report + 1, data, std::min(n, len - 1));
@@ -76,7 +81,9 @@ ReadOutcome ReadReport(int fd, ReportIds ids, uint8_t* report, std::size_t len) 
     n = ::read(fd, buffer, sizeof buffer);
   } while (n < 0 && errno == EINTR);
   if (n > 0) {
-    PlaceReport(buffer, static_cast<std::size_t>(n), ids, report, len);
+    const auto got = static_cast<std::size_t>(n);
+    if (got + (LacksId(got, ids, len) ? 1 : 0) != len) return ReadOutcome::Malformed;
+    PlaceReport(buffer, got, ids, report, len);
     return ReadOutcome::Report;
   }
   if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return ReadOutcome::NotYet;

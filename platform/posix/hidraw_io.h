@@ -31,11 +31,12 @@ bool ReadDeviceIds(int fd, uint16_t* vendorId, uint16_t* productId);
 // (0003:000004D8:0000FCE7). False when the text is not of that form.
 bool ParseHidId(const char* text, uint16_t* vendorId, uint16_t* productId);
 
-enum class ReadOutcome { Report, NotYet, Failed };
+enum class ReadOutcome { Report, NotYet, Failed, Malformed };
 
 // One non-blocking read. Report: `report` holds a complete report. NotYet: no
 // report waiting (nothing written). Failed: the descriptor is unusable (the
-// device has gone, or it is not open for reading).
+// device has gone, or it is not open for reading). Malformed: a report came
+// that does not fill the layout of len bytes exactly; dropped, nothing written.
 ReadOutcome ReadReport(int fd, ReportIds ids, uint8_t* report, std::size_t len);
 
 // Waits at most timeoutMs for a report and reads it; NotYet on time-out.

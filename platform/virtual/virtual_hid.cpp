@@ -185,7 +185,14 @@ class Bus final : public VirtualBus, public HidBackend {
     // real platform accepts too; it shows in ReadsStarted.
     if (info->outstanding) return ReadStart::Pending;
     info->readStart = Now();
-    if (TakeIfDue(*d, info->readStart, Now(), report, len)) return ReadStart::Completed;
+    switch (TakeIfDue(*d, info->readStart, Now(), report, len)) {
+      case Taken::Report:
+        return ReadStart::Completed;
+      case Taken::Malformed:
+        return ReadStart::Malformed;
+      case Taken::None:
+        break;
+    }
     info->outstanding = true;
     return ReadStart::Pending;
   }
@@ -199,9 +206,10 @@ class Bus final : public VirtualBus, public HidBackend {
       info->outstanding = false;
       return WaitResult::Failed;
     }
-    if (!TakeIfDue(*d, info->readStart, Now() + timeoutMs, report, len)) return WaitResult::Timeout;
+    const Taken taken = TakeIfDue(*d, info->readStart, Now() + timeoutMs, report, len);
+    if (taken == Taken::None) return WaitResult::Timeout;
     info->outstanding = false;
-    return WaitResult::Completed;
+    return taken == Taken::Report ? WaitResult::Completed : WaitResult::Malformed;
   }
 
   bool Write(Handle h, const uint8_t* report, std::size_t len) override {
@@ -266,20 +274,21 @@ class Bus final : public VirtualBus, public HidBackend {
     return h;
   }
 
+  enum class Taken { None, Report, Malformed };
+
   // The next queued report completes a read started at readStart once the
-  // device's latency has passed and the report exists; copied out only then.
-  static bool TakeIfDue(Device& d, uint64_t readStart, uint64_t by, uint8_t* report,
-                        std::size_t len) {
-    if (d.inputs.empty()) return false;
+  // device's latency has passed and the report exists; copied out only then,
+  // and only when it is of the length read.
+  static Taken TakeIfDue(Device& d, uint64_t readStart, uint64_t by, uint8_t* report,
+                         std::size_t len) {
+    if (d.inputs.empty()) return Taken::None;
     const QueuedReport& q = d.inputs.front();
     const uint64_t due = std::max<uint64_t>(readStart + d.latencyMs, q.queuedAt);
-    if (due > by) return false;
-    if (report != nullptr) {
-      std::memset(report, 0, len);
-      std::memcpy(report, q.data, std::min(len, q.len));
-    }
+    if (due > by) return Taken::None;
+    const bool whole = q.len == len;
+    if (whole && report != nullptr) std::memcpy(report, q.data, len);
     d.inputs.pop_front();
-    return true;
+    return whole ? Taken::Report : Taken::Malformed;
   }
 
   void Notify(uintptr_t type, const std::string& path) {

@@ -123,9 +123,12 @@ class Win32Hid final : public HidBackend {
     // The system writes into the slot's buffer, never into the caller's, so a
     // half-completed read is never seen.
     if (ReadFile(AsHandle(h), slot->buffer, static_cast<DWORD>(len), nullptr, &slot->overlapped)) {
-      std::memcpy(report, slot->buffer, len);
+      DWORD transferred = 0;
+      GetOverlappedResult(AsHandle(h), &slot->overlapped, &transferred, FALSE);
+      const bool whole = transferred == len;
+      if (whole) std::memcpy(report, slot->buffer, len);
       Free(slot);
-      return ReadStart::Completed;
+      return whole ? ReadStart::Completed : ReadStart::Malformed;
     }
     if (GetLastError() != ERROR_IO_PENDING) {
       Free(slot);
@@ -144,10 +147,10 @@ class Win32Hid final : public HidBackend {
     DWORD transferred = 0;
     if (waited == WAIT_OBJECT_0) {
       if (GetOverlappedResult(AsHandle(h), &slot->overlapped, &transferred, FALSE)) {
-        if (report != nullptr)
-          std::memcpy(report, slot->buffer, len < slot->length ? len : slot->length);
+        const bool whole = transferred == slot->length && len == slot->length;
+        if (whole && report != nullptr) std::memcpy(report, slot->buffer, len);
         Free(slot);
-        return WaitResult::Completed;
+        return whole ? WaitResult::Completed : WaitResult::Malformed;
       }
       if (GetLastError() == ERROR_IO_INCOMPLETE) return WaitResult::Timeout;
       Free(slot);  // the read ended with an error (device gone)

@@ -25,7 +25,9 @@ struct Rig {
     in.machineOn = true;
     Sample();
   }
+  int32_t jogAxis = -1;  // the module's status
   void Sample() { host.Sample(in, now); }
+  const Outputs& Publish() { return host.Publish(jogAxis); }
   void Jog(int axis, int32_t speed, int32_t direction) {
     unsigned char* a = state.blockA.data();
     host::Store(a, host::JogRecordField(axis, host::offset::kJogSpeed), speed);
@@ -59,7 +61,7 @@ TEST(PendantHost, StepMovesBecomeWholeCountsAtTheStepSize) {
     Rig r;
     r.host.SetDro(code::kDroStepSize, c.step);
     for (const char* t : c.texts) r.host.Code(t);
-    const Outputs& out = r.host.Publish();
+    const Outputs& out = r.Publish();
     EXPECT_EQ(out.jogCounts, c.counts) << c.name;
     EXPECT_DOUBLE_EQ(out.jogScale[0], c.step) << c.name;
   }
@@ -68,13 +70,13 @@ TEST(PendantHost, StepMovesBecomeWholeCountsAtTheStepSize) {
 TEST(PendantHost, ContinuousJogRunsUntilEndjog) {
   Rig r;
   r.Jog(0, 914, 1);
-  Outputs out = r.host.Publish();
+  Outputs out = r.Publish();
   EXPECT_TRUE(out.jogMinus[0]);
   EXPECT_FALSE(out.jogPlus[0]);
   EXPECT_DOUBLE_EQ(out.jogVelocity[0], -914.0);
   EXPECT_DOUBLE_EQ(out.jogSpeed, 914.0);
   r.host.Code("ENDJOG");
-  out = r.host.Publish();
+  out = r.Publish();
   EXPECT_FALSE(out.jogMinus[0]);
   EXPECT_DOUBLE_EQ(out.jogSpeed, 0.0);
 }
@@ -90,12 +92,13 @@ TEST(PendantHost, NothingMovesUnlessLinuxCncAllowsIt) {
   };
   for (std::size_t i = 0; i < std::size(blocks); ++i) {
     Rig r;
+    r.jogAxis = 1;
     r.Jog(1, 500, 0);
     blocks[i](r.in);
     r.Sample();
     r.host.Code("G91G1 Y 0.0100");
     r.Jog(1, 500, 0);
-    const Outputs& out = r.host.Publish();
+    const Outputs& out = r.Publish();
     EXPECT_FALSE(out.jogPlus[1]) << i;
     EXPECT_FALSE(out.jogEnable[1]) << i;
     EXPECT_EQ(out.jogCounts[1], 0) << i;
@@ -105,28 +108,55 @@ TEST(PendantHost, NothingMovesUnlessLinuxCncAllowsIt) {
   }
 }
 
+// Only the axis the pendant's selectors give the wheel is enabled, and only
+// while LinuxCNC allows motion and the pendant's E-stop is released.
+TEST(PendantHost, JogEnableFollowsTheSelectedAxis) {
+  const struct {
+    int32_t jogAxis;
+    bool machineOn;
+    bool pendantEstop;
+    std::array<bool, kAxes> enabled;
+  } rows[] = {
+      {0, true, false, {true, false, false, false, false, false}},
+      {2, true, false, {false, false, true, false, false, false}},
+      {4, true, false, {false, false, false, false, true, false}},
+      {-1, true, false, {}},
+      {1, false, false, {}},
+      {1, true, true, {}},
+  };
+  for (const auto& row : rows) {
+    Rig r;
+    r.in.machineOn = row.machineOn;
+    r.Sample();
+    if (row.pendantEstop) r.host.DoButton(code::kButtonEstop);
+    r.jogAxis = row.jogAxis;
+    EXPECT_EQ(r.Publish().jogEnable, row.enabled) << row.jogAxis;
+  }
+}
+
 TEST(PendantHost, PendantEstopLatchesUntilReleasedAndStopsTheJog) {
   Rig r;
   r.Jog(0, 500, 0);
   r.host.DoButton(code::kButtonEstop);  // engaged
-  EXPECT_TRUE(r.host.Publish().estop);
-  EXPECT_FALSE(r.host.Publish().jogPlus[0]);
+  EXPECT_TRUE(r.Publish().estop);
+  EXPECT_FALSE(r.Publish().jogPlus[0]);
   r.Sample();
   // Lit, so the module does not press again while the switch is held.
   EXPECT_TRUE(r.state.led[code::kLedReset]);
   r.Jog(0, 500, 0);
-  EXPECT_FALSE(r.host.Publish().jogPlus[0]);
+  EXPECT_FALSE(r.Publish().jogPlus[0]);
   r.host.DoButton(code::kButtonEstop);  // released
   r.Sample();
-  EXPECT_FALSE(r.host.Publish().estop);
+  EXPECT_FALSE(r.Publish().estop);
   EXPECT_FALSE(r.state.led[code::kLedReset]);
 }
 
 TEST(PendantHost, HaltLeavesNothingEnabled) {
   Rig r;
+  r.jogAxis = 2;
   r.Jog(2, 300, 0);
   r.host.Halt();
-  const Outputs& out = r.host.Publish();
+  const Outputs& out = r.Publish();
   EXPECT_FALSE(out.jogPlus[2]);
   EXPECT_FALSE(out.jogEnable[2]);
 }
@@ -135,15 +165,26 @@ TEST(PendantHost, ZeroIsAPulseOfFourCycles) {
   Rig r;
   r.host.DoButton(static_cast<short>(code::kButtonZeroX + 2));
   std::vector<bool> seen;
-  for (int i = 0; i < 6; ++i) seen.push_back(r.host.Publish().zero[2]);
+  for (int i = 0; i < 6; ++i) seen.push_back(r.Publish().zero[2]);
   EXPECT_EQ(seen, (std::vector<bool>{true, true, true, true, false, false}));
-  EXPECT_FALSE(r.host.Publish().zero[0]);
+  EXPECT_FALSE(r.Publish().zero[0]);
 }
 
 TEST(PendantHost, OverridesGoOutAsCountsAndComeBackFromLinuxCnc) {
+  {
+    // Before halui first reports, its value pin reads 0: not LinuxCNC's
+    // override, so it must not go back out as counts of 0.
+    sim::HostSim state;
+    PendantHost starting{state};
+    Inputs halui;
+    halui.feedOverride = halui.spindleOverride = 0.0;
+    starting.Sample(halui, 0);
+    EXPECT_EQ(starting.Publish(-1).feedCounts, 1000);
+    EXPECT_EQ(starting.Publish(-1).spindleCounts, 1000);
+  }
   Rig r;
   r.host.SetDro(code::kDroFeedOverride, 110.381);
-  EXPECT_EQ(r.host.Publish().feedCounts, 1104);
+  EXPECT_EQ(r.Publish().feedCounts, 1104);
   // LinuxCNC echoing an older value right after the module's change is no
   // operator's change: the module's value stands.
   r.now += 100;
@@ -155,9 +196,14 @@ TEST(PendantHost, OverridesGoOutAsCountsAndComeBackFromLinuxCnc) {
   r.in.feedOverride = 0.8;
   r.Sample();
   EXPECT_DOUBLE_EQ(r.state.dro[code::kDroFeedOverride], 80.0);
+  // Once LinuxCNC has reported, 0 % is an override like any other.
+  r.now += 1000;
+  r.in.feedOverride = 0.0;
+  r.Sample();
+  EXPECT_EQ(r.Publish().feedCounts, 0);
   r.in.spindleOverride = 1.2;
   r.Sample();
-  EXPECT_EQ(r.host.Publish().spindleCounts, 1200);
+  EXPECT_EQ(r.Publish().spindleCounts, 1200);
 }
 
 TEST(PendantHost, LinuxCncStateReachesTheModule) {

@@ -77,6 +77,8 @@ def scenarios():
         else:
             s.turn(8, action, *X_RATE)
             s.still(*X_RATE, 20)
+    s = new("select-y")  # the axis selector to Y, the wheel still
+    s.still(*Y_STEP, 4)
     s = new("feed")  # feed override up: 4 reports of 5 counts
     s.turn(4, 5, *FEED)
     s.still(*FEED, 8)
@@ -230,6 +232,9 @@ class Check:
                     names.add("km4r." + name.replace(".L.", ".%s." % l))
         return names
 
+    def enabled(self):
+        return [int(self.get("km4r.axis.%s.jog-enable" % l)) for l in "xyz"]
+
     def halcmd_pins(self):
         out = subprocess.run(["halcmd", "-s", "show", "pin", "km4r."], capture_output=True,
                              text=True).stdout
@@ -238,6 +243,10 @@ class Check:
     def run(self):
         lc = self.lc
         self.result(self.machine_ready(), "machine on, homed, teleop")
+        self.s.poll()
+        self.result(abs(self.s.feedrate - 1.0) < 1e-6 and abs(self.s.spindle[0]["override"] - 1.0) < 1e-6,
+                    "the component leaves LinuxCNC's overrides at 100 %% as it starts (%.4f, %.4f)" % (
+                        self.s.feedrate, self.s.spindle[0]["override"]))
         documented, present = self.documented_pins(), self.halcmd_pins()
         self.result(documented == present and len(present) > 40,
                     "halcmd shows exactly the %d documented pins (missing %s, undocumented %s)" % (
@@ -259,11 +268,16 @@ class Check:
                     "the pendant's display shows LinuxCNC's X %s, with the INI file's Decidigit (%s)" % (
                         shown, displays[-1].strip() if displays else "no display line"))
 
+        self.result(self.enabled() == [1, 0, 0], "jog-enable follows the axis selector: X (%s)" % self.enabled())
+        self.play("select-y")
+        self.result(self.enabled() == [0, 1, 0], "jog-enable follows the axis selector: Y (%s)" % self.enabled())
+
         self.stop_latency("rate-stop", "stop")
         self.stop_latency("rate-reverse", "reverse")
         self.stop_latency("rate-unplug", "unplug")
 
         self.play("feed")
+        self.result(self.enabled() == [0, 0, 0], "no jog-enable while the wheel sets the feed override (%s)" % self.enabled())
         self.s.poll()
         expected = 100.0
         for _ in range(4):
@@ -296,6 +310,7 @@ class Check:
         self.result(estop_ms is not None, "the pendant's E-stop puts LinuxCNC in E-stop")
 
         self.machine_ready()
+        errors_before = self.get("km4r.decode-errors")
         violations = []
         cycles_before = self.get("km4r.cycles")
         mark = SCENARIOS[NUMBER["survive"] - 1].marks["calm"]
@@ -314,8 +329,11 @@ class Check:
         self.play("survive", watch, timeout=120)
         alive = self.get("km4r.cycles") > cycles_before
         still = self.wait(lambda: abs(self.get("ddt_x.out")) + abs(self.get("ddt_y.out")) + abs(self.get("ddt_z.out")) < 1e-9, 1)
+        errors = self.get("km4r.decode-errors")
         self.figures.append("survival: 1000 events, %d decode errors counted, %d violations" % (
-            self.get("km4r.decode-errors"), len(violations)))
+            errors, len(violations)))
+        self.result(errors_before == 0 and errors > 0,
+                    "decode-errors: 0 for the pendant's own reports, %d after random ones" % errors)
         self.result(alive and not violations and still and self.get("km4r.connected"),
                     "1000 unplug/replug/garbage events: component running, reconnected, "
                     "machine still, no jog without link or under E-stop (%s)" % violations[:3])

@@ -131,6 +131,13 @@ TEST_F(FakeNode, ReadTakesOneReportAndPrefixesIt) {
   EXPECT_EQ(report, (Bytes{0, 1, 2, 3, 4, 5, 6, 7}));
   EXPECT_EQ(ReadReport(node, ReportIds::None, report.data(), 8), ReadOutcome::Report);
   EXPECT_EQ(report, (Bytes{0, 8, 9, 10, 11, 12, 13, 14}));
+  // A report of another length is taken and dropped, the last one left standing.
+  for (const Bytes& wrong : {Bytes{1, 2, 3}, Bytes{1, 2, 3, 4, 5, 6, 7, 8}}) {
+    Send(wrong);
+    EXPECT_EQ(ReadReport(node, ReportIds::None, report.data(), 8), ReadOutcome::Malformed);
+    EXPECT_EQ(report, (Bytes{0, 8, 9, 10, 11, 12, 13, 14}));
+  }
+  EXPECT_EQ(ReadReport(node, ReportIds::None, report.data(), 8), ReadOutcome::NotYet);
   close(device);
   device = -1;
   EXPECT_EQ(ReadReport(node, ReportIds::None, report.data(), 8), ReadOutcome::Failed);

@@ -76,6 +76,7 @@ TEST_F(LinkTest, BusReadTiming) {
     uint32_t waitAfterMs;  // clock advance between the start and the wait
     platform::ReadStart start;
     platform::WaitResult wait;
+    std::size_t length = 8;  // of the queued report
   };
   using platform::ReadStart;
   using platform::WaitResult;
@@ -85,6 +86,8 @@ TEST_F(LinkTest, BusReadTiming) {
       {"past the bound", 6, true, 0, ReadStart::Pending, WaitResult::Timeout},
       {"past the bound, waited later", 6, true, 1, ReadStart::Pending, WaitResult::Completed},
       {"nothing queued", 0, false, 100, ReadStart::Pending, WaitResult::Timeout},
+      {"short, at once", 0, true, 0, ReadStart::Malformed, WaitResult::Failed, 7},
+      {"long, waited for", 5, true, 0, ReadStart::Pending, WaitResult::Malformed, 9},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -92,8 +95,8 @@ TEST_F(LinkTest, BusReadTiming) {
     bus->SetClock(&clock);
     const int id = bus->AddDevice("/p", 1, 1);
     bus->SetLatency(id, c.latency);
-    const uint8_t in[8] = {0, 11, 22, 33, 44, 55, 66, 77};
-    if (c.queued) bus->QueueInput(id, in, sizeof in);
+    const uint8_t in[9] = {0, 11, 22, 33, 44, 55, 66, 77, 88};
+    if (c.queued) bus->QueueInput(id, in, c.length);
     const auto h = Hid().Open("/p", OpenMode::OverlappedRead);
     const auto ev = Hid().CreateReadEvent();
     uint8_t report[8] = {};
@@ -102,8 +105,9 @@ TEST_F(LinkTest, BusReadTiming) {
     clock.Advance(c.waitAfterMs);
     EXPECT_EQ(Hid().WaitRead(h, ev, 5, report, 8), c.wait);
     const bool got = c.start == ReadStart::Completed || c.wait == WaitResult::Completed;
+    const bool taken = got || c.start == ReadStart::Malformed || c.wait == WaitResult::Malformed;
     EXPECT_EQ(report[7], got ? 77 : 0);
-    EXPECT_EQ(bus->QueuedInputs(id), c.queued && !got ? 1u : 0u);
+    EXPECT_EQ(bus->QueuedInputs(id), c.queued && !taken ? 1u : 0u);
     Hid().Close(h);
     Hid().Close(ev);
   }

@@ -20,6 +20,13 @@ namespace {
 
 const std::string kSuffix = " Pendant --Harbrook Ver 3.3.0";
 
+// The virtual pendant alone on the bus; its id.
+int PendantOnEmptyBus() {
+  auto* bus = KM4R_VirtualBus();
+  bus->Reset();
+  return bus->AddDevice("/dev/virtual/hid-pendant0", kPendantVendorId, kPendantProductId);
+}
+
 TEST(ModuleFileTitle, StripsDirectoryAndExtension) {
   const struct {
     const char* path;
@@ -152,9 +159,7 @@ TEST(Lifecycle, GoingEndsTheRunningJog) {
     sim::InProcessHost host;
     auto window = std::make_unique<test::TestHostWindow>();
     auto* bus = KM4R_VirtualBus();
-    bus->Reset();
-    const int pendant =
-        bus->AddDevice("/dev/virtual/hid-pendant0", kPendantVendorId, kPendantProductId);
+    const int pendant = PendantOnEmptyBus();
     host.led[host::code::kLedJogEnabled] = true;
     host.led[host::code::kLedAltJog] = true;
     host.Set(host.blockC, host::offset::kAxisVelocityLimit, int32_t{1000});
@@ -187,6 +192,50 @@ TEST(Lifecycle, GoingEndsTheRunningJog) {
     EXPECT_TRUE(host.calls.empty());
     bus->Reset();
   }
+}
+
+// KM4R_PendantStatus after each report in turn: the axis the wheel jogs
+// follows the selectors, and every report that is not the pendant's is
+// counted and leaves the one in effect.
+TEST(Lifecycle, StatusFollowsTheSelectorsAndCountsBadReports) {
+  const struct {
+    const char* name;
+    std::vector<uint8_t> report;  // empty: the pendant is unplugged
+    int32_t jogAxis;
+    uint32_t errors;
+  } rows[] = {
+      {"step jog on X", {0, 0, 0, 0x41, 1, 0, 0, 0}, 0, 0},
+      {"step jog on Z", {0, 0, 0, 0x43, 1, 0, 0, 0}, 2, 0},
+      {"feed override by the step selector", {0, 0, 0, 0x43, 5, 0, 0, 0}, -1, 0},
+      {"rate jog on Y, second mode", {0, 0, 0, 0x82, 3, 0, 0, 0}, 1, 0},
+      {"feed override by the axis selector", {0, 0, 0, 0x84, 3, 0, 0, 0}, -1, 0},
+      {"short", {0, 0, 0, 0x41, 1, 0, 0}, -1, 1},
+      {"report id 1", {1, 0, 0, 0x41, 1, 0, 0, 0}, -1, 2},
+      {"long", {0, 0, 0, 0x41, 1, 0, 0, 0, 0}, -1, 3},
+      {"step jog on X again", {0, 0, 0, 0x41, 1, 0, 0, 0}, 0, 3},
+      {"unplugged", {}, -1, 3},
+  };
+  sim::InProcessHost host;
+  test::TestHostWindow window;
+  auto* bus = KM4R_VirtualBus();
+  const int pendant = PendantOnEmptyBus();
+  ::SetProName(platform::HostStringArgument(""));
+  ::InitControl(host.blockA.data(), host.blockB.data(), host.blockC.data(), window.Handle());
+  ::PostInitControl();
+  for (const auto& row : rows) {
+    if (row.report.empty()) {
+      bus->Unplug(pendant, true);
+    } else {
+      bus->QueueInput(pendant, row.report.data(), row.report.size());
+    }
+    window.Advance(25);
+    KM4R_PendantStatusRecord status{99, 99};
+    ::KM4R_PendantStatus(&status);
+    EXPECT_EQ(status.jogAxis, row.jogAxis) << row.name;
+    EXPECT_EQ(status.decodeErrors, row.errors) << row.name;
+  }
+  ::StopPlug();
+  bus->Reset();
 }
 
 TEST(Lifecycle, SettingsAreLoadedByPostInitControl) {
@@ -296,9 +345,7 @@ TEST(OutOfOrder, CallsNeverCrash) {
     sim::InProcessHost host;
     test::TestHostWindow window;
     auto* bus = KM4R_VirtualBus();
-    bus->Reset();
-    const int pendant =
-        bus->AddDevice("/dev/virtual/hid-pendant0", kPendantVendorId, kPendantProductId);
+    const int pendant = PendantOnEmptyBus();
     c.run(host, window);
     // Whatever the sequence, the stop leaves no device handle open.
     ::StopPlug();

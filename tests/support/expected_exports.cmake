@@ -2,4 +2,5 @@
 # own list so that the export checks compare against an independent one.
 set(expected_exports SetProName InitControl PostInitControl Config Update StopPlug DoDwell Reset
     JogOn JogOff Purge Probe Home SetDoButton SetSetDRO SetGetDRO SetGetLED SetSetLED SetCode
-    DllRegisterServer DllUnregisterServer DllGetClassObject DllCanUnloadNow KM4R_ProfileOutcome)
+    DllRegisterServer DllUnregisterServer DllGetClassObject DllCanUnloadNow KM4R_ProfileOutcome
+    KM4R_PendantStatus)

@@ -12,6 +12,7 @@
  */
 #include <windows.h>
 
+#include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -138,6 +139,12 @@ typedef const char*(__cdecl* SetProNameFn)(struct Text* temporary);
 #endif
 typedef BOOL(__cdecl* InitControlFn)(void*, void*, void*, void*);
 typedef void(__cdecl* VoidFn)(void);
+/* KM4R_PendantStatus's record, as a C host declares it. */
+struct PendantStatus {
+  int32_t jogAxis;
+  uint32_t decodeErrors;
+};
+typedef void(__cdecl* StatusFn)(struct PendantStatus*);
 typedef void(__cdecl* SetterFn)(void*);
 typedef HRESULT(STDAPICALLTYPE* StdapiFn)(void);
 typedef HRESULT(STDAPICALLTYPE* GetClassObjectFn)(REFCLSID, REFIID, LPVOID*);
@@ -247,6 +254,15 @@ static void Run(void* windowObject, HWND frame, int childExpected) {
     CHECK(timers == 10, "%d timer messages in 10 s", timers);
     CHECK(elapsed >= 9 * 25 - 20, "10 timer messages in %lu ms", (unsigned long)elapsed);
     CHECK(codes == 0, "host actions without a pendant");
+  }
+  {
+    StatusFn status = (StatusFn)Export("KM4R_PendantStatus");
+    struct PendantStatus st = {7, 7};
+    SP_BEFORE();
+    status(&st);
+    SP_CHECK("KM4R_PendantStatus");
+    CHECK(st.jogAxis == -1 && st.decodeErrors == 0, "status %d, %u without a pendant",
+          (int)st.jogAxis, (unsigned)st.decodeErrors);
   }
   {
     VoidFn stop = (VoidFn)Export("StopPlug");
