@@ -1,42 +1,13 @@
 #include "bench/bench_host.h"
 
-#include "bench/trace_format.h"
 #include "platform/host_string.h"
 
 namespace km4r::bench {
 
-namespace {
-BenchHost* g_host = nullptr;
-}  // namespace
-
-// The six host operations, as plain functions the plug-in can call.
-struct Callbacks {
-  static void DoButton(short code) {
-    if (g_host == nullptr) return;
-    g_host->Emit(DoButtonLine(code));
-    g_host->machine_.OnButton(code);
-  }
-  static void SetDro(short code, double value) {
-    if (g_host == nullptr) return;
-    g_host->state_.SetDro(code, value);
-    g_host->Emit(SetDroLine(code, value));
-    g_host->machine_.OnSetDro(code, value);
-  }
-  static double GetDro(short code) { return g_host == nullptr ? 0.0 : g_host->state_.Dro(code); }
-  static bool GetLed(short code) { return g_host != nullptr && g_host->state_.Led(code); }
-  static void SetLed(short code, bool on) {
-    if (g_host != nullptr) g_host->state_.SetLed(code, on);
-  }
-  static void Code(const char* text) {
-    if (g_host == nullptr) return;
-    g_host->Emit(CodeLine(text));
-    g_host->machine_.OnCode(text);
-  }
-};
-
-BenchHost::BenchHost(platform::Clock& clock, Sink sink)
-    : clock_(clock), sink_(std::move(sink)), window_(clock) {
-  g_host = this;
+BenchHost::BenchHost(platform::Clock& clock, Sink sink) : clock_(clock), window_(clock) {
+  state_.record = false;
+  state_.sink = std::move(sink);
+  state_.hooks = &machine_;
 }
 
 BenchHost::~BenchHost() {
@@ -44,7 +15,6 @@ BenchHost::~BenchHost() {
   if (running_ && module_.StopPlug != nullptr) module_.StopPlug();
   running_ = false;
   module_.Close();
-  if (g_host == this) g_host = nullptr;
 }
 
 bool BenchHost::Load(const std::string& modulePath, std::string* error) {
@@ -68,7 +38,7 @@ bool BenchHost::ProfileOutcome(std::string* outcome) const {
 }
 
 std::string BenchHost::Name(const std::string& profilePath) {
-  module_.SetCallbacks<Callbacks>();
+  module_.SetCallbacks<sim::HostSim::Callbacks>();
   // The argument is passed by value; the plug-in releases its copy.
   const char* name = module_.SetProName(platform::HostStringArgument(profilePath.c_str()));
   return name != nullptr ? name : "";
@@ -76,8 +46,9 @@ std::string BenchHost::Name(const std::string& profilePath) {
 
 std::string BenchHost::Start(const std::string& profilePath) {
   std::string result = Name(profilePath);
-  module_.InitControl(state_.blockA.data(), state_.blockB.data(), state_.blockC.data(),
-                      window_.Host());
+  state_.window = window_.Host();
+  const host::Blocks b = state_.Blocks();
+  module_.InitControl(b.a, b.b, b.c, b.d);
   module_.PostInitControl();
   running_ = true;
   return result;
@@ -103,6 +74,25 @@ void BenchHost::Update(int64_t times) {
 void BenchHost::Cycle() {
   window_.Advance(25);
   machine_.Advance(25);
+}
+
+void SetField(sim::HostSim& host, const FieldInfo& field, int index, int64_t intValue,
+              double value) {
+  const std::size_t at = field.offset + (field.indexed ? 4 * static_cast<std::size_t>(index) : 0);
+  std::vector<unsigned char>& block = field.block == FieldBlock::A   ? host.blockA
+                                      : field.block == FieldBlock::B ? host.blockB
+                                                                     : host.blockC;
+  switch (field.type) {
+    case FieldType::Byte:
+      host.Set(block, at, static_cast<uint8_t>(intValue));
+      break;
+    case FieldType::Int32:
+      host.Set(block, at, static_cast<int32_t>(intValue));
+      break;
+    case FieldType::Double:
+      host.Set(block, at, value);
+      break;
+  }
 }
 
 }  // namespace km4r::bench

@@ -1,15 +1,16 @@
-// A host of our own: owns the host blocks, the six callbacks, the host
-// window (see bench_window.h) and the loaded plug-in module,
-// and plays the host's call order. Every host action the plug-in makes is
-// handed to the event sink as one trace line, then to the simulated machine.
+// The bench's host: the host of our own (host/host_sim.h) with the host
+// window (see bench_window.h), the loaded plug-in module and a simulated
+// machine, playing the host's call order. Every host action the plug-in makes
+// is handed to the event sink as one trace line, then to the machine.
 #pragma once
 
 #include <functional>
 #include <string>
 
 #include "bench/bench_window.h"
-#include "bench/host_state.h"
+#include "bench/host/host_sim.h"
 #include "bench/plugin_module.h"
+#include "bench/scenario_parser.h"
 #include "bench/sim_machine.h"
 #include "platform/clock.h"
 
@@ -50,20 +51,14 @@ class BenchHost {
   bool running() const { return running_; }
   // Why pendant cycles cannot run on this host, "" when they can.
   std::string Problem() const { return window_.Problem(running_); }
-  HostState& state() { return state_; }
+  sim::HostSim& state() { return state_; }
   SimMachine& machine() { return machine_; }
   // Real time between cycles: see BenchWindow::Wait.
   void Wait(int ms) { window_.Wait(ms); }
 
  private:
-  friend struct Callbacks;
-  void Emit(const std::string& line) {
-    if (sink_) sink_(line);
-  }
-
   platform::Clock& clock_;
-  Sink sink_;
-  HostState state_;
+  sim::HostSim state_;
   SimMachine machine_{state_};
   // The module is closed before the window goes: a window it left behind
   // still points at the host's.
@@ -71,5 +66,9 @@ class BenchHost {
   PluginModule module_;
   bool running_ = false;
 };
+
+// Writes a settable field (see SettableFields) with a command's value.
+void SetField(sim::HostSim& host, const FieldInfo& field, int index, int64_t intValue,
+              double value);
 
 }  // namespace km4r::bench

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "bench/host_state.h"
+#include "bench/host/host_sim.h"
 #include "bench/sim_machine.h"
 
 namespace km4r::bench {
@@ -13,7 +13,7 @@ namespace km4r::bench {
 // The host and machine the demo and live mode start from: jogging enabled,
 // a step size of 0.001 as the host's step increment, feed 1500, overrides at
 // 100 %, jog rate 50 %, and every axis allowed 600 units per minute.
-void SetUpDemoMachine(HostState& host, SimMachine& machine);
+void SetUpDemoMachine(sim::HostSim& host, SimMachine& machine);
 
 // Plays the built-in session on the virtual pendant in virtual time;
 // paceMs > 0 sleeps that long between frames.

@@ -12,14 +12,14 @@
 
 namespace km4r::bench {
 
-void SetUpDemoMachine(HostState& host, SimMachine& machine) {
-  host.SetLed(host::code::kLedJogEnabled, true);
-  host.SetDro(host::code::kDroStepSize, 0.001);
-  host.SetDro(host::code::kDroFeedRate, 1500.0);
-  host.SetDro(host::code::kDroFeedOverride, 100.0);
-  host.SetDro(host::code::kDroSpindleOverride, 100.0);
-  host.SetDro(host::code::kDroJogRate, 50.0);
-  host.SetDro(host::code::kDroFeedShown, 1500.0);
+void SetUpDemoMachine(sim::HostSim& host, SimMachine& machine) {
+  host.led[host::code::kLedJogEnabled] = true;
+  host.dro[host::code::kDroStepSize] = 0.001;
+  host.dro[host::code::kDroFeedRate] = 1500.0;
+  host.dro[host::code::kDroFeedOverride] = 100.0;
+  host.dro[host::code::kDroSpindleOverride] = 100.0;
+  host.dro[host::code::kDroJogRate] = 50.0;
+  host.dro[host::code::kDroFeedShown] = 1500.0;
   host::Store(host.blockC.data(), host::offset::kStepIncrement, 0.001);
   // The host is in incremental mode, so no "G90" follows each move.
   host::Store(host.blockB.data(), host::offset::kDistanceMode, int32_t{1});
@@ -170,7 +170,7 @@ class Demo {
   }
 
   bool DisplayBlank() const {
-    uint8_t report[kOutputReportBytes] = {};
+    uint8_t report[sim::kOutputReportBytes] = {};
     if (bus_->OutputCount(pendant_) > 0) bus_->LastOutput(pendant_, report, sizeof report);
     for (std::size_t i = 2; i < 18; ++i)
       if (report[i] != ' ') return false;
@@ -178,7 +178,7 @@ class Demo {
   }
 
   void Show(const std::string& title) {
-    uint8_t report[kOutputReportBytes] = {};
+    uint8_t report[sim::kOutputReportBytes] = {};
     if (bus_->OutputCount(pendant_) > 0) bus_->LastOutput(pendant_, report, sizeof report);
     double pos[3];
     for (int i = 0; i < 3; ++i) pos[i] = host_.machine().Position(i);

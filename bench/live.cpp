@@ -12,7 +12,7 @@
 #include "bench/bench_host.h"
 #include "bench/commands.h"
 #include "bench/live_system.h"
-#include "bench/profile_file.h"
+#include "bench/profile_edit.h"
 #include "bench/scenario_runner.h"
 #include "bench/session_view.h"
 #include "bench/system.h"

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "bench/commands.h"
-#include "bench/profile_file.h"
+#include "bench/profile_edit.h"
 #include "bench/scenario_runner.h"
 #include "bench/system.h"
 

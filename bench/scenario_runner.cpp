@@ -9,9 +9,9 @@
 #include <system_error>
 
 #include "bench/bench_host.h"
-#include "bench/profile_file.h"
+#include "bench/host/trace_format.h"
+#include "bench/profile_edit.h"
 #include "bench/temp_dir.h"
-#include "bench/trace_format.h"
 #include "pendant/pendant_window.h"
 
 namespace km4r::bench {
@@ -95,12 +95,12 @@ class Runner {
     bus_->Plug(id, true);
   }
 
-  void LastOutput(uint8_t (&report)[kOutputReportBytes], std::size_t* writes) {
+  void LastOutput(uint8_t (&report)[sim::kOutputReportBytes], std::size_t* writes) {
     std::fill(std::begin(report), std::end(report), uint8_t{0});
     *writes = 0;
     if (bus_ == nullptr || pendant_ < 0) return;
     *writes = bus_->OutputCount(pendant_);
-    if (*writes > 0) bus_->LastOutput(pendant_, report, kOutputReportBytes);
+    if (*writes > 0) bus_->LastOutput(pendant_, report, sim::kOutputReportBytes);
   }
 
   bool Execute(const Command& c) {
@@ -110,7 +110,7 @@ class Runner {
         if (!SetProfileValue(profile_, c.key, c.text, &error)) return FailAt(c, error);
         return true;
       case CommandKind::Start: {
-        out_ << NameLine(host_.Start(profile_).c_str()) << '\n';
+        out_ << sim::NameLine(host_.Start(profile_).c_str()) << '\n';
         const std::string problem = host_.Problem();
         if (!problem.empty()) return FailAt(c, problem);
         return true;
@@ -150,13 +150,13 @@ class Runner {
         bus_->SetLatency(pendant_, static_cast<uint32_t>(c.number));
         return true;
       case CommandKind::Led:
-        host_.state().SetLed(static_cast<short>(c.number), c.on);
+        host_.state().led[static_cast<short>(c.number)] = c.on;
         return true;
       case CommandKind::Dro:
-        host_.state().SetDro(static_cast<short>(c.number), c.value);
+        host_.state().dro[static_cast<short>(c.number)] = c.value;
         return true;
       case CommandKind::Field:
-        host_.state().SetField(*c.field, c.fieldIndex, c.intValue, c.value);
+        SetField(host_.state(), *c.field, c.fieldIndex, c.intValue, c.value);
         return true;
       case CommandKind::Cycle:
         for (int64_t i = 0; i < c.number; ++i) host_.Cycle();
@@ -177,34 +177,34 @@ class Runner {
         host_.machine().SetFollowStepSize(c.on);
         return true;
       case CommandKind::ShowDisplay: {
-        uint8_t report[kOutputReportBytes];
+        uint8_t report[sim::kOutputReportBytes];
         std::size_t writes = 0;
         LastOutput(report, &writes);
-        out_ << DisplayLine(report) << '\n';
+        out_ << sim::DisplayLine(report) << '\n';
         return true;
       }
       case CommandKind::ShowReport: {
-        uint8_t report[kOutputReportBytes];
+        uint8_t report[sim::kOutputReportBytes];
         std::size_t writes = 0;
         LastOutput(report, &writes);
-        out_ << ReportLine(report, writes) << '\n';
+        out_ << sim::ReportLine(report, writes) << '\n';
         return true;
       }
       case CommandKind::ShowJog:
-        out_ << JogLine(host_.state().blockA.data(), static_cast<int>(c.number)) << '\n';
+        out_ << sim::JogLine(host_.state().blockA.data(), static_cast<int>(c.number)) << '\n';
         return true;
       case CommandKind::ShowStatus:
-        out_ << StatusLine(host_.state().StatusText()) << '\n';
+        out_ << sim::StatusLine(host_.state().StatusText().c_str()) << '\n';
         return true;
       case CommandKind::ShowDro: {
         const auto code = static_cast<short>(c.number);
-        out_ << DroLine(code, host_.state().Dro(code)) << '\n';
+        out_ << sim::DroLine(code, host_.state().dro[code]) << '\n';
         return true;
       }
       case CommandKind::ShowProfile: {
         std::vector<std::pair<std::string, std::string>> keys;
         if (!ReadPendantSection(profile_, &keys, &error)) return FailAt(c, error);
-        out_ << ProfileLine(keys) << '\n';
+        out_ << sim::ProfileLine(keys) << '\n';
         return true;
       }
     }

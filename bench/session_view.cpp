@@ -6,7 +6,7 @@
 
 namespace km4r::bench {
 
-std::vector<std::string> DisplayBox(const uint8_t (&report)[kOutputReportBytes]) {
+std::vector<std::string> DisplayBox(const uint8_t (&report)[sim::kOutputReportBytes]) {
   auto line = [&report](std::size_t from) {
     std::string s = "|";
     for (std::size_t i = from; i < from + 8; ++i) {
@@ -118,7 +118,7 @@ std::string PositionsLine(const double* positions, int axes) {
   return out;
 }
 
-std::string Frame(const std::string& title, const uint8_t (&report)[kOutputReportBytes],
+std::string Frame(const std::string& title, const uint8_t (&report)[sim::kOutputReportBytes],
                   const std::vector<std::string>& actions, const std::string& positions) {
   const std::vector<std::string> box = DisplayBox(report);
   const std::vector<std::string> folded = FoldActions(actions);

@@ -6,13 +6,13 @@
 #include <string>
 #include <vector>
 
-#include "bench/trace_format.h"
+#include "bench/host/trace_format.h"
 
 namespace km4r::bench {
 
 // The two display lines of an output report in a box, one string a row;
 // bytes outside 0x20-0x7E show as '.'.
-std::vector<std::string> DisplayBox(const uint8_t (&report)[kOutputReportBytes]);
+std::vector<std::string> DisplayBox(const uint8_t (&report)[sim::kOutputReportBytes]);
 
 // A host action line with the meaning of its code added, for people:
 // "DoButton 334" becomes "DoButton 334 (mode change, axis X)". Lines
@@ -27,7 +27,7 @@ std::string PositionsLine(const double* positions, int axes);
 
 // A frame: the box on the left, the actions beside it (more rows when there
 // are more actions), then the positions.
-std::string Frame(const std::string& title, const uint8_t (&report)[kOutputReportBytes],
+std::string Frame(const std::string& title, const uint8_t (&report)[sim::kOutputReportBytes],
                   const std::vector<std::string>& actions, const std::string& positions);
 
 }  // namespace km4r::bench

@@ -53,10 +53,10 @@ void SimMachine::SetEnabled(bool on) {
 }
 
 double SimMachine::Position(int axis) const {
-  return host_.Dro(static_cast<short>(host::code::kDroAxisPositionBase + axis));
+  return host_.dro[host::code::kDroAxisPositionBase + axis];
 }
 
-void SimMachine::OnCode(const char* text) {
+void SimMachine::Code(const char* text) {
   if (!enabled_ || text == nullptr) return;
   if (std::strcmp(text, "DOJOG") == 0) {
     for (int axis = 0; axis < host::kAxisCount; ++axis)
@@ -70,25 +70,22 @@ void SimMachine::OnCode(const char* text) {
   std::array<double, 6> delta{};
   if (!ParseIncrementalMove(text, &delta)) return;
   for (int axis = 0; axis < host::kAxisCount; ++axis) {
-    const short code = static_cast<short>(host::code::kDroAxisPositionBase + axis);
-    host_.SetDro(code, host_.Dro(code) + delta[static_cast<std::size_t>(axis)]);
+    host_.dro[host::code::kDroAxisPositionBase + axis] += delta[static_cast<std::size_t>(axis)];
   }
 }
 
-void SimMachine::OnButton(short code) {
+void SimMachine::DoButton(short code) {
   if (!enabled_) return;
   if (code >= host::code::kButtonZeroX && code <= host::code::kButtonZeroX + 3) {
-    host_.SetDro(
-        static_cast<short>(host::code::kDroAxisPositionBase + (code - host::code::kButtonZeroX)),
-        0.0);
+    host_.dro[host::code::kDroAxisPositionBase + (code - host::code::kButtonZeroX)] = 0.0;
   } else if (code == host::code::kButtonEstop) {
-    const bool engaged = !host_.Led(host::code::kLedReset);
-    host_.SetLed(host::code::kLedReset, engaged);
+    const bool engaged = !host_.led[host::code::kLedReset];
+    host_.led[host::code::kLedReset] = engaged;
     if (engaged) jogging_.fill(false);
   }
 }
 
-void SimMachine::OnSetDro(short code, double value) {
+void SimMachine::SetDro(short code, double value) {
   if (!enabled_ || !followStepSize_ || code != host::code::kDroStepSize) return;
   host::Store(host_.blockC.data(), host::offset::kStepIncrement, value);
 }
@@ -102,8 +99,7 @@ void SimMachine::Advance(uint32_t ms) {
     const auto dir =
         host::Load<int32_t>(a, host::JogRecordField(axis, host::offset::kJogDirection));
     const double distance = static_cast<double>(speed) * ms / 60000.0;
-    const short code = static_cast<short>(host::code::kDroAxisPositionBase + axis);
-    host_.SetDro(code, host_.Dro(code) + (dir == 0 ? distance : -distance));
+    host_.dro[host::code::kDroAxisPositionBase + axis] += dir == 0 ? distance : -distance;
   }
 }
 

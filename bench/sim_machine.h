@@ -12,7 +12,7 @@
 #include <array>
 #include <cstdint>
 
-#include "bench/host_state.h"
+#include "bench/host/host_sim.h"
 
 namespace km4r::bench {
 
@@ -20,18 +20,19 @@ namespace km4r::bench {
 // incremental move or names no axis.
 bool ParseIncrementalMove(const char* text, std::array<double, 6>* delta);
 
-class SimMachine {
+// It sees the host actions as the host's hooks.
+class SimMachine : public sim::HostSim::Hooks {
  public:
-  explicit SimMachine(HostState& host) : host_(host) {}
+  explicit SimMachine(sim::HostSim& host) : host_(host) {}
 
   void SetEnabled(bool on);
   bool enabled() const { return enabled_; }
   // The host takes the plug-in's step size (DRO 828) as its step increment.
   void SetFollowStepSize(bool on) { followStepSize_ = on; }
 
-  void OnCode(const char* text);
-  void OnButton(short code);
-  void OnSetDro(short code, double value);
+  void Code(const char* text) override;
+  void DoButton(short code) override;
+  void SetDro(short code, double value) override;
   // Moves jogging axes for ms of machine time.
   void Advance(uint32_t ms);
 
@@ -39,7 +40,7 @@ class SimMachine {
   double Position(int axis) const;
 
  private:
-  HostState& host_;
+  sim::HostSim& host_;
   bool enabled_ = false;
   bool followStepSize_ = false;
   std::array<bool, 6> jogging_{};

@@ -5,7 +5,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "bench/profile_file.h"
+#include "bench/profile_edit.h"
 #include "settings/setting_descriptors.h"
 
 namespace km4r::hal {

@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "bench/commands.h"
-#include "bench/host_state.h"
+#include "bench/host/host_sim.h"
 #include "bench/live_system.h"
 #include "bench/plugin_module.h"
 #include "hal/ini_settings.h"
@@ -40,23 +40,6 @@ volatile std::sig_atomic_t g_stop = 0;
 void OnSignal(int) {
   g_stop = 1;
 }
-
-PendantHost* g_host = nullptr;
-
-struct Callbacks {
-  static void DoButton(short c) {
-    if (g_host != nullptr) g_host->DoButton(c);
-  }
-  static void SetDro(short c, double v) {
-    if (g_host != nullptr) g_host->SetDro(c, v);
-  }
-  static double GetDro(short c) { return g_host != nullptr ? g_host->GetDro(c) : 0.0; }
-  static bool GetLed(short c) { return g_host != nullptr && g_host->GetLed(c); }
-  static void SetLed(short, bool) {}
-  static void Code(const char* text) {
-    if (g_host != nullptr) g_host->Code(text);
-  }
-};
 
 constexpr const char* kLetters = "xyzabc";
 
@@ -263,7 +246,7 @@ bool ParseOptions(int argc, char** argv, Options* o) {
 
 class Component {
  public:
-  Component(const Options& o) : o_(o), loop_(clock_), host_(state_) {}
+  Component(const Options& o) : o_(o), loop_(clock_), host_(state_) { state_.record = false; }
 
   int Run() {
     std::string error;
@@ -302,13 +285,13 @@ class Component {
       player_.Attach(bus);
     }
     hal_ready(comp_);
-    g_host = &host_;
+    state_.hooks = &host_;
     Start();
     Loop(virtualPendant);
     module_.StopPlug();
     host_.Halt();
     WriteOutputs(host_.Publish(-1), *pins_);
-    g_host = nullptr;
+    state_.hooks = nullptr;
     module_.Close();
     hal_exit(comp_);
     return 0;
@@ -321,7 +304,7 @@ class Component {
   }
 
   void Start() {
-    module_.SetCallbacks<Callbacks>();
+    module_.SetCallbacks<sim::HostSim::Callbacks>();
     const std::string profile = o_.iniSettings       ? iniProfile_.path()
                                 : o_.profile.empty() ? bench::DefaultProfilePath()
                                                      : o_.profile;
@@ -331,7 +314,9 @@ class Component {
     Inputs in;
     ReadInputs(*pins_, &in);
     host_.Sample(in, clock_.NowMs());
-    module_.InitControl(state_.blockA.data(), state_.blockB.data(), state_.blockC.data(), &loop_);
+    state_.window = &loop_;
+    const host::Blocks b = state_.Blocks();
+    module_.InitControl(b.a, b.b, b.c, b.d);
     module_.PostInitControl();
   }
 
@@ -372,7 +357,7 @@ class Component {
   Options o_;
   platform::SteadyClock clock_;
   platform::MessageLoop loop_;
-  bench::HostState state_;
+  sim::HostSim state_;
   PendantHost host_;
   bench::PluginModule module_;
   ScenarioPlayer player_;

@@ -18,11 +18,11 @@ constexpr double kFinestScale = 0.0001;
 constexpr uint64_t kEchoMs = 250;
 }  // namespace
 
-PendantHost::PendantHost(bench::HostState& state) : state_(state) {
-  state_.SetDro(code::kDroJogRate, 50.0);
-  state_.SetDro(code::kDroFeedOverride, 100.0);
-  state_.SetDro(code::kDroSpindleOverride, 100.0);
-  state_.SetDro(code::kDroStepSize, 0.01);
+PendantHost::PendantHost(sim::HostSim& state) : state_(state) {
+  state_.dro[code::kDroJogRate] = 50.0;
+  state_.dro[code::kDroFeedOverride] = 100.0;
+  state_.dro[code::kDroSpindleOverride] = 100.0;
+  state_.dro[code::kDroStepSize] = 0.01;
   host::Store(state_.blockC.data(), host::offset::kStepIncrement, 0.01);
   // Not 0: LinuxCNC keeps its own distance mode, so no "G90" follows a step.
   host::Store(state_.blockB.data(), host::offset::kDistanceMode, int32_t{1});
@@ -43,13 +43,13 @@ void PendantHost::DoButton(short c) {
     // The module presses this once on engaging (again only while LED 800 is
     // unlit, which the latch lights) and once on release.
     out_.estop = !out_.estop;
-    state_.SetLed(code::kLedReset, out_.estop || state_.Led(code::kLedReset));
+    state_.led[code::kLedReset] = out_.estop || state_.led[code::kLedReset];
     if (out_.estop) Halt();
   }
 }
 
 void PendantHost::SetDro(short c, double value) {
-  state_.SetDro(c, value);
+  state_.dro[c] = value;
   if (c == code::kDroStepSize) {
     host::Store(state_.blockC.data(), host::offset::kStepIncrement, value);
   } else if (c == code::kDroFeedOverride) {
@@ -94,27 +94,27 @@ void PendantHost::Follow(Followed& f, double value, uint64_t nowMs) {
   if (std::fabs(value - f.lastIn) < 1e-9) return;
   f.lastIn = value;
   if (f.setOnce && nowMs - f.lastSetMs < kEchoMs) return;
-  state_.SetDro(f.code, value);
+  state_.dro[f.code] = value;
 }
 
 void PendantHost::Sample(const Inputs& in, uint64_t nowMs) {
   nowMs_ = nowMs;
   for (int axis = 0; axis < kAxes; ++axis) {
     const auto i = static_cast<std::size_t>(axis);
-    state_.SetDro(static_cast<short>(code::kDroAxisPositionBase + axis), in.position[i]);
+    state_.dro[static_cast<short>(code::kDroAxisPositionBase + axis)] = in.position[i];
     host::Store(state_.blockC.data(), host::offset::kAxisVelocityLimit + 4 * i,
                 static_cast<int32_t>(std::lround(in.maxVelocity[i] * 60.0)));
   }
   Follow(feed_, in.feedOverride * 100.0, nowMs);
   Follow(spindle_, in.spindleOverride * 100.0, nowMs);
-  state_.SetDro(code::kDroSpindleRpm, in.spindleSpeed);
-  state_.SetDro(code::kDroSpindleSpeed, in.spindleSpeed);
-  state_.SetDro(code::kDroFeedRate, in.feedRate);
-  state_.SetDro(code::kDroFeedShown, in.feedRate);
-  state_.SetLed(code::kLedJogEnabled, in.machineOn);
-  state_.SetLed(code::kLedRun, in.programRunning);
-  state_.SetLed(code::kLedPause, in.programPaused);
-  state_.SetLed(code::kLedReset, out_.estop || in.estopActive);
+  state_.dro[code::kDroSpindleRpm] = in.spindleSpeed;
+  state_.dro[code::kDroSpindleSpeed] = in.spindleSpeed;
+  state_.dro[code::kDroFeedRate] = in.feedRate;
+  state_.dro[code::kDroFeedShown] = in.feedRate;
+  state_.led[code::kLedJogEnabled] = in.machineOn;
+  state_.led[code::kLedRun] = in.programRunning;
+  state_.led[code::kLedPause] = in.programPaused;
+  state_.led[code::kLedReset] = out_.estop || in.estopActive;
   host::Store(state_.blockA.data(), host::offset::kResetIndicator,
               static_cast<uint8_t>(in.estopActive ? 1 : 0));
   // Pending motion: the queues differ while LinuxCNC is not in position.
@@ -145,10 +145,10 @@ const Outputs& PendantHost::Publish(int32_t jogAxis) {
     out_.zero[i] = zeroCycles_[i] > 0;
     if (zeroCycles_[i] > 0) --zeroCycles_[i];
   }
-  out_.feedCounts = static_cast<int32_t>(std::lround(state_.Dro(code::kDroFeedOverride) * 10.0));
+  out_.feedCounts = static_cast<int32_t>(std::lround(state_.dro[code::kDroFeedOverride] * 10.0));
   out_.spindleCounts =
-      static_cast<int32_t>(std::lround(state_.Dro(code::kDroSpindleOverride) * 10.0));
-  out_.jogRate = state_.Dro(code::kDroJogRate);
+      static_cast<int32_t>(std::lround(state_.dro[code::kDroSpindleOverride] * 10.0));
+  out_.jogRate = state_.dro[code::kDroJogRate];
   return out_;
 }
 

@@ -7,7 +7,7 @@
 #include <array>
 #include <cstdint>
 
-#include "bench/host_state.h"
+#include "bench/host/host_sim.h"
 
 namespace km4r::hal {
 
@@ -45,16 +45,15 @@ struct Outputs {
   bool estop = false;
 };
 
-class PendantHost {
+// The host's hooks: the module's actions reach it after the host has
+// recorded them; its reads are answered from the host's tables.
+class PendantHost : public sim::HostSim::Hooks {
  public:
-  explicit PendantHost(bench::HostState& state);
+  explicit PendantHost(sim::HostSim& state);
 
-  // The module's callbacks.
-  void DoButton(short code);
-  void SetDro(short code, double value);
-  double GetDro(short code) const { return state_.Dro(code); }
-  bool GetLed(short code) const { return state_.Led(code); }
-  void Code(const char* text);
+  void DoButton(short code) override;
+  void SetDro(short code, double value) override;
+  void Code(const char* text) override;
 
   // Before each cycle: LinuxCNC's state into the host tables.
   void Sample(const Inputs& in, uint64_t nowMs);
@@ -78,7 +77,7 @@ class PendantHost {
   };
   void Follow(Followed& f, double value, uint64_t nowMs);
 
-  bench::HostState& state_;
+  sim::HostSim& state_;
   Outputs out_;
   std::array<double, kAxes> residual_{};
   std::array<bool, kAxes> jogging_{};

@@ -2,8 +2,8 @@
 
 #include <ostream>
 
+#include "bench/host/trace_format.h"
 #include "bench/scenario_runner.h"
-#include "bench/trace_format.h"
 #include "pendant/pendant_window.h"
 
 namespace km4r::hal {
@@ -102,14 +102,14 @@ void ScenarioPlayer::Execute(const bench::Command& c, std::ostream& out) {
       break;
     case CommandKind::ShowDisplay:
     case CommandKind::ShowReport: {
-      uint8_t report[bench::kOutputReportBytes] = {};
+      uint8_t report[sim::kOutputReportBytes] = {};
       std::size_t writes = 0;
       if (device && pendant_ >= 0) {
         writes = bus_->OutputCount(pendant_);
         if (writes > 0) bus_->LastOutput(pendant_, report, sizeof report);
       }
-      out << (c.kind == CommandKind::ShowDisplay ? bench::DisplayLine(report)
-                                                 : bench::ReportLine(report, writes))
+      out << (c.kind == CommandKind::ShowDisplay ? sim::DisplayLine(report)
+                                                 : sim::ReportLine(report, writes))
           << std::endl;
       break;
     }

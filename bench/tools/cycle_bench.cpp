@@ -7,22 +7,22 @@
 #include <cstring>
 #include <memory>
 
+#include "bench/host/alloc_counter.h"
+#include "bench/host/in_process_host.h"
+#include "bench/host/virtual_pendant.h"
 #include "pendant/pendant_window.h"
 #include "plugin/module_state.h"
-#include "tests/support/alloc_counter.h"
-#include "tests/support/fake_host.h"
-#include "tests/support/virtual_pendant.h"
 
 namespace {
 
 using km4r::Module;
 using km4r::PendantWindow;
-using km4r::test::AllocCounter;
+using km4r::sim::AllocCounter;
 
 // The tests' host with recording off: it answers from tables and only
 // counts, so its own cost stays out of the figures.
-struct CountingHost : km4r::test::FakeHost::Hooks {
-  km4r::test::FakeHost host;  // first: it resets the module state
+struct CountingHost : km4r::sim::InProcessHost::Hooks {
+  km4r::sim::InProcessHost host;  // first: it resets the module state
   uint64_t actions = 0;
   CountingHost() {
     host.record = false;
@@ -56,7 +56,7 @@ constexpr Position kPositions[] = {
 void ReportCycle(benchmark::State& state) {
   const Position& at = kPositions[state.range(0)];
   CountingHost counting;
-  km4r::test::FakeHost& host = counting.host;
+  km4r::sim::InProcessHost& host = counting.host;
   host.Set(host.blockC, km4r::host::offset::kStepIncrement, 0.001);
   host.Set(host.blockC, km4r::host::offset::kAxisVelocityLimit, int32_t{12000});
   host.led[83] = true;
@@ -68,11 +68,11 @@ void ReportCycle(benchmark::State& state) {
   Module().settings.ScreenSel2 = 2;
   Module().settings.VelocityInAuto = 5;
 
-  km4r::test::VirtualPendant device("/dev/virtual/hid-perf");
+  km4r::sim::VirtualPendant device("/dev/virtual/hid-perf");
   auto w = std::make_unique<PendantWindow>();
   w->OpenPendant();
 
-  km4r::test::InputFields report{.axisSel = at.axisSel, .mode = at.mode, .stepSel = at.stepSel};
+  km4r::sim::InputFields report{.axisSel = at.axisSel, .mode = at.mode, .stepSel = at.stepSel};
   report.speed = at.speed;
   uint64_t cycles = 0, allocations = 0;
   const uint64_t callsBefore = counting.actions, readsBefore = counting.Reads();

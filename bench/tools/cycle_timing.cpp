@@ -14,16 +14,16 @@
 #include <string>
 #include <vector>
 
+#include "bench/host/clock_win32.h"
+#include "bench/host/module_path_win32.h"
 #include "platform/clock.h"
 #include "platform/host_string.h"
 #include "platform/virtual/virtual_bus.h"
 #include "plugin/host_interface.h"
-#include "tests/support/clock_win32.h"
-#include "tests/support/module_path_win32.h"
 
 namespace {
 
-using km4r::test::NowMs;
+using km4r::sim::NowMs;
 
 class RealClock final : public km4r::platform::Clock {
  public:
@@ -73,7 +73,7 @@ Fn Get(HMODULE dll, const char* name) {
 
 int main() {
   CoInitialize(nullptr);
-  const std::string path = km4r::test::ModulePath();
+  const std::string path = km4r::sim::ModulePath();
   HMODULE dll = LoadLibraryA(path.c_str());
   if (dll == nullptr) {
     std::printf("cannot load %s\n", path.c_str());

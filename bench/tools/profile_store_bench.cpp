@@ -13,10 +13,10 @@
 #include <pugixml.hpp>
 #include <string>
 
+#include "bench/tools/profile_generator.h"
 #include "plugin/module_state.h"
 #include "settings/pendant_settings.h"
 #include "settings/profile_store.h"
-#include "tests/settings/profile_generator.h"
 
 namespace {
 
@@ -25,7 +25,7 @@ std::string WriteProfile(const char* name, std::size_t bytes) {
   std::filesystem::create_directories(dir);
   std::string path = (dir / name).string();
   std::ofstream f(path, std::ios::binary | std::ios::trunc);
-  f << km4r::test::GenerateHostProfile(bytes, true);
+  f << km4r::bench::GenerateHostProfile(bytes, true);
   return path;
 }
 

@@ -9,12 +9,12 @@
 #include <string>
 #include <thread>
 
+#include "bench/host/module_path_win32.h"
 #include "platform/host_string.h"
-#include "tests/support/module_path_win32.h"
 
 namespace {
 
-using km4r::test::ModulePath;
+using km4r::sim::ModulePath;
 
 void HoldThenCancel(DWORD holdMs) {
   HWND dlg = nullptr;

@@ -9,10 +9,10 @@
 #include <utility>
 #include <vector>
 
+#include "bench/host/in_process_host.h"
 #include "pendant/pendant_window.h"
 #include "plugin/module_state.h"
-#include "tests/support/fake_host.h"
-#include "tests/support/pendant_bench.h"
+#include "tests/support/cycle_rig.h"
 
 namespace km4r {
 namespace {
@@ -89,7 +89,7 @@ TEST_P(ComposeScreens, WholeReport) {
   const ScreenCase& c = GetParam();
   ASSERT_EQ(c.line1.size(), 8u);
   ASSERT_EQ(c.line2.size(), 8u);
-  test::FakeHost host;
+  sim::InProcessHost host;
   for (auto [code, value] : c.dros) host.dro[code] = value;
   for (int code : c.leds) host.led[code] = true;
 
@@ -308,7 +308,7 @@ TEST(ComposeDisplay, RunAnimationFollowsDisplayPhase) {
       {6, "  >>>>"},   {5, "      "},  {0, "      "},
   };
   for (const auto& p : kPhases) {
-    test::PendantBench b;
+    test::CycleRig b;
     b.Select(RateJog);
     b.host.led[804] = true;
     Module().ticks.DisplayPhase = p.phase;
@@ -320,7 +320,7 @@ TEST(ComposeDisplay, RunAnimationFollowsDisplayPhase) {
 
 // The position and its text survive between cycles and screens.
 TEST(ComposeDisplay, PositionPersistsAcrossCycles) {
-  test::PendantBench b;
+  test::CycleRig b;
   Module().settings.Decidigit = 2;
   b.host.dro[800] = 4.25;
   b.Select(AxisZero);
@@ -357,7 +357,7 @@ TEST(ComposeDisplay, HugePositionsNeverOverflowThePositionText) {
       {-1.7976931348623157e308, 1, "-179769313486231570814527423731704356798"},
   };
   for (const auto& v : kValues) {
-    test::PendantBench b;
+    test::CycleRig b;
     Module().settings.Decidigit = v.digits;
     b.host.dro[800] = v.value;
     b.Select(VelocityJog);

@@ -5,7 +5,7 @@
 #include <functional>
 #include <vector>
 
-#include "bench/profile_file.h"
+#include "bench/profile_edit.h"
 #include "bench/temp_dir.h"
 #include "hal/ini_settings.h"
 #include "hal/pendant_host.h"
@@ -17,7 +17,7 @@ namespace {
 namespace code = host::code;
 
 struct Rig {
-  bench::HostState state;
+  sim::HostSim state;
   PendantHost host{state};
   Inputs in;
   uint64_t now = 1000;
@@ -102,9 +102,8 @@ TEST(PendantHost, NothingMovesUnlessLinuxCncAllowsIt) {
     EXPECT_FALSE(out.jogPlus[1]) << i;
     EXPECT_FALSE(out.jogEnable[1]) << i;
     EXPECT_EQ(out.jogCounts[1], 0) << i;
-    const bool moduleSeesIt = !r.host.GetLed(code::kLedJogEnabled) ||
-                              r.host.GetLed(code::kLedRun) || r.host.GetLed(code::kLedPause) ||
-                              r.host.GetLed(code::kLedReset);
+    const bool moduleSeesIt = !r.state.led[code::kLedJogEnabled] || r.state.led[code::kLedRun] ||
+                              r.state.led[code::kLedPause] || r.state.led[code::kLedReset];
     EXPECT_TRUE(moduleSeesIt) << i;
   }
 }
@@ -143,13 +142,13 @@ TEST(PendantHost, PendantEstopLatchesUntilReleasedAndStopsTheJog) {
   EXPECT_FALSE(r.Publish().jogPlus[0]);
   r.Sample();
   // Lit, so the module does not press again while the switch is held.
-  EXPECT_TRUE(r.host.GetLed(code::kLedReset));
+  EXPECT_TRUE(r.state.led[code::kLedReset]);
   r.Jog(0, 500, 0);
   EXPECT_FALSE(r.Publish().jogPlus[0]);
   r.host.DoButton(code::kButtonEstop);  // released
   r.Sample();
   EXPECT_FALSE(r.Publish().estop);
-  EXPECT_FALSE(r.host.GetLed(code::kLedReset));
+  EXPECT_FALSE(r.state.led[code::kLedReset]);
 }
 
 TEST(PendantHost, HaltLeavesNothingEnabled) {
@@ -175,7 +174,7 @@ TEST(PendantHost, OverridesGoOutAsCountsAndComeBackFromLinuxCnc) {
   {
     // Before halui first reports, its value pin reads 0: not LinuxCNC's
     // override, so it must not go back out as counts of 0.
-    bench::HostState state;
+    sim::HostSim state;
     PendantHost starting{state};
     Inputs halui;
     halui.feedOverride = halui.spindleOverride = 0.0;
@@ -191,12 +190,12 @@ TEST(PendantHost, OverridesGoOutAsCountsAndComeBackFromLinuxCnc) {
   r.now += 100;
   r.in.feedOverride = 1.05;
   r.Sample();
-  EXPECT_DOUBLE_EQ(r.host.GetDro(code::kDroFeedOverride), 110.381);
+  EXPECT_DOUBLE_EQ(r.state.dro[code::kDroFeedOverride], 110.381);
   // Later, a change made elsewhere (the GUI's slider) is taken over.
   r.now += 1000;
   r.in.feedOverride = 0.8;
   r.Sample();
-  EXPECT_DOUBLE_EQ(r.host.GetDro(code::kDroFeedOverride), 80.0);
+  EXPECT_DOUBLE_EQ(r.state.dro[code::kDroFeedOverride], 80.0);
   // Once LinuxCNC has reported, 0 % is an override like any other.
   r.now += 1000;
   r.in.feedOverride = 0.0;
@@ -214,8 +213,8 @@ TEST(PendantHost, LinuxCncStateReachesTheModule) {
   r.in.spindleSpeed = 1200;
   r.in.inPosition = false;
   r.Sample();
-  EXPECT_DOUBLE_EQ(r.host.GetDro(code::kDroAxisPositionBase + 1), -2.25);
-  EXPECT_DOUBLE_EQ(r.host.GetDro(code::kDroSpindleRpm), 1200);
+  EXPECT_DOUBLE_EQ(r.state.dro[code::kDroAxisPositionBase + 1], -2.25);
+  EXPECT_DOUBLE_EQ(r.state.dro[code::kDroSpindleRpm], 1200);
   const host::Blocks b{r.state.blockA.data(), r.state.blockB.data(), r.state.blockC.data(),
                        nullptr};
   EXPECT_EQ(host::AxisVelocityLimit(b, 0), 1829);  // units per minute

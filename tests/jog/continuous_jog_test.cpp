@@ -1,12 +1,12 @@
 #include <algorithm>
 
-#include "tests/support/pendant_bench.h"
+#include "tests/support/cycle_rig.h"
 
 namespace km4r::test {
 namespace {
 
-struct ContinuousBench : PendantBench {
-  explicit ContinuousBench(int mode, int axis = 0, int32_t limit = 1000, int32_t param = 0) {
+struct ContinuousRig : CycleRig {
+  explicit ContinuousRig(int mode, int axis = 0, int32_t limit = 1000, int32_t param = 0) {
     Settings().VelocityInAuto = 5;
     Settings().DelaySteps = 25;
     host.Set(host.blockC, host::offset::kAxisVelocityLimit + 4 * axis, limit);
@@ -18,7 +18,7 @@ struct ContinuousBench : PendantBench {
   void TurnPastTheCeiling() {
     for (int32_t before = -1, i = 0; w.rateJogCount > before && i < 1000; ++i) {
       before = w.rateJogCount;
-      EXPECT_EQ(Run(0, 127), Calls{"Code DOJOG"});
+      EXPECT_EQ(Run(0, 127), Calls{"Code \"DOJOG\""});
     }
   }
 };
@@ -40,10 +40,10 @@ TEST(VelocityJog, SpeedFollowsSmoothedByte) {
       {99, 100, 10, 0.3},  // clamped to the last divisor, 25
   };
   for (const Case& c : cases) {
-    ContinuousBench b(VelocityJog);
+    ContinuousRig b(VelocityJog);
     b.Settings().VelocityInAuto = c.velocitySetting;
     b.SpeedByte(c.speedByte);
-    for (int i = 0; i < c.calls; ++i) EXPECT_EQ(b.Run(0, 1), Calls{"Code DOJOG"});
+    for (int i = 0; i < c.calls; ++i) EXPECT_EQ(b.Run(0, 1), Calls{"Code \"DOJOG\""});
     EXPECT_NEAR(b.w.velocityFraction, c.fraction, 1e-9) << c.velocitySetting << "/" << c.speedByte;
     EXPECT_EQ(b.Record<int32_t>(0, host::offset::kJogSpeed),
               static_cast<int32_t>(1000 * b.w.velocityFraction));
@@ -51,12 +51,12 @@ TEST(VelocityJog, SpeedFollowsSmoothedByte) {
 }
 
 TEST(ContinuousJog, RecordWrittenForSelectedAxisOnly) {
-  ContinuousBench b(RateJog, 2, 800, 77);
+  ContinuousRig b(RateJog, 2, 800, 77);
   b.host.dro[3] = 50.0;
   b.Settings().DelaySteps = 0;
   b.SpeedByte(10);
   b.host.Set<uint8_t>(b.host.blockA, host::JogRecordField(2, host::offset::kJogStopRequest), 1);
-  EXPECT_EQ(b.Run(1, 4), Calls{"Code DOJOG"});
+  EXPECT_EQ(b.Run(1, 4), Calls{"Code \"DOJOG\""});
   EXPECT_EQ(b.Record<int32_t>(2, host::offset::kJogSpeed), 400);
   EXPECT_EQ(b.Record<int32_t>(2, host::offset::kJogVelocityLimit), 800);
   EXPECT_EQ(b.Record<int32_t>(2, host::offset::kJogParam), 77);
@@ -68,17 +68,17 @@ TEST(ContinuousJog, RecordWrittenForSelectedAxisOnly) {
       EXPECT_EQ(b.Record<int32_t>(axis, at), 0);
   }
   b.SpeedByte(0);
-  EXPECT_EQ(b.Run(1, 2), Calls{"Code ENDJOG"});
+  EXPECT_EQ(b.Run(1, 2), Calls{"Code \"ENDJOG\""});
   EXPECT_EQ(b.Record<uint8_t>(2, host::offset::kJogStopRequest), 1);
 }
 
 TEST(RateJog, StartsOnceDelayStepsGathered) {
-  ContinuousBench b(RateJog);
+  ContinuousRig b(RateJog);
   b.host.dro[3] = 100.0;
   b.SpeedByte(30);
   EXPECT_EQ(b.Run(0, 10), Calls{});
   EXPECT_EQ(b.Run(0, 10), Calls{});
-  EXPECT_EQ(b.Run(0, 10), Calls{"Code DOJOG"});
+  EXPECT_EQ(b.Run(0, 10), Calls{"Code \"DOJOG\""});
   b.TurnPastTheCeiling();
   EXPECT_EQ(b.w.rateJogCount, 400);
 }
@@ -87,7 +87,7 @@ TEST(RateJog, StartsOnceDelayStepsGathered) {
 // wheel stops, even with DelaySteps above the fall-back value.
 TEST(RateJog, LongRunFallbackStillStopsTheJog) {
   for (int delay : {25, 500}) {
-    ContinuousBench b(RateJog);
+    ContinuousRig b(RateJog);
     b.Settings().DelaySteps = delay;
     b.host.dro[3] = 100.0;
     b.SpeedByte(30);
@@ -95,7 +95,7 @@ TEST(RateJog, LongRunFallbackStillStopsTheJog) {
     b.TurnPastTheCeiling();
     EXPECT_EQ(b.w.rateJogCount, std::max(400, delay));
     b.SpeedByte(0);
-    EXPECT_EQ(b.Run(0, 0), Calls{"Code ENDJOG"}) << delay;
+    EXPECT_EQ(b.Run(0, 0), Calls{"Code \"ENDJOG\""}) << delay;
   }
 }
 
@@ -106,7 +106,7 @@ TEST(RateJog, SpeedFromJogRate) {
   };
   const Case cases[] = {{50.0, 500}, {33.3, 333}, {1e12, 2147483647}, {-1e12, -2147483647 - 1}};
   for (const Case& c : cases) {
-    ContinuousBench b(RateJog);
+    ContinuousRig b(RateJog);
     b.Settings().DelaySteps = 0;
     b.host.dro[3] = c.rate;
     b.SpeedByte(5);
@@ -118,20 +118,20 @@ TEST(RateJog, SpeedFromJogRate) {
 TEST(ContinuousJog, AltJogPressedAtStartReleasedAtEnd) {
   for (int mode : {VelocityJog, RateJog}) {
     for (bool lit : {true, false}) {
-      ContinuousBench b(mode);
+      ContinuousRig b(mode);
       b.Settings().DelaySteps = 0;
       b.host.dro[3] = 10.0;
       b.host.led[15] = lit;
       b.SpeedByte(40);
-      Calls first{"Code DOJOG"};
+      Calls first{"Code \"DOJOG\""};
       if (lit) first.insert(first.begin(), "DoButton 204");
       EXPECT_EQ(b.Run(0, 2), first);
-      EXPECT_EQ(b.Run(0, 2), Calls{"Code DOJOG"});
+      EXPECT_EQ(b.Run(0, 2), Calls{"Code \"DOJOG\""});
       b.SpeedByte(0);
       b.Ticks().WheelActiveTicks = 0;
       // Update calls ran the ticks out before the speed byte dropped: the
       // running jog still gets its "ENDJOG".
-      Calls last{"Code ENDJOG"};
+      Calls last{"Code \"ENDJOG\""};
       if (lit) last.push_back("DoButton 205");
       EXPECT_EQ(b.Run(0, 0), last) << mode;
       EXPECT_FALSE(b.w.jogStarted);
@@ -145,17 +145,17 @@ TEST(ContinuousJog, AltJogPressedAtStartReleasedAtEnd) {
 TEST(ContinuousJog, RunningJogEndedWhenItsModeIsLeft) {
   struct Case {
     const char* name;
-    void (*change)(ContinuousBench&);
+    void (*change)(ContinuousRig&);
     const char* then;
   };
   const Case cases[] = {
-      {"switch held", [](ContinuousBench& b) { b.report.enable = 1; }, "DoButton 205"},
-      {"host reset", [](ContinuousBench& b) { b.Reset(1); }, "DoButton 205"},
-      {"step selector moved", [](ContinuousBench& b) { b.report.stepSel = 1; }, "DoButton 205"},
-      {"axis moved", [](ContinuousBench& b) { b.report.axisSel = 2; }, "Code DOJOG"},
+      {"switch held", [](ContinuousRig& b) { b.report.enable = 1; }, "DoButton 205"},
+      {"host reset", [](ContinuousRig& b) { b.Reset(1); }, "DoButton 205"},
+      {"step selector moved", [](ContinuousRig& b) { b.report.stepSel = 1; }, "DoButton 205"},
+      {"axis moved", [](ContinuousRig& b) { b.report.axisSel = 2; }, "Code \"DOJOG\""},
   };
   for (const Case& c : cases) {
-    ContinuousBench b(VelocityJog);
+    ContinuousRig b(VelocityJog);
     b.host.led[15] = true;
     b.SpeedByte(40);
     b.Run(0, 2);
@@ -168,35 +168,36 @@ TEST(ContinuousJog, RunningJogEndedWhenItsModeIsLeft) {
                                [](const std::string& s) { return s.rfind("DoButton 33", 0) == 0; }),
                 calls.end());
     ASSERT_GE(calls.size(), 2u) << c.name;
-    EXPECT_EQ(Calls(calls.begin(), calls.begin() + 2), (Calls{"Code ENDJOG", c.then})) << c.name;
+    EXPECT_EQ(Calls(calls.begin(), calls.begin() + 2), (Calls{"Code \"ENDJOG\"", c.then}))
+        << c.name;
     EXPECT_EQ(b.Record<uint8_t>(0, host::offset::kJogStopRequest), 1) << c.name;
     const Calls after = b.Run(0, 0);
-    EXPECT_EQ(std::count(after.begin(), after.end(), "Code ENDJOG"), 0) << c.name;
+    EXPECT_EQ(std::count(after.begin(), after.end(), "Code \"ENDJOG\""), 0) << c.name;
   }
 }
 
 TEST(ContinuousJog, StopsWhenWheelIdleOrByteDrops) {
   for (int mode : {VelocityJog, RateJog}) {
-    ContinuousBench b(mode);
+    ContinuousRig b(mode);
     b.Settings().DelaySteps = 0;
     b.SpeedByte(40);
     b.Run(0, 2);
     // One call without counts keeps the jog going; the second stops it.
-    EXPECT_EQ(b.Run(0, 0), Calls{"Code DOJOG"}) << mode;
-    EXPECT_EQ(b.Run(0, 0), Calls{"Code ENDJOG"}) << mode;
+    EXPECT_EQ(b.Run(0, 0), Calls{"Code \"DOJOG\""}) << mode;
+    EXPECT_EQ(b.Run(0, 0), Calls{"Code \"ENDJOG\""}) << mode;
     // Counts but the speed byte back at 0 while the wheel is still active.
     b.SpeedByte(0);
-    EXPECT_EQ(b.Run(0, 3), Calls{"Code ENDJOG"}) << mode;
+    EXPECT_EQ(b.Run(0, 3), Calls{"Code \"ENDJOG\""}) << mode;
   }
 }
 
 TEST(ContinuousJog, ReversalPausesThreeUpdates) {
   for (int mode : {VelocityJog, RateJog}) {
-    ContinuousBench b(mode);
+    ContinuousRig b(mode);
     b.Settings().DelaySteps = 0;
     b.SpeedByte(40);
     b.Run(0, 2);
-    EXPECT_EQ(b.Run(1, 2), Calls{"Code ENDJOG"});
+    EXPECT_EQ(b.Run(1, 2), Calls{"Code \"ENDJOG\""});
     EXPECT_EQ(b.Ticks().DirectionChangeTicks, 0);
     if (mode == VelocityJog) {
       for (double h : b.w.speedHistory) EXPECT_EQ(h, 0.0);
@@ -204,15 +205,15 @@ TEST(ContinuousJog, ReversalPausesThreeUpdates) {
     b.Ticks().DirectionChangeTicks = 2;
     EXPECT_EQ(b.Run(1, 2), Calls{});
     b.Ticks().DirectionChangeTicks = 3;
-    EXPECT_EQ(b.Run(1, 2), Calls{"Code DOJOG"});
+    EXPECT_EQ(b.Run(1, 2), Calls{"Code \"DOJOG\""});
     EXPECT_EQ(b.Record<int32_t>(0, host::offset::kJogDirection), 1);
   }
 }
 
 TEST(ContinuousJog, IdleWheelTakesNewDirectionAtOnce) {
-  ContinuousBench b(VelocityJog);
+  ContinuousRig b(VelocityJog);
   b.SpeedByte(40);
-  EXPECT_EQ(b.Run(1, 2), Calls{"Code DOJOG"});
+  EXPECT_EQ(b.Run(1, 2), Calls{"Code \"DOJOG\""});
   EXPECT_EQ(b.Record<int32_t>(0, host::offset::kJogDirection), 1);
 }
 
@@ -224,7 +225,7 @@ TEST(ContinuousJog, SwitchedOffOrRefused) {
   const Case cases[] = {{false, false, " Jog OFF. "}, {true, true, ""}};
   for (int mode : {VelocityJog, RateJog}) {
     for (const Case& c : cases) {
-      ContinuousBench b(mode);
+      ContinuousRig b(mode);
       b.Settings().DelaySteps = 0;
       b.host.led[83] = c.led83;
       b.host.led[804] = c.led804;

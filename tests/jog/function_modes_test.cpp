@@ -1,4 +1,4 @@
-#include "tests/support/pendant_bench.h"
+#include "tests/support/cycle_rig.h"
 
 namespace km4r::test {
 namespace {
@@ -24,15 +24,15 @@ TEST(ValueAdjust, ScalesWithinLimits) {
       {SpindleOverrideAdjust, 74, 200.0, 1, 127, {"SetDRO 74 73"}},
   };
   for (const Case& c : cases) {
-    PendantBench b;
+    CycleRig b;
     b.Select(c.mode);
     b.host.dro[c.dro] = c.start;
     EXPECT_EQ(b.Run(c.direction, c.count), c.want) << c.mode << " " << c.start;
   }
 }
 
-struct EdgeBench : PendantBench {
-  explicit EdgeBench(int mode, int axis = 0) { Select(mode, axis); }
+struct EdgeRig : CycleRig {
+  explicit EdgeRig(int mode, int axis = 0) { Select(mode, axis); }
   // A fresh wheel start: the speed byte drops to 0, then comes back.
   Calls Edge(int direction) {
     SpeedByte(0);
@@ -57,7 +57,7 @@ TEST(StepSizeSelect, CyclesThroughConfiguredSlots) {
       {2, 1, 3, 7, 0, {"", "SetDRO 828 0.0001"}},  // a lost slot restarts at 1
   };
   for (const Case& c : cases) {
-    EdgeBench b(StepSizeSelect);
+    EdgeRig b(StepSizeSelect);
     b.Settings().StepSize1 = c.s1;
     b.Settings().StepSize2 = c.s2;
     b.Settings().StepSize3 = c.s3;
@@ -71,7 +71,7 @@ TEST(StepSizeSelect, CyclesThroughConfiguredSlots) {
 }
 
 TEST(StepSizeSelect, HeldWheelIsOneEdge) {
-  EdgeBench b(StepSizeSelect);
+  EdgeRig b(StepSizeSelect);
   b.Settings().StepSize1 = 2;
   b.Settings().StepSize2 = 3;
   b.SpeedByte(20);
@@ -103,7 +103,7 @@ TEST(AxisZero, PressesZeroButtonOfAxis) {
       {0, 0, false, true, {}},
   };
   for (const Case& c : cases) {
-    EdgeBench b(AxisZero, c.axis);
+    EdgeRig b(AxisZero, c.axis);
     b.host.Set(b.host.blockA, host::offset::kMotionQueueIn, c.queueIn);
     b.host.led[804] = c.led804;
     b.host.led[805] = c.led805;
@@ -127,7 +127,7 @@ TEST(ScreenSelect, ForwardCyclesScreensBackwardPresses323) {
       {0, 0, 0, 0, {0, 0}, 1},       {0, 0, 0, 1, {323, 323}, 1},
   };
   for (const Case& c : cases) {
-    EdgeBench b(ScreenSelect);
+    EdgeRig b(ScreenSelect);
     b.Settings().ScreenSel1 = c.s1;
     b.Settings().ScreenSel2 = c.s2;
     b.Settings().ScreenSel3 = c.s3;
@@ -139,7 +139,7 @@ TEST(ScreenSelect, ForwardCyclesScreensBackwardPresses323) {
 }
 
 TEST(ScreenSelect, SpeedByteKeepsModeAwakeResetBlocks) {
-  EdgeBench b(ScreenSelect);
+  EdgeRig b(ScreenSelect);
   b.Settings().ScreenSel1 = 1;
   b.Settings().ScreenSel2 = 2;
   b.SpeedByte(20);

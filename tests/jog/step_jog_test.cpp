@@ -1,14 +1,14 @@
 #include <cstdlib>
 
 #include "platform/host_string.h"
-#include "tests/support/pendant_bench.h"
+#include "tests/support/cycle_rig.h"
 
 namespace km4r::test {
 namespace {
 
-struct StepBench : PendantBench {
+struct StepRig : CycleRig {
   // absolute: the host in absolute mode when the pendant first reports.
-  explicit StepBench(int axis = 0, bool absolute = false) {
+  explicit StepRig(int axis = 0, bool absolute = false) {
     Settings().StepJogRate = 100;
     Increment(0.001);
     if (absolute) host.Set(host.blockB, host::offset::kDistanceMode, int32_t{0});
@@ -25,7 +25,7 @@ struct StepBench : PendantBench {
 
 TEST(StepJog, IdleReportTouchesNothing) {
   for (int sens : {0, 3}) {
-    StepBench b;
+    StepRig b;
     b.Settings().AutoChangeSens = static_cast<int16_t>(sens);
     // The engine alone: the display reads the host in every cycle.
     b.host.Clear();
@@ -43,16 +43,16 @@ TEST(StepJog, HeldCountsDrainInChunksOfFive) {
   const Case cases[] = {
       {12,
        100,
-       {{"Code G91G1 F100 X 0.0050"},
-        {"Code G91G1 F100 X 0.0050", "Code G91G1 F100 X 0.0020"},
+       {{"Code \"G91G1 F100 X 0.0050\""},
+        {"Code \"G91G1 F100 X 0.0050\"", "Code \"G91G1 F100 X 0.0020\""},
         {}}},
-      {-7, 100, {{"Code G91G1 F100 X -0.0050", "Code G91G1 F100 X -0.0020"}, {}}},
+      {-7, 100, {{"Code \"G91G1 F100 X -0.0050\"", "Code \"G91G1 F100 X -0.0020\""}, {}}},
       // Exactly five: one move, and no zero-length move after it.
-      {5, 100, {{"Code G91G1 F100 X 0.0050"}, {}}},
-      {3, 0, {{"Code G91G1 X 0.0030"}, {}}},
+      {5, 100, {{"Code \"G91G1 F100 X 0.0050\""}, {}}},
+      {3, 0, {{"Code \"G91G1 X 0.0030\""}, {}}},
   };
   for (const Case& c : cases) {
-    StepBench b;
+    StepRig b;
     b.Settings().StepJogRate = c.rate;
     b.Hold(c.held);
     for (std::size_t i = 0; i < c.cycles.size(); ++i) {
@@ -63,7 +63,7 @@ TEST(StepJog, HeldCountsDrainInChunksOfFive) {
 }
 
 TEST(StepJog, ReleaseWaitsWhileDro22High) {
-  StepBench b;
+  StepRig b;
   b.Hold(7);
   b.host.dro[22] = 20.0;
   EXPECT_EQ(b.Run(0, 0), Calls{});
@@ -88,7 +88,7 @@ TEST(StepJog, LiveMoves) {
        0.0,
        false,
        false,
-       {"SetDRO 821 100", "Code G91G1 F100 X 0.0030"}},
+       {"SetDRO 821 100", "Code \"G91G1 F100 X 0.0030\""}},
       {"negative",
        100,
        1,
@@ -98,8 +98,8 @@ TEST(StepJog, LiveMoves) {
        0.0,
        false,
        false,
-       {"SetDRO 821 100", "Code G91G1 F100 X -0.0030"}},
-      {"host feed", 0, 0, 2, 2, 0.0, 0.0, false, false, {"Code G91G1 F250.0000 Z 0.0020"}},
+       {"SetDRO 821 100", "Code \"G91G1 F100 X -0.0030\""}},
+      {"host feed", 0, 0, 2, 2, 0.0, 0.0, false, false, {"Code \"G91G1 F250.0000 Z 0.0020\""}},
       {"Z ignores rotation",
        100,
        0,
@@ -109,7 +109,7 @@ TEST(StepJog, LiveMoves) {
        0.0,
        false,
        false,
-       {"SetDRO 821 100", "Code G91G1 F100 Z 0.0010"}},
+       {"SetDRO 821 100", "Code \"G91G1 F100 Z 0.0010\""}},
       {"B ignores rotation",
        100,
        1,
@@ -119,7 +119,7 @@ TEST(StepJog, LiveMoves) {
        0.0,
        false,
        false,
-       {"SetDRO 821 100", "Code G91G1 F100 B -0.0010"}},
+       {"SetDRO 821 100", "Code \"G91G1 F100 B -0.0010\""}},
       {"just below limit",
        100,
        0,
@@ -129,7 +129,7 @@ TEST(StepJog, LiveMoves) {
        19.999,
        false,
        false,
-       {"SetDRO 821 100", "Code G91G1 F100 Y 0.0030"}},
+       {"SetDRO 821 100", "Code \"G91G1 F100 Y 0.0030\""}},
       {"held at limit", 100, 0, 3, 1, 0.0, 20.0, false, false, {"SetDRO 821 100"}},
       {"absolute",
        100,
@@ -140,14 +140,14 @@ TEST(StepJog, LiveMoves) {
        0.0,
        true,
        false,
-       {"SetDRO 821 100", "Code G91G1 F100 X 0.0010", "Code G90"}},
-      {"selector busy", 100, 0, 1, 0, 0.0, 0.0, true, true, {"SetDRO 821 100", "Code G90"}},
-      {"rotated Y", 100, 1, 2, 1, 30.0, 0.0, false, false, {"Code G91G1 X-0.0010 Y-0.0017 "}},
-      {"rotated X", 0, 0, 100, 0, 30.0, 0.0, false, false, {"Code G91G1 X0.0866 Y-0.0500 "}},
+       {"SetDRO 821 100", "Code \"G91G1 F100 X 0.0010\"", "Code \"G90\""}},
+      {"selector busy", 100, 0, 1, 0, 0.0, 0.0, true, true, {"SetDRO 821 100", "Code \"G90\""}},
+      {"rotated Y", 100, 1, 2, 1, 30.0, 0.0, false, false, {"Code \"G91G1 X-0.0010 Y-0.0017 \""}},
+      {"rotated X", 0, 0, 100, 0, 30.0, 0.0, false, false, {"Code \"G91G1 X0.0866 Y-0.0500 \""}},
       {"rotated dropped", 100, 0, 2, 0, 30.0, 20.0, false, false, {}},
   };
   for (const Case& c : cases) {
-    StepBench b(c.axis, c.absolute);
+    StepRig b(c.axis, c.absolute);
     b.Settings().StepJogRate = c.rate;
     b.host.dro[818] = 250.0;
     b.host.dro[22] = c.dro22;
@@ -166,7 +166,7 @@ TEST(StepJog, LiveMoves) {
 }
 
 TEST(StepJog, FeedSavedOnceForABurst) {
-  StepBench b;
+  StepRig b;
   b.host.dro[818] = 40.0;
   b.host.dro[821] = 75.0;
   b.Run(0, 1);
@@ -188,7 +188,7 @@ TEST(StepJog, RefusedOrSwitchedOff) {
       {true, false, false, false, false, ""},  // refused before the LED 83 test
   };
   for (const Case& c : cases) {
-    StepBench b;
+    StepRig b;
     b.host.led[804] = c.led804;
     b.host.led[805] = c.led805;
     b.host.led[806] = c.led806;
@@ -200,7 +200,7 @@ TEST(StepJog, RefusedOrSwitchedOff) {
 }
 
 TEST(StepJog, EnableHeldAndResetStopEverything) {
-  StepBench b;
+  StepRig b;
   // The switch reaches the engine with the report after the one showing it.
   b.report.enable = 1;
   b.Hold(9);
@@ -219,24 +219,24 @@ TEST(StepJog, EnableHeldAndResetStopEverything) {
 }
 
 TEST(StepJog, AutomaticJogClosesOverFiveCycles) {
-  StepBench b;
+  StepRig b;
   b.Settings().AutoChangeSens = 3;
   b.host.Set<int32_t>(b.host.blockC, host::offset::kAxisVelocityLimit, 100);
   b.host.led[15] = true;
   b.SpeedByte(60);
-  EXPECT_EQ(b.Run(0, 3), (Calls{"DoButton 204", "Code DOJOG"}));
+  EXPECT_EQ(b.Run(0, 3), (Calls{"DoButton 204", "Code \"DOJOG\""}));
   EXPECT_TRUE(b.w.autoVelocityActive);
   // Fewer counts stay in the automatic jog while it is active; the speed byte
   // dropping to 0 ends it and releases the start button at once.
   b.SpeedByte(0);
-  EXPECT_EQ(b.Run(0, 1), (Calls{"Code ENDJOG", "DoButton 205"}));
+  EXPECT_EQ(b.Run(0, 1), (Calls{"Code \"ENDJOG\"", "DoButton 205"}));
   EXPECT_FALSE(b.w.autoVelocityActive);
   for (int cycle = 1; cycle <= 5; ++cycle) {
-    Calls want{"Code ENDJOG"};
-    if (cycle == 5) want.insert(want.end(), {"SetDRO 821 100", "Code G91G1 F100 X 0.0020"});
+    Calls want{"Code \"ENDJOG\""};
+    if (cycle == 5) want.insert(want.end(), {"SetDRO 821 100", "Code \"G91G1 F100 X 0.0020\""});
     EXPECT_EQ(b.Run(0, 2), want) << "cycle " << cycle;
   }
-  EXPECT_EQ(b.Run(0, 2), (Calls{"SetDRO 821 100", "Code G91G1 F100 X 0.0020"}));
+  EXPECT_EQ(b.Run(0, 2), (Calls{"SetDRO 821 100", "Code \"G91G1 F100 X 0.0020\""}));
 }
 
 TEST(StepJog, SensitivityOutsideTableIsClamped) {
@@ -247,7 +247,7 @@ TEST(StepJog, SensitivityOutsideTableIsClamped) {
   };
   const Case cases[] = {{40, 9, true}, {40, 8, false}, {-3, 127, false}, {9, 9, true}};
   for (const Case& c : cases) {
-    StepBench b;
+    StepRig b;
     b.Settings().AutoChangeSens = c.sens;
     b.SpeedByte(10);
     b.Run(0, c.count);
@@ -256,7 +256,7 @@ TEST(StepJog, SensitivityOutsideTableIsClamped) {
 }
 
 TEST(StepJog, AxisOutsideTableMovesNothing) {
-  StepBench b;
+  StepRig b;
   // No selector names an axis past B; the engine alone must still refuse one.
   b.w.axisIndex = 6;
   b.host.Clear();
@@ -274,7 +274,7 @@ namespace {
 // " Jog OFF. " gets no fresh string (and the cycle no allocation) each report,
 // but a text the host changed in between is replaced again.
 TEST(StepJog, JogOffStatusReplacedOnlyWhenChanged) {
-  StepBench b;
+  StepRig b;
   b.host.led[host::code::kLedJogEnabled] = false;
   void* slot = b.host.blockC.data() + host::offset::kStatusText;
   b.Run(0, 3);

@@ -11,12 +11,12 @@ namespace {
 // the engine idle: no report reaches that state without a cycle of its own.
 struct Decoder {
   Decoder() { w.enableHeld = 1; }
-  void Decode(const InputFields& f) {
-    const auto r = MakeReport(f);
+  void Decode(const sim::InputFields& f) {
+    const auto r = sim::MakeReport(f);
     std::memcpy(w.inputReport, r.data(), r.size());
     w.DecodeInput();
   }
-  FakeHost host;
+  sim::InProcessHost host;
   PendantWindow w;
 };
 
@@ -187,7 +187,7 @@ TEST_F(DecodeTest, SelectorMoveStopsJogsAfterTheModeButton) {
   host.Clear();
   Decode({.axisSel = 2, .enable = 1, .mode = 1, .stepSel = 3});
   EXPECT_EQ(Only(host.calls, {"DoButton", "Code"}),
-            (std::vector<std::string>{"DoButton 334", "Code ENDJOG"}));
+            (std::vector<std::string>{"DoButton 334", "Code \"ENDJOG\""}));
   EXPECT_EQ(w.axisIndex, 1);
   EXPECT_EQ(w.jogCountAccumulator, 0);
   for (int axis = 0; axis < 5; ++axis) {
@@ -211,7 +211,7 @@ TEST_F(DecodeTest, FirstDecodeAfterStartUp) {
     Decoder d;
     d.Decode({.axisSel = c.axisSel, .enable = 1});
     EXPECT_EQ(CountOf(d.host.calls, "DoButton 334"), 1);
-    EXPECT_EQ(CountOf(d.host.calls, "Code ENDJOG"), c.endjogs);
+    EXPECT_EQ(CountOf(d.host.calls, "Code \"ENDJOG\""), c.endjogs);
   }
 }
 

@@ -10,12 +10,12 @@
 #include <string>
 #include <vector>
 
+#include "bench/host/in_process_host.h"
+#include "bench/host/virtual_pendant.h"
 #include "pendant/pendant_window.h"
 #include "platform/clock.h"
 #include "platform/virtual/virtual_bus.h"
 #include "plugin/module_state.h"
-#include "tests/support/fake_host.h"
-#include "tests/support/virtual_pendant.h"
 
 namespace km4r::test {
 
@@ -65,12 +65,12 @@ class LinkTest : public ::testing::Test {
       window->RunReportCycle(kCycleTimerId);
     }
   }
-  void Queue(int device, const InputFields& f) {
-    const auto r = MakeReport(f);
+  void Queue(int device, const sim::InputFields& f) {
+    const auto r = sim::MakeReport(f);
     bus->QueueInput(device, r.data(), r.size());
   }
 
-  FakeHost host;
+  sim::InProcessHost host;
   platform::VirtualClock clock;
   platform::VirtualBus* bus;
   std::unique_ptr<PendantWindow> window;

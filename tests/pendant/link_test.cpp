@@ -262,7 +262,7 @@ TEST_F(LinkTest, LinkLossStopsARunningJog) {
     bus->Reset();
     const int id = AddPendant();
     PendantWindow& w = Open();
-    InputFields f{.axisSel = 3, .mode = 1, .stepSel = velocity ? 2 : 1};
+    sim::InputFields f{.axisSel = 3, .mode = 1, .stepSel = velocity ? 2 : 1};
     Queue(id, f);
     Cycle();
     for (int i = 0; i < 2 && c.before != Before::Nothing && c.before != Before::OwedOnly; ++i) {
@@ -283,7 +283,7 @@ TEST_F(LinkTest, LinkLossStopsARunningJog) {
       bus->Unplug(id, true);
     }
     EXPECT_EQ(w.connected, 0);
-    EXPECT_EQ(CountOf(host.calls, "Code ENDJOG"), c.endjogs);
+    EXPECT_EQ(CountOf(host.calls, "Code \"ENDJOG\""), c.endjogs);
     EXPECT_EQ(CountOf(host.calls, "DoButton 205"), c.releases);
     EXPECT_EQ(host.Get<uint8_t>(host.blockA, stopZ), c.endjogs);
 
@@ -298,7 +298,7 @@ TEST_F(LinkTest, LinkLossStopsARunningJog) {
     Queue(id, f);
     Cycle(3);
     // ENDJOG may come again (the wheel is still); no move, and no 205 owed.
-    EXPECT_TRUE(Only(host.calls, {"Code G91G1", "DoButton 205"}).empty());
+    EXPECT_TRUE(Only(host.calls, {"Code \"G91G1", "DoButton 205"}).empty());
     host.Clear();
     host.led[host::code::kLedAltJog] = true;
     f.stepSel = 2;
@@ -308,8 +308,8 @@ TEST_F(LinkTest, LinkLossStopsARunningJog) {
       Queue(id, f);
       Cycle();
     }
-    EXPECT_EQ(Only(host.calls, {"DoButton 204", "Code DOJOG"}),
-              (std::vector<std::string>{"DoButton 204", "Code DOJOG", "Code DOJOG"}));
+    EXPECT_EQ(Only(host.calls, {"DoButton 204", "Code \"DOJOG\""}),
+              (std::vector<std::string>{"DoButton 204", "Code \"DOJOG\"", "Code \"DOJOG\""}));
     window.reset();
   }
   Module().settings.AutoChangeSens = 0;
@@ -327,12 +327,12 @@ TEST_F(LinkTest, AnotherDeviceLeavesTheJogRunning) {
     const int id = AddPendant();
     const int other = bus->AddDevice("/dev/mouse", 0x046D, 0xC077);
     Open();
-    InputFields f{.axisSel = 1, .mode = 1, .stepSel = 2};
+    sim::InputFields f{.axisSel = 1, .mode = 1, .stepSel = 2};
     for (int i = 0; i < 3; ++i, f.counter += 5, f.speed = 40) {
       Queue(id, f);
       Cycle();
     }
-    ASSERT_EQ(CountOf(host.calls, "Code DOJOG"), 2);
+    ASSERT_EQ(CountOf(host.calls, "Code \"DOJOG\""), 2);
     host.Clear();
     bus->Unplug(other, true);
     if (arrives) bus->Plug(other, true);
@@ -341,7 +341,7 @@ TEST_F(LinkTest, AnotherDeviceLeavesTheJogRunning) {
       Cycle();
     }
     EXPECT_EQ(Only(host.calls, {"Code", "DoButton"}),
-              (std::vector<std::string>{"Code DOJOG", "Code DOJOG"}));
+              (std::vector<std::string>{"Code \"DOJOG\"", "Code \"DOJOG\""}));
     window.reset();
   }
 }
@@ -356,7 +356,7 @@ TEST_F(LinkTest, ReplugOrSwitchStartsANewTurn) {
     bus->Reset();
     const int id = AddPendant();
     Open();
-    InputFields f{.axisSel = 1, .mode = 1, .stepSel = 2};
+    sim::InputFields f{.axisSel = 1, .mode = 1, .stepSel = 2};
     Queue(id, f);
     Cycle();
     for (int i = 0; std::string(how) != "fresh" && i < 12; ++i) {
@@ -389,7 +389,7 @@ TEST_F(LinkTest, ReplugOrSwitchStartsANewTurn) {
 // Through the entry points and the host window's timer: one exchange per
 // 25 ms, one timer however many arrivals, everything released at the stop.
 TEST(LinkLifetime, EntryPointsDriveTheCycle) {
-  FakeHost host;
+  sim::InProcessHost host;
   TestHostWindow hostWindow;
   auto* bus = KM4R_VirtualBus();
   bus->Reset();

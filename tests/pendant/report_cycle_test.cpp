@@ -120,8 +120,8 @@ TEST_F(LinkTest, EveryContinuousJogEndsWhenTheWheelStops) {
         Cycle();
       }
       const auto& calls = host.calls;
-      const auto lastStart = std::find(calls.rbegin(), calls.rend(), "Code DOJOG");
-      const auto lastStop = std::find(calls.rbegin(), calls.rend(), "Code ENDJOG");
+      const auto lastStart = std::find(calls.rbegin(), calls.rend(), "Code \"DOJOG\"");
+      const auto lastStop = std::find(calls.rbegin(), calls.rend(), "Code \"ENDJOG\"");
       ASSERT_NE(lastStart, calls.rend());
       EXPECT_LT(lastStop, lastStart) << "no ENDJOG after the last DOJOG";
       EXPECT_EQ(CountOf(calls, "DoButton 204"), CountOf(calls, "DoButton 205"));

@@ -6,14 +6,14 @@
 #include <string>
 #include <vector>
 
+#include "bench/host/in_process_host.h"
+#include "bench/host/virtual_pendant.h"
 #include "pendant/pendant_window.h"
 #include "platform/module_info.h"
 #include "platform/virtual/virtual_bus.h"
 #include "plugin/exports.h"
 #include "plugin/module_state.h"
-#include "tests/support/fake_host.h"
 #include "tests/support/test_host_window.h"
-#include "tests/support/virtual_pendant.h"
 
 namespace km4r {
 namespace {
@@ -43,7 +43,7 @@ TEST(ModuleFileTitle, StripsDirectoryAndExtension) {
 }
 
 TEST(SetProName, ReturnsModuleTitleWithVersionText) {
-  test::FakeHost host;
+  sim::InProcessHost host;
   const char* name = ::SetProName(platform::HostStringArgument("/nonexistent/dir/profile.xml"));
   ASSERT_NE(name, nullptr);
   EXPECT_EQ(std::string(name), platform::ModuleFileTitle() + kSuffix);
@@ -51,7 +51,7 @@ TEST(SetProName, ReturnsModuleTitleWithVersionText) {
 }
 
 TEST(SetProName, SecondCallReplacesPathAndReturnsSameName) {
-  test::FakeHost host;
+  sim::InProcessHost host;
   const std::string first = ::SetProName(platform::HostStringArgument("/tmp/one.xml"));
   const char* second = ::SetProName(platform::HostStringArgument("/tmp/two.xml"));
   EXPECT_EQ(first, std::string(second));
@@ -59,14 +59,14 @@ TEST(SetProName, SecondCallReplacesPathAndReturnsSameName) {
 }
 
 TEST(SetProName, ArgumentIsReleasedByTheCall) {
-  test::FakeHost host;
+  sim::InProcessHost host;
   platform::HostStringArgument arg("/tmp/x.xml");
   ::SetProName(arg);  // the by-value copy is gone when the call returns
   EXPECT_EQ(arg.Value().RefCount(), 1);
 }
 
 TEST(Setters, StoreEachCallbackInItsSlot) {
-  test::FakeHost host;
+  sim::InProcessHost host;
   ResetModuleState();
   auto doButton = +[](short) {};
   auto setDro = +[](short, double) {};
@@ -90,7 +90,7 @@ TEST(Setters, StoreEachCallbackInItsSlot) {
 }
 
 TEST(NoOps, TouchNoState) {
-  test::FakeHost host;
+  sim::InProcessHost host;
   test::TestHostWindow window;
   host.window = window.Handle();
   ASSERT_TRUE(
@@ -112,7 +112,7 @@ TEST(NoOps, TouchNoState) {
 }
 
 TEST(Lifecycle, InitControlCreatesChildWindowAndStopPlugDestroysIt) {
-  test::FakeHost host;
+  sim::InProcessHost host;
   test::TestHostWindow window;
   ::SetProName(platform::HostStringArgument(""));
   EXPECT_TRUE(
@@ -156,7 +156,7 @@ TEST(Lifecycle, GoingEndsTheRunningJog) {
   } rows[] = {{"StopPlug", false}, {"host window destroyed", true}};
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
-    test::FakeHost host;
+    sim::InProcessHost host;
     auto window = std::make_unique<test::TestHostWindow>();
     auto* bus = KM4R_VirtualBus();
     const int pendant = PendantOnEmptyBus();
@@ -171,18 +171,18 @@ TEST(Lifecycle, GoingEndsTheRunningJog) {
       const uint8_t r[8] = {0, static_cast<uint8_t>(i), 60, 0x41, 2, 0, 0, 0};
       bus->QueueInput(pendant, r, sizeof r);
     }
-    for (int i = 0; i < 40 && std::count(host.calls.begin(), host.calls.end(), "Code DOJOG") < 2;
-         ++i)
+    for (int i = 0;
+         i < 40 && std::count(host.calls.begin(), host.calls.end(), "Code \"DOJOG\"") < 2; ++i)
       window->Advance(25);
-    ASSERT_GE(std::count(host.calls.begin(), host.calls.end(), "Code DOJOG"), 2);
-    ASSERT_EQ(host.calls.back(), "Code DOJOG");
+    ASSERT_GE(std::count(host.calls.begin(), host.calls.end(), "Code \"DOJOG\""), 2);
+    ASSERT_EQ(host.calls.back(), "Code \"DOJOG\"");
     host.Clear();
     if (row.destroyHostWindow) {
       window.reset();
     } else {
       ::StopPlug();
     }
-    EXPECT_EQ(host.calls, (std::vector<std::string>{"Code ENDJOG", "DoButton 205"}));
+    EXPECT_EQ(host.calls, (std::vector<std::string>{"Code \"ENDJOG\"", "DoButton 205"}));
     EXPECT_EQ(
         host.Get<uint8_t>(host.blockA, host::JogRecordField(0, host::offset::kJogStopRequest)), 1);
     EXPECT_EQ(bus->OpenHandles(pendant), 0u);
@@ -215,7 +215,7 @@ TEST(Lifecycle, StatusFollowsTheSelectorsAndCountsBadReports) {
       {"step jog on X again", {0, 0, 0, 0x41, 1, 0, 0, 0}, 0, 3},
       {"unplugged", {}, -1, 3},
   };
-  test::FakeHost host;
+  sim::InProcessHost host;
   test::TestHostWindow window;
   auto* bus = KM4R_VirtualBus();
   const int pendant = PendantOnEmptyBus();
@@ -239,7 +239,7 @@ TEST(Lifecycle, StatusFollowsTheSelectorsAndCountsBadReports) {
 }
 
 TEST(Lifecycle, SettingsAreLoadedByPostInitControl) {
-  test::FakeHost host;
+  sim::InProcessHost host;
   test::TestHostWindow window;
   ::SetProName(platform::HostStringArgument(""));
   ::InitControl(host.blockA.data(), host.blockB.data(), host.blockC.data(), window.Handle());
@@ -255,35 +255,36 @@ TEST(Lifecycle, SettingsAreLoadedByPostInitControl) {
 TEST(OutOfOrder, CallsNeverCrash) {
   struct Case {
     const char* name;
-    void (*run)(test::FakeHost&, test::TestHostWindow&);
+    void (*run)(sim::InProcessHost&, test::TestHostWindow&);
   };
   const Case cases[] = {
       {"PostInitControl without InitControl",
-       [](test::FakeHost&, test::TestHostWindow&) {
+       [](sim::InProcessHost&, test::TestHostWindow&) {
          ::PostInitControl();
          EXPECT_EQ(Module().window, nullptr);
        }},
       {"StopPlug twice",
-       [](test::FakeHost& h, test::TestHostWindow& w) {
+       [](sim::InProcessHost& h, test::TestHostWindow& w) {
          ::InitControl(h.blockA.data(), h.blockB.data(), h.blockC.data(), w.Handle());
          ::PostInitControl();
          ::StopPlug();
          ::StopPlug();
          EXPECT_EQ(Module().window, nullptr);
        }},
-      {"StopPlug before anything", [](test::FakeHost&, test::TestHostWindow&) { ::StopPlug(); }},
+      {"StopPlug before anything",
+       [](sim::InProcessHost&, test::TestHostWindow&) { ::StopPlug(); }},
       {"Config before anything",
-       [](test::FakeHost&, test::TestHostWindow&) {
+       [](sim::InProcessHost&, test::TestHostWindow&) {
          ::Config();
          EXPECT_EQ(Module().settings.StepSize1, 2);
        }},
       {"Update before anything",
-       [](test::FakeHost&, test::TestHostWindow&) {
+       [](sim::InProcessHost&, test::TestHostWindow&) {
          ::Update();
          EXPECT_EQ(Module().ticks.UpdateSequence, 2);
        }},
       {"Update and timers after StopPlug",
-       [](test::FakeHost& h, test::TestHostWindow& w) {
+       [](sim::InProcessHost& h, test::TestHostWindow& w) {
          ::InitControl(h.blockA.data(), h.blockB.data(), h.blockC.data(), w.Handle());
          ::PostInitControl();
          ::StopPlug();
@@ -292,13 +293,13 @@ TEST(OutOfOrder, CallsNeverCrash) {
          ::Config();
        }},
       {"InitControl with null blocks and no window",
-       [](test::FakeHost&, test::TestHostWindow&) {
+       [](sim::InProcessHost&, test::TestHostWindow&) {
          EXPECT_TRUE(::InitControl(nullptr, nullptr, nullptr, nullptr));
          ::PostInitControl();
          ::StopPlug();
        }},
       {"InitControl twice",
-       [](test::FakeHost& h, test::TestHostWindow& w) {
+       [](sim::InProcessHost& h, test::TestHostWindow& w) {
          ::InitControl(h.blockA.data(), h.blockB.data(), h.blockC.data(), w.Handle());
          ::InitControl(h.blockA.data(), h.blockB.data(), h.blockC.data(), w.Handle());
          EXPECT_EQ(w.ChildCount(), 1u);
@@ -306,7 +307,7 @@ TEST(OutOfOrder, CallsNeverCrash) {
          EXPECT_EQ(w.ChildCount(), 0u);
        }},
       {"PostInitControl twice",
-       [](test::FakeHost& h, test::TestHostWindow& w) {
+       [](sim::InProcessHost& h, test::TestHostWindow& w) {
          ::InitControl(h.blockA.data(), h.blockB.data(), h.blockC.data(), w.Handle());
          ::PostInitControl();
          ::PostInitControl();
@@ -314,7 +315,7 @@ TEST(OutOfOrder, CallsNeverCrash) {
          ::StopPlug();
        }},
       {"InitControl and PostInitControl twice",
-       [](test::FakeHost& h, test::TestHostWindow& w) {
+       [](sim::InProcessHost& h, test::TestHostWindow& w) {
          ::SetProName(platform::HostStringArgument(""));
          for (int i = 0; i < 2; ++i) {
            ::InitControl(h.blockA.data(), h.blockB.data(), h.blockC.data(), w.Handle());
@@ -324,14 +325,14 @@ TEST(OutOfOrder, CallsNeverCrash) {
          EXPECT_EQ(w.ChildCount(), 1u);
        }},
       {"PostInitControl three times with a pendant",
-       [](test::FakeHost& h, test::TestHostWindow& w) {
+       [](sim::InProcessHost& h, test::TestHostWindow& w) {
          ::InitControl(h.blockA.data(), h.blockB.data(), h.blockC.data(), w.Handle());
          for (int i = 0; i < 3; ++i) ::PostInitControl();
          // Query, read and write handle, once.
          EXPECT_EQ(KM4R_VirtualBus()->OpenHandles(0), 3u);
        }},
       {"no callbacks set",
-       [](test::FakeHost& h, test::TestHostWindow& w) {
+       [](sim::InProcessHost& h, test::TestHostWindow& w) {
          Module().callbacks = host::Callbacks{};
          ::InitControl(h.blockA.data(), h.blockB.data(), h.blockC.data(), w.Handle());
          ::PostInitControl();
@@ -341,7 +342,7 @@ TEST(OutOfOrder, CallsNeverCrash) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    test::FakeHost host;
+    sim::InProcessHost host;
     test::TestHostWindow window;
     auto* bus = KM4R_VirtualBus();
     const int pendant = PendantOnEmptyBus();
@@ -358,10 +359,10 @@ TEST(OutOfOrder, CallsNeverCrash) {
 // back, once, from inside the plug-in's cycle.
 namespace reentry {
 
-test::FakeHost* host = nullptr;
+sim::InProcessHost* host = nullptr;
 test::TestHostWindow* window = nullptr;
 
-struct Arm : test::FakeHost::Hooks {
+struct Arm : sim::InProcessHost::Hooks {
   std::vector<std::string> calls;
   const char* callback = "";
   void (*entry)() = nullptr;
@@ -415,8 +416,8 @@ TEST(Reentry, EntryPointsFromInsideCallbacks) {
   for (const Entry& entry : entries) {
     for (const char* callback : callbacks) {
       SCOPED_TRACE(std::string(entry.name) + " from " + callback);
-      test::VirtualPendant device("/dev/virtual/hid-pendant0");
-      test::FakeHost host;
+      sim::VirtualPendant device("/dev/virtual/hid-pendant0");
+      sim::InProcessHost host;
       test::TestHostWindow window;
       reentry::Arm arm;
       arm.pendant = device.id;

@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
+#include "bench/host/in_process_host.h"
 #include "plugin/exports.h"
 #include "plugin/module_state.h"
-#include "tests/support/fake_host.h"
 
 namespace km4r {
 namespace {
@@ -16,7 +16,7 @@ void UpdateTimes(int n) {
 }
 
 TEST(TickCounters, InitialValues) {
-  test::FakeHost host;
+  sim::InProcessHost host;
   EXPECT_EQ(Ticks().UpdateSequence, 1);
   EXPECT_EQ(Ticks().DisplayPhase, 100);
   EXPECT_EQ(Ticks().DirectionChangeTicks, 100);
@@ -25,7 +25,7 @@ TEST(TickCounters, InitialValues) {
 }
 
 TEST(TickCounters, UpdateSequenceRunsTwoTo255) {
-  test::FakeHost host;
+  sim::InProcessHost host;
   UpdateTimes(254);
   EXPECT_EQ(Ticks().UpdateSequence, 255);
   UpdateTimes(1);
@@ -37,7 +37,7 @@ TEST(TickCounters, UpdateSequenceRunsTwoTo255) {
 }
 
 TEST(TickCounters, DisplayPhaseRunsDownFrom99ThenPeriod25) {
-  test::FakeHost host;
+  sim::InProcessHost host;
   UpdateTimes(1);
   EXPECT_EQ(Ticks().DisplayPhase, 99);
   UpdateTimes(99);
@@ -51,7 +51,7 @@ TEST(TickCounters, DisplayPhaseRunsDownFrom99ThenPeriod25) {
 }
 
 TEST(TickCounters, DirectionChangeTicksWrapsAt1001To101) {
-  test::FakeHost host;
+  sim::InProcessHost host;
   int highest = 0;
   int afterWrap = 0;
   for (int i = 0; i < 2000; ++i) {
@@ -69,7 +69,7 @@ TEST(TickCounters, DirectionChangeTicksWrapsAt1001To101) {
 }
 
 TEST(TickCounters, CountdownsStopAtZero) {
-  test::FakeHost host;
+  sim::InProcessHost host;
   Ticks().WheelActiveTicks = 3;
   Ticks().DroRestoreTicks = 2;
   const int expectedWheel[] = {2, 1, 0, 0, 0};
@@ -82,7 +82,7 @@ TEST(TickCounters, CountdownsStopAtZero) {
 }
 
 TEST(TickCounters, UpdateMakesNoHostCall) {
-  test::FakeHost host;
+  sim::InProcessHost host;
   UpdateTimes(500);
   EXPECT_EQ(host.TotalCallbacks(), 0);
 }

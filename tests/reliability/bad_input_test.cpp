@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/host/in_process_host.h"
 #include "pendant/pendant_window.h"
 #include "platform/clock.h"
 #include "platform/host_string.h"
@@ -25,7 +26,6 @@
 #include "settings/profile_store.h"
 #include "tests/fuzz/host_text.h"
 #include "tests/settings/test_files.h"
-#include "tests/support/fake_host.h"
 #include "tests/support/test_host_window.h"
 
 namespace km4r::test {
@@ -84,7 +84,7 @@ class Running : public ::testing::Test {
     return out;
   }
 
-  FakeHost host;
+  sim::InProcessHost host;
   TestHostWindow window;
   platform::VirtualClock clock;
   platform::VirtualBus* bus;
@@ -121,8 +121,8 @@ TEST_F(Running, UnnamedSelectorPositionsChangeNothing) {
     EXPECT_TRUE(modeKept) << "jogMode " << W().jogMode;
     for (const std::string& call : host.calls) {
       MoveText m;
-      if (call.rfind("Code ", 0) == 0) {
-        ASSERT_TRUE(ParseHostCode(call.c_str() + 5, &m)) << call;
+      if (call.rfind("Code \"", 0) == 0) {
+        ASSERT_TRUE(ParseHostCode(call.substr(6, call.size() - 7).c_str(), &m)) << call;
         // Still step jogging, the moves go to the axis that was kept.
         if (m.isMove) {
           EXPECT_EQ(m.axis, "XYZAB"[W().axisIndex]) << call;
@@ -193,10 +193,11 @@ TEST_F(Running, HugeNumbersMakeWholeMoveTexts) {
     Send(Report(3, 20, 1, 0, 0, 1, 1));
     int moves = 0;
     for (const std::string& call : host.calls) {
-      if (call.rfind("Code G91", 0) != 0) continue;
+      if (call.rfind("Code \"G91", 0) != 0) continue;
       ++moves;
       MoveText m;
-      EXPECT_TRUE(ParseHostCode(call.c_str() + 5, &m)) << call.substr(0, 80) << "...";
+      EXPECT_TRUE(ParseHostCode(call.substr(6, call.size() - 7).c_str(), &m))
+          << call.substr(0, 80) << "...";
     }
     EXPECT_EQ(moves, 1);
     Send(Report(3, 0, 1, 0, 0, 1, 1), 4);
@@ -226,8 +227,8 @@ TEST_F(Running, PendantPulledWithReadOutstanding) {
     EXPECT_FALSE(W().readOutstanding);
     std::string lastJogCall;
     for (const std::string& call : host.calls)
-      if (call == "Code DOJOG" || call == "Code ENDJOG") lastJogCall = call;
-    EXPECT_EQ(lastJogCall, "Code ENDJOG");
+      if (call == "Code \"DOJOG\"" || call == "Code \"ENDJOG\"") lastJogCall = call;
+    EXPECT_EQ(lastJogCall, "Code \"ENDJOG\"");
     bus->SetLatency(id, 0);
     bus->Plug(id, true);
     EXPECT_EQ(W().connected, 1);
@@ -240,7 +241,7 @@ TEST_F(Running, PendantPulledWithReadOutstanding) {
 // StopPlug and a second lifetime in the same process, as a host that
 // restarts its machine does: everything of the first is released.
 TEST(Lifetime, RunsTwiceInOneProcess) {
-  FakeHost host;
+  sim::InProcessHost host;
   TestHostWindow window;
   auto* bus = KM4R_VirtualBus();
   bus->Reset();

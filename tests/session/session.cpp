@@ -10,6 +10,9 @@
 #include <memory>
 #include <sstream>
 
+#include "bench/host/alloc_counter.h"
+#include "bench/host/in_process_host.h"
+#include "bench/host/virtual_pendant.h"
 #include "pendant/pendant_window.h"
 #include "platform/clock.h"
 #include "platform/host_string.h"
@@ -19,9 +22,6 @@
 #include "plugin/module_state.h"
 #include "settings/setting_descriptors.h"
 #include "tests/fuzz/host_text.h"
-#include "tests/support/alloc_counter.h"
-#include "tests/support/fake_host.h"
-#include "tests/support/virtual_pendant.h"
 
 namespace km4r::test {
 namespace {
@@ -78,9 +78,9 @@ bool In(const T (&table)[N], T code) {
 // One host for every session: its blocks are large, and making them anew for
 // each would cost more than a short session itself. It is put back to a new
 // host's state instead, with the module state.
-FakeHost& FreshHost() {
-  static FakeHost* const host = new FakeHost();
-  FakeHost& h = *host;
+sim::InProcessHost& FreshHost() {
+  static sim::InProcessHost* const host = new sim::InProcessHost();
+  sim::InProcessHost& h = *host;
   platform::HostString::ReleaseAt(host::StatusTextSlot(h.Blocks()));
   ResetModuleState();
   for (auto* block : {&h.blockA, &h.blockB, &h.blockC})
@@ -91,12 +91,12 @@ FakeHost& FreshHost() {
   h.Clear();
   h.window = nullptr;
   h.record = false;
-  FakeHost::current = host;
+  sim::InProcessHost::current = host;
   h.Install();
   return h;
 }
 
-class Session : FakeHost::Hooks {
+class Session : sim::InProcessHost::Hooks {
  public:
   Session(const Scenario& sc, const MoreSteps& more, const StepActions& watch)
       : sc_(sc), more_(more), watch_(watch), bus_(device_.bus), id_(device_.id) {
@@ -164,8 +164,8 @@ class Session : FakeHost::Hooks {
     return &sc_.steps[next_++];
   }
 
-  void PauseCount() { allocations_ += AllocCounter::Stop(); }
-  void ResumeCount() { AllocCounter::Start(); }
+  void PauseCount() { allocations_ += sim::AllocCounter::Stop(); }
+  void ResumeCount() { sim::AllocCounter::Start(); }
 
   // Reports leave the queue only by being read (unplugging clears it).
   void Sync() {
@@ -173,7 +173,7 @@ class Session : FakeHost::Hooks {
       const Pending p = pending_[pendingHead_];
       pendingHead_ = (pendingHead_ + 1) % pending_.size();
       --pendingCount_;
-      const InputFields& r = p.report;
+      const sim::InputFields& r = p.report;
       Trace("read counter", "", r.counter);
       if (p.estopEdge) estopPressOwed_ = true;
       const int d = (r.counter - read_.counter) & 0xFF;
@@ -631,18 +631,18 @@ class Session : FakeHost::Hooks {
   Scenario sc_;
   MoreSteps more_;
   StepActions watch_;
-  VirtualPendant device_{"/dev/virtual/hid-session"};
+  sim::VirtualPendant device_{"/dev/virtual/hid-session"};
   platform::VirtualClock& clock_ = device_.clock;
-  FakeHost& fake_ = FreshHost();
+  sim::InProcessHost& fake_ = FreshHost();
   std::unique_ptr<platform::MessageLoop> loop_;
   platform::VirtualBus* bus_;
   int id_ = -1, other_ = -1, tick_ = 0;
   std::size_t next_ = 0;
   std::string fault_;
   // The pendant, and the host's view of what the plug-in has read.
-  InputFields pendant_{.axisSel = 1, .mode = 1, .stepSel = 1}, read_;
+  sim::InputFields pendant_{.axisSel = 1, .mode = 1, .stepSel = 1}, read_;
   struct Pending {
-    InputFields report;
+    sim::InputFields report;
     bool estopEdge;
   };
   std::array<Pending, kQueueLimit + 1> pending_{};

@@ -68,7 +68,7 @@ struct SessionStats {
 using MoreSteps = std::function<bool(std::vector<Step>&)>;
 
 // Sees the host actions of every outermost step as the host recorded them
-// ("DoButton 334", "Code ENDJOG"); false is a fault. Allocations are not
+// ("DoButton 334", "Code \"ENDJOG\""); false is a fault. Allocations are not
 // counted meanwhile.
 using StepActions = std::function<bool(const std::vector<std::string>&)>;
 

@@ -16,9 +16,9 @@
 #include <string>
 #include <vector>
 
+#include "bench/host/in_process_host.h"
 #include "pendant/pendant_window.h"
 #include "tests/session/session.h"
-#include "tests/support/fake_host.h"
 #include "tests/support/rng.h"
 
 namespace km4r::test {
@@ -209,7 +209,7 @@ class ContinuousModel {
  private:
   void Say(const std::string& s) { out_->push_back(s); }
   void End() {
-    Say("Code ENDJOG");
+    Say("Code \"ENDJOG\"");
     running_ = false;
   }
   void Release() {
@@ -323,12 +323,13 @@ TEST(Session, RegularHostSeesTheModelsJog) {
     const auto same = [&](const std::vector<std::string>& calls) {
       std::vector<std::string> got, want;
       for (const std::string& c : calls) {
-        if (c == "DoButton 334" || c == "DoButton 204" || c == "DoButton 205" || c == "Code ENDJOG")
+        if (c == "DoButton 334" || c == "DoButton 204" || c == "DoButton 205" ||
+            c == "Code \"ENDJOG\"")
           got.push_back(c);
-        if (c != "Code DOJOG") continue;
+        if (c != "Code \"DOJOG\"") continue;
         const auto field = [](std::size_t f) {
-          return std::to_string(FakeHost::current->Get<int32_t>(FakeHost::current->blockA,
-                                                                host::JogRecordField(0, f)));
+          return std::to_string(sim::InProcessHost::current->Get<int32_t>(
+              sim::InProcessHost::current->blockA, host::JogRecordField(0, f)));
         };
         got.push_back("DOJOG " + field(host::offset::kJogSpeed) + " dir " +
                       field(host::offset::kJogDirection));

@@ -7,12 +7,12 @@
 #include <string>
 #include <vector>
 
+#include "bench/host/in_process_host.h"
 #include "platform/host_string.h"
 #include "plugin/exports.h"
 #include "settings/choice_tables.h"
 #include "settings/profile_store.h"
 #include "tests/settings/test_files.h"
-#include "tests/support/fake_host.h"
 
 namespace km4r {
 namespace {
@@ -241,7 +241,7 @@ class ConfigEntryTest : public PendantSettingsTest {
     ASSERT_NE(std::freopen("/dev/null", "r", stdin), nullptr);
     ::Config();
   }
-  test::FakeHost host_;
+  sim::InProcessHost host_;
 };
 
 TEST_F(ConfigEntryTest, CancelledOnEmptyProfileWritesAllDefaults) {

@@ -27,9 +27,9 @@
 #include <unistd.h>
 #endif
 
+#include "bench/tools/profile_generator.h"
 #include "platform/profile_file.h"
 #include "plugin/profile_outcome.h"
-#include "tests/settings/profile_generator.h"
 #include "tests/settings/test_files.h"
 
 namespace km4r {
@@ -397,7 +397,7 @@ void ExpectOnlyPendantSectionChanged(const std::string& loaded, const std::strin
 TEST_F(ProfileStoreTest, RealisticProfileOutsidePendantSectionIsUnchanged) {
   for (bool withSection : {true, false}) {
     SCOPED_TRACE(withSection ? "section present" : "section added");
-    const std::string original = test::GenerateHostProfile(300 * 1024, withSection);
+    const std::string original = bench::GenerateHostProfile(300 * 1024, withSection);
     WriteFile(path_, original);
     {
       ProfileStore store;
@@ -419,7 +419,7 @@ TEST_F(ProfileStoreTest, RealisticProfileOutsidePendantSectionIsUnchanged) {
 }
 
 TEST_F(ProfileStoreTest, UntouchedProfileIsRewrittenWithTheSameContent) {
-  const std::string original = "\xEF\xBB\xBF" + test::GenerateHostProfile(64 * 1024, true);
+  const std::string original = "\xEF\xBB\xBF" + bench::GenerateHostProfile(64 * 1024, true);
   WriteFile(path_, original);
   { ProfileStore store; }
   EXPECT_TRUE(AsSaved(ReadFile(path_)) == AsSaved(original));

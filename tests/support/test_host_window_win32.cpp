@@ -5,8 +5,8 @@
 
 #include <cstdint>
 
+#include "bench/host/clock_win32.h"
 #include "platform/win32/host_window.h"
-#include "tests/support/clock_win32.h"
 #include "tests/support/test_host_window.h"
 
 namespace km4r::test {
@@ -72,15 +72,15 @@ void TestHostWindow::Advance(uint32_t ms) {
 }
 
 double TestHostWindow::AwaitTimerMessages(uint64_t total, uint32_t capMs) {
-  const double start = NowMs();
+  const double start = sim::NowMs();
   const double deadline = start + capMs;
   for (;;) {
     impl_->Pump();
-    const double left = deadline - NowMs();
+    const double left = deadline - sim::NowMs();
     if (impl_->timerMessages >= total || left <= 0) break;
     MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(left) + 1, QS_ALLINPUT);
   }
-  return NowMs() - start;
+  return sim::NowMs() - start;
 }
 
 uint64_t TestHostWindow::TimerMessages() const {

@@ -14,8 +14,8 @@
 #include <thread>
 #include <vector>
 
+#include "bench/host/module_path_win32.h"
 #include "platform/host_string.h"
-#include "tests/support/module_path_win32.h"
 
 namespace km4r {
 namespace {
@@ -26,7 +26,7 @@ constexpr int kDecidigit = 4023;
 constexpr int kScreenSel1 = 4024;
 constexpr DWORD kWaitMs = 10000;
 
-using test::ModulePath;
+using sim::ModulePath;
 
 // An export of the loaded module, typed; nullptr when it is missing.
 template <typename Fn>

@@ -9,15 +9,15 @@
 #include <string>
 #include <vector>
 
+#include "bench/host/module_path_win32.h"
 #include "platform/host_string.h"
 #include "plugin/host_interface.h"
-#include "tests/support/module_path_win32.h"
 #include "tests/support/test_host_window.h"
 
 namespace km4r {
 namespace {
 
-using test::ModulePath;
+using sim::ModulePath;
 
 class Module {
  public:

@@ -4,7 +4,7 @@
 
 #include <windows.h>
 
-namespace km4r::test {
+namespace km4r::sim {
 
 inline double NowMs() {
   static const double ticksPerMs = [] {
@@ -17,4 +17,4 @@ inline double NowMs() {
   return static_cast<double>(c.QuadPart) / ticksPerMs;
 }
 
-}  // namespace km4r::test
+}  // namespace km4r::sim

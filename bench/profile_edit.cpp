@@ -1,4 +1,4 @@
-#include "bench/profile_file.h"
+#include "bench/profile_edit.h"
 
 #include <algorithm>
 #include <filesystem>

@@ -1,11 +1,11 @@
 // Counts heap allocations made through operator new while counting is on.
-// Linking alloc_counter.cpp into a test executable replaces the global
-// operator new/delete for that executable only.
+// Linking alloc_counter.cpp into a program replaces the global operator
+// new/delete for that program only.
 #pragma once
 
 #include <cstdint>
 
-namespace km4r::test {
+namespace km4r::sim {
 
 struct AllocCounter {
   static void Start();
@@ -13,4 +13,4 @@ struct AllocCounter {
   static uint64_t Count();
 };
 
-}  // namespace km4r::test
+}  // namespace km4r::sim

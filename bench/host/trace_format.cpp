@@ -1,11 +1,11 @@
-#include "bench/trace_format.h"
+#include "bench/host/trace_format.h"
 
 #include <cstdio>
 #include <cstring>
 
 #include "plugin/host_interface.h"
 
-namespace km4r::bench {
+namespace km4r::sim {
 
 std::string FormatNumber(double v) {
   char buf[64];
@@ -109,4 +109,4 @@ std::string ProfileLine(const std::vector<std::pair<std::string, std::string>>& 
   return out;
 }
 
-}  // namespace km4r::bench
+}  // namespace km4r::sim

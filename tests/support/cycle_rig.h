@@ -10,28 +10,28 @@
 #include <string>
 #include <vector>
 
+#include "bench/host/in_process_host.h"
+#include "bench/host/virtual_pendant.h"
 #include "pendant/pendant_window.h"
 #include "plugin/module_state.h"
-#include "tests/support/fake_host.h"
-#include "tests/support/virtual_pendant.h"
 
 namespace km4r::test {
 
 using Calls = std::vector<std::string>;
 
-struct PendantBench {
-  VirtualPendant pendant{"/dev/virtual/hid-jog"};
-  FakeHost host;  // it resets the module state
+struct CycleRig {
+  sim::VirtualPendant pendant{"/dev/virtual/hid-jog"};
+  sim::InProcessHost host;  // it resets the module state
   std::unique_ptr<PendantWindow> window = std::make_unique<PendantWindow>();
   PendantWindow& w = *window;
-  InputFields report;
+  sim::InputFields report;
 
-  PendantBench() {
+  CycleRig() {
     host.led[host::code::kLedJogEnabled] = true;
     host.Set(host.blockB, host::offset::kDistanceMode, int32_t{1});
     w.OpenPendant();
   }
-  ~PendantBench() { window.reset(); }
+  ~CycleRig() { window.reset(); }
 
   // Turns the selectors to the position of a jog mode on an axis (the first
   // report also sets where the wheel stands); the host calls it makes are

@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-namespace km4r::bench {
+namespace km4r::sim {
 
 inline constexpr std::size_t kOutputReportBytes = 21;
 
@@ -31,4 +31,4 @@ std::string StatusLine(const char* text);
 std::string DroLine(short code, double value);
 std::string ProfileLine(const std::vector<std::pair<std::string, std::string>>& keys);
 
-}  // namespace km4r::bench
+}  // namespace km4r::sim

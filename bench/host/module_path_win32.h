@@ -6,7 +6,7 @@
 
 #include <string>
 
-namespace km4r::test {
+namespace km4r::sim {
 
 inline std::string ModulePath() {
   char exe[MAX_PATH];
@@ -16,4 +16,4 @@ inline std::string ModulePath() {
   return dir + KM4R_MODULE_RELPATH;
 }
 
-}  // namespace km4r::test
+}  // namespace km4r::sim

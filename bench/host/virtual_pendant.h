@@ -10,7 +10,7 @@
 #include "platform/clock.h"
 #include "platform/virtual/virtual_bus.h"
 
-namespace km4r::test {
+namespace km4r::sim {
 
 // Input report fields, as the pendant lays them out.
 struct InputFields {
@@ -61,4 +61,4 @@ struct VirtualPendant {
   int id = -1;
 };
 
-}  // namespace km4r::test
+}  // namespace km4r::sim

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <string>
 
-namespace km4r::test {
+namespace km4r::bench {
 
 inline std::string GenerateHostProfile(std::size_t targetBytes, bool withPendantSection) {
   std::string out =
@@ -49,4 +49,4 @@ inline std::string GenerateHostProfile(std::size_t targetBytes, bool withPendant
   return out;
 }
 
-}  // namespace km4r::test
+}  // namespace km4r::bench
