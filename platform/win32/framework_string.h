@@ -5,7 +5,7 @@
 // header sizes; the slot order below is the interface's declaration order, and
 // the sizes and offsets were established by compiling these declarations with
 // clang for i686-pc-windows-msvc and x86_64-pc-windows-msvc
-// (tests/win32/framework_layout.cpp, the framework_layout test).
+// (tests/host_boundary/framework_layout.cpp, the framework_layout test).
 #pragma once
 
 #include <cstddef>

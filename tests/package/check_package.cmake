@@ -32,7 +32,7 @@ foreach(arch x86 x64)
   set(dll ${WORK}/${arch}/KM4R.dll)
   execute_process(COMMAND ${CMAKE_COMMAND} -DOBJDUMP=${triple_${arch}}-objdump -DMODULE=${dll}
                           -DVERSION=${VERSION} -DMACHINE=${machine_${arch}}
-                          -P ${CMAKE_CURRENT_LIST_DIR}/../win32/check_pe.cmake
+                          -P ${CMAKE_CURRENT_LIST_DIR}/../host_boundary/check_pe.cmake
                   RESULT_VARIABLE rc)
   if(NOT rc EQUAL 0)
     message(FATAL_ERROR "${arch}/KM4R.dll failed the PE checks (above)")

@@ -56,7 +56,7 @@ TEST(HostString, AssignAtWorksOnUnalignedHostMemory) {
 
 #if !defined(_WIN32)
 // The bench's own layout (a Windows host's objects are the framework's:
-// tests/win32/string_host.cpp).
+// tests/host_boundary/string_host.cpp).
 // Blocks the host owns (its static empty string, a locked buffer) carry a
 // count of zero or below: the plug-in never frees them nor writes through
 // them; an assignment or a copy gets a block of its own.
