@@ -100,9 +100,9 @@ struct Composer {
     } else if (host::GetLED(host::code::kLedPause)) {
       PutSpaces(line1 + 2, 4);
       PutText(line1 + 6, firstHalf ? "  " : "||");
-    } else if (w.jogMode == StepJog) {
+    } else if (w.jogMode == JogMode::StepJog) {
       StepSizeOrFeed();
-    } else if (w.jogMode == VelocityJog) {
+    } else if (w.jogMode == JogMode::VelocityJog) {
       PutText(line1 + 1, "    Vel");
     } else {
       line1[1] = ' ';
@@ -140,37 +140,37 @@ struct Composer {
 
   void JogModeScreen() {
     switch (w.jogMode) {
-      case VelocityJog:
-      case RateJog:
-      case StepJog:
+      case JogMode::VelocityJog:
+      case JogMode::RateJog:
+      case JogMode::StepJog:
         AxisScreen();
         break;
-      case JogRateAdjust:
+      case JogMode::JogRateAdjust:
         PutSpaces(line1, 2 * kLineWidth);
         PutText(line1, "CON'T");
         PutNumber(line2 + 1, 6, "%6.1f", host::GetDRO(host::code::kDroJogRate));
         line2[7] = '%';
         break;
-      case FeedOverrideAdjust:
+      case JogMode::FeedOverrideAdjust:
         PutSpaces(line1, 2 * kLineWidth);
         PutText(line1, "FRO ");
         PutNumber(line1 + 4, 3, "%3.0f", host::GetDRO(host::code::kDroFeedOverride));
         line1[7] = '%';
         PutNumber(line2, 8, "%8.2f", host::GetDRO(host::code::kDroFeedShown));
         break;
-      case SpindleOverrideAdjust:
+      case JogMode::SpindleOverrideAdjust:
         PutSpaces(line1, 2 * kLineWidth);
         PutText(line1, "Sov ");
         PutNumber(line1 + 4, 3, "%3.0f", host::GetDRO(host::code::kDroSpindleOverride));
         line1[7] = '%';
         SpindleLine();
         break;
-      case StepSizeSelect:
+      case JogMode::StepSizeSelect:
         PutText(line1, "Stepsize");
         PutSpaces(line2, 2);
         PutNumber(line2 + 2, 6, "%.4f", host::GetDRO(host::code::kDroStepSize));
         break;
-      case AxisZero:
+      case JogMode::AxisZero:
         ZeroScreen();
         break;
       default:
@@ -216,7 +216,7 @@ void PendantWindow::ComposeDisplay() {
     return;
   }
   c.JogModeScreen();
-  if (enableHeld != 0 || jogMode == ScreenSelect) c.ScreenPage();
+  if (enableHeld != 0 || jogMode == JogMode::ScreenSelect) c.ScreenPage();
 }
 
 }  // namespace km4r

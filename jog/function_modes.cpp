@@ -9,16 +9,16 @@ namespace km4r::jog {
 namespace {
 
 struct AdjustedValue {
-  int mode;
+  JogMode mode;
   short dro;
   double upper;
   double lower;
 };
 
 constexpr AdjustedValue kAdjustedValues[] = {
-    {JogRateAdjust, host::code::kDroJogRate, 100.0, 0.1},
-    {FeedOverrideAdjust, host::code::kDroFeedOverride, 250.0, 1.0},
-    {SpindleOverrideAdjust, host::code::kDroSpindleOverride, 250.0, 1.0},
+    {JogMode::JogRateAdjust, host::code::kDroJogRate, 100.0, 0.1},
+    {JogMode::FeedOverrideAdjust, host::code::kDroFeedOverride, 250.0, 1.0},
+    {JogMode::SpindleOverrideAdjust, host::code::kDroSpindleOverride, 250.0, 1.0},
 };
 
 // Distance of a StepSize setting; false for an index outside the table, which
@@ -60,7 +60,7 @@ void SelectNextStepSize(PendantWindow& w, int direction) {
 
 }  // namespace
 
-void AdjustValue(int jogMode, int direction, int count) {
+void AdjustValue(JogMode jogMode, int direction, int count) {
   if (count == 0) return;
   for (const AdjustedValue& a : kAdjustedValues) {
     if (a.mode != jogMode) continue;

@@ -196,7 +196,7 @@ void PendantWindow::RunJogEngine(int direction, int count) {
   const bool estop = estopLatched != 0;
   const bool held = enableHeld != 0;
   // Step counts belong to the step jog they were turned in.
-  if (held || reset || estop || jogMode != StepJog) stepCarry = 0;
+  if (held || reset || estop || jogMode != JogMode::StepJog) stepCarry = 0;
   // A jog whose mode will not be reached any more (switch held, host reset,
   // E-stop, selectors moved to another mode or axis) would have nobody to
   // stop it; outside its mode nobody would release its start button either.
@@ -227,27 +227,27 @@ void PendantWindow::RunJogEngine(int direction, int count) {
     return;
   }
   switch (jogMode) {
-    case VelocityJog:
+    case JogMode::VelocityJog:
       if (jog::IsValidAxis(axisIndex)) jog::VelocityJogMode(*this, direction, count);
       break;
-    case RateJog:
+    case JogMode::RateJog:
       if (jog::IsValidAxis(axisIndex)) jog::RateJogMode(*this, direction, count);
       break;
-    case JogRateAdjust:
-    case FeedOverrideAdjust:
-    case SpindleOverrideAdjust:
+    case JogMode::JogRateAdjust:
+    case JogMode::FeedOverrideAdjust:
+    case JogMode::SpindleOverrideAdjust:
       jog::AdjustValue(jogMode, direction, count);
       break;
-    case StepJog:
+    case JogMode::StepJog:
       if (jog::IsValidAxis(axisIndex)) jog::StepJogMode(*this, direction, count);
       break;
-    case StepSizeSelect:
+    case JogMode::StepSizeSelect:
       jog::StepSizeSelectMode(*this, direction, count);
       break;
-    case AxisZero:
+    case JogMode::AxisZero:
       jog::AxisZeroMode(*this, count);
       break;
-    case ScreenSelect:
+    case JogMode::ScreenSelect:
       jog::ScreenSelectMode(*this, direction);
       break;
     default:

@@ -8,6 +8,7 @@
 namespace km4r {
 
 class PendantWindow;
+enum class JogMode : int32_t;
 
 namespace jog {
 
@@ -59,7 +60,7 @@ void StepJogMode(PendantWindow& w, int direction, int count);
 void AutoContinuousJog(PendantWindow& w, int direction, int count);
 void VelocityJogMode(PendantWindow& w, int direction, int count);
 void RateJogMode(PendantWindow& w, int direction, int count);
-void AdjustValue(int jogMode, int direction, int count);
+void AdjustValue(JogMode jogMode, int direction, int count);
 void StepSizeSelectMode(PendantWindow& w, int direction, int count);
 void AxisZeroMode(PendantWindow& w, int count);
 void ScreenSelectMode(PendantWindow& w, int direction);

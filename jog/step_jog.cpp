@@ -38,7 +38,7 @@ void SendReleaseMove(const PendantWindow& w, double distance) {
 // counts, the accumulator), so it needs only the step jog still on its axis
 // and nothing holding motion back.
 bool StepMayMove(const PendantWindow& w, int axis) {
-  return w.MayMove() && w.jogMode == StepJog && w.axisIndex == axis && !w.autoVelocityUsed;
+  return w.MayMove() && w.jogMode == JogMode::StepJog && w.axisIndex == axis && !w.autoVelocityUsed;
 }
 
 // Counts leave the accumulator before the move goes out: a cycle run inside

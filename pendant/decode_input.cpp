@@ -2,6 +2,8 @@
 // driven by a change against the previous decode, so decoding the same report
 // again does nothing, except the E-stop press, which repeats until the host
 // shows it took effect.
+#include <optional>
+
 #include "jog/jog_steps.h"
 #include "pendant/input_words.h"
 #include "pendant/pendant_window.h"
@@ -20,43 +22,44 @@ void UpdateModeFlags(PendantWindow& w) {
   w.mode3Active = m == 3 ? 1 : 0;
 }
 
-// The jog mode the selectors ask for, or 0 when no rule names this position.
-int32_t SelectJogMode(const PendantWindow& w, bool caMode) {
+// The jog mode the selectors ask for, or none when no rule names this
+// position.
+std::optional<JogMode> SelectJogMode(const PendantWindow& w, bool caMode) {
   const int axis = w.axisSelector;
   const int step = w.stepSelector;
   if (w.mode3Active != 0) {
-    if (step == 6) return ScreenSelect;
-    if (axis == 6) return JogRateAdjust;
-    if (axis == 4) return FeedOverrideAdjust;
-    if (axis == 5) return SpindleOverrideAdjust;
+    if (step == 6) return JogMode::ScreenSelect;
+    if (axis == 6) return JogMode::JogRateAdjust;
+    if (axis == 4) return JogMode::FeedOverrideAdjust;
+    if (axis == 5) return JogMode::SpindleOverrideAdjust;
   } else if (w.mode2Active != 0) {
-    if (axis == 6 && !caMode) return JogRateAdjust;
-    if (axis == 4) return FeedOverrideAdjust;
-    if (axis == 5) return SpindleOverrideAdjust;
+    if (axis == 6 && !caMode) return JogMode::JogRateAdjust;
+    if (axis == 4) return JogMode::FeedOverrideAdjust;
+    if (axis == 5) return JogMode::SpindleOverrideAdjust;
   } else {
     const bool m1 = w.mode1Active != 0;
-    if (step == 4) return JogRateAdjust;
-    if (step == 5) return FeedOverrideAdjust;
-    if (step == 6) return SpindleOverrideAdjust;
-    if ((step == 2 && !m1) || (axis == 5 && m1)) return StepSizeSelect;
-    if (step == 1) return StepJog;
-    if (step == 2 && m1) return VelocityJog;
-    if (step == 3) return RateJog;
-    return 0;
+    if (step == 4) return JogMode::JogRateAdjust;
+    if (step == 5) return JogMode::FeedOverrideAdjust;
+    if (step == 6) return JogMode::SpindleOverrideAdjust;
+    if ((step == 2 && !m1) || (axis == 5 && m1)) return JogMode::StepSizeSelect;
+    if (step == 1) return JogMode::StepJog;
+    if (step == 2 && m1) return JogMode::VelocityJog;
+    if (step == 3) return JogMode::RateJog;
+    return std::nullopt;
   }
   switch (step) {
     case 1:
-      return StepJog;
+      return JogMode::StepJog;
     case 2:
-      return VelocityJog;
+      return JogMode::VelocityJog;
     case 3:
-      return RateJog;
+      return JogMode::RateJog;
     case 4:
-      return StepSizeSelect;
+      return JogMode::StepSizeSelect;
     case 5:
-      return AxisZero;
+      return JogMode::AxisZero;
     default:
-      return 0;
+      return std::nullopt;
   }
 }
 
@@ -124,7 +127,7 @@ void PendantWindow::DecodeInput() {
   // Jog mode; the button names the axis as it stood before this report.
   axisSelector = AxisSelectorBits(inputWord0);
   stepSelector = StepSelectorBits(inputWord1);
-  if (const int32_t mode = SelectJogMode(*this, caMode); mode != 0) jogMode = mode;
+  if (const std::optional<JogMode> mode = SelectJogMode(*this, caMode)) jogMode = *mode;
   const bool modeChanged = jogMode != prevJogMode;
   prevJogMode = jogMode;
   // Counts turned in another mode are no part of this one's turn.

@@ -20,8 +20,8 @@ inline constexpr uint32_t kReadWaitMs = 5;
 inline constexpr std::size_t kInputReportSize = 8;
 inline constexpr std::size_t kOutputReportSize = 21;
 
-// Values of jogMode.
-enum JogMode : int32_t {
+// What the wheel does, as the selectors set it.
+enum class JogMode : int32_t {
   Idle = 1,
   VelocityJog = 2,
   RateJog = 3,
@@ -123,8 +123,9 @@ class PendantWindow : public platform::ChildWindow {
   int32_t axisSelector = 0;
   int32_t stepSelector = 0;
   int32_t prevAxisSelector = 1;
-  int32_t jogMode = Idle;
-  int32_t prevJogMode = 0;
+  JogMode jogMode = JogMode::Idle;
+  // Zero, no mode, until the first decode.
+  JogMode prevJogMode{};
   int32_t axisIndex = 0;
   int32_t enableHeld = 0;
   int32_t estopLatched = 0;
@@ -150,7 +151,7 @@ class PendantWindow : public platform::ChildWindow {
   // "DOJOG" went out and no "ENDJOG" since: the host is still jogging.
   bool jogRunning = false;
   // jogMode, axisIndex and direction of the jog last started.
-  int32_t jogRunningMode = 0;
+  JogMode jogRunningMode{};
   int32_t jogRunningAxis = 0;
   int32_t jogRunningDirection = 0;
   int32_t jogRunningSpeed = 0;

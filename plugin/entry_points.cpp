@@ -164,9 +164,10 @@ void KM4R_PendantStatus(KM4R_PendantStatusRecord* out) {
   if (out == nullptr) return;
   const auto& m = Module();
   const km4r::PendantWindow* w = m.window;
-  const bool jogging = w != nullptr && w->connected != 0 && !w->shutDown &&
-                       (w->jogMode == km4r::StepJog || w->jogMode == km4r::VelocityJog ||
-                        w->jogMode == km4r::RateJog);
+  const bool jogging =
+      w != nullptr && w->connected != 0 && !w->shutDown &&
+      (w->jogMode == km4r::JogMode::StepJog || w->jogMode == km4r::JogMode::VelocityJog ||
+       w->jogMode == km4r::JogMode::RateJog);
   const KM4R_PendantStatusRecord status{jogging ? w->axisIndex : -1, m.decodeErrors};
   std::memcpy(out, &status, sizeof status);
 }

@@ -15,6 +15,7 @@
 
 namespace {
 
+using km4r::JogMode;
 using km4r::Module;
 using km4r::PendantWindow;
 using km4r::sim::AllocCounter;
@@ -112,16 +113,16 @@ void ComposeDisplay(benchmark::State& state) {
   const Position& at = kPositions[state.range(0)];
   CountingHost counting;
   PendantWindow w;
-  const int32_t modes[] = {km4r::StepJog,
-                           km4r::VelocityJog,
-                           km4r::RateJog,
-                           km4r::JogRateAdjust,
-                           km4r::FeedOverrideAdjust,
-                           km4r::SpindleOverrideAdjust,
-                           km4r::StepSizeSelect,
-                           km4r::AxisZero,
-                           km4r::ScreenSelect,
-                           km4r::Idle};
+  const JogMode modes[] = {JogMode::StepJog,
+                           JogMode::VelocityJog,
+                           JogMode::RateJog,
+                           JogMode::JogRateAdjust,
+                           JogMode::FeedOverrideAdjust,
+                           JogMode::SpindleOverrideAdjust,
+                           JogMode::StepSizeSelect,
+                           JogMode::AxisZero,
+                           JogMode::ScreenSelect,
+                           JogMode::Idle};
   w.jogMode = modes[state.range(0)];
   w.displayCycle = 100;
   uint64_t n = 0;

@@ -18,6 +18,7 @@ namespace km4r {
 namespace {
 
 using namespace std::string_view_literals;
+using enum JogMode;
 
 // Text the report holds before the composition; a column the screen should
 // have written but did not shows up as one of these letters.
@@ -39,7 +40,7 @@ constexpr int kSecondHalf = 140;
 struct ScreenCase {
   const char* name;
   // Pendant state.
-  int32_t jogMode = Idle;
+  JogMode jogMode = Idle;
   int32_t axisIndex = 0;
   int32_t displayCycle = kSecondHalf;
   uint32_t inputWord0 = 0;
@@ -160,7 +161,7 @@ const ScreenCase kScreens[] = {
     {.name = "ResetSecondHalfBlank", .jogMode = AxisZero, .leds = {800}, .resetByte = 1,
      .line1 = "        ", .line2 = "        ", .ledCalls = 2},
     {.name = "IdleLeavesText", .updateSequence = 200, .sequenceByte = 200, .ledCalls = 2},
-    {.name = "UnknownModeLeavesText", .jogMode = 7, .ledCalls = 2},
+    {.name = "UnknownModeLeavesText", .jogMode = static_cast<JogMode>(7), .ledCalls = 2},
 
     // Axis screens: letter blink, position digits, pause sign, run animation.
     {.name = "DecidigitZero", .jogMode = VelocityJog, .decidigit = 0, .dros = {{800, 12.3456}},

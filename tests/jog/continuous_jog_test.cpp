@@ -6,7 +6,7 @@ namespace km4r::test {
 namespace {
 
 struct ContinuousRig : CycleRig {
-  explicit ContinuousRig(int mode, int axis = 0, int32_t limit = 1000, int32_t param = 0) {
+  explicit ContinuousRig(JogMode mode, int axis = 0, int32_t limit = 1000, int32_t param = 0) {
     Settings().VelocityInAuto = 5;
     Settings().DelaySteps = 25;
     host.Set(host.blockC, host::offset::kAxisVelocityLimit + 4 * axis, limit);
@@ -40,7 +40,7 @@ TEST(VelocityJog, SpeedFollowsSmoothedByte) {
       {99, 100, 10, 0.3},  // clamped to the last divisor, 25
   };
   for (const Case& c : cases) {
-    ContinuousRig b(VelocityJog);
+    ContinuousRig b(JogMode::VelocityJog);
     b.Settings().VelocityInAuto = c.velocitySetting;
     b.SpeedByte(c.speedByte);
     for (int i = 0; i < c.calls; ++i) EXPECT_EQ(b.Run(0, 1), Calls{"Code \"DOJOG\""});
@@ -51,7 +51,7 @@ TEST(VelocityJog, SpeedFollowsSmoothedByte) {
 }
 
 TEST(ContinuousJog, RecordWrittenForSelectedAxisOnly) {
-  ContinuousRig b(RateJog, 2, 800, 77);
+  ContinuousRig b(JogMode::RateJog, 2, 800, 77);
   b.host.dro[3] = 50.0;
   b.Settings().DelaySteps = 0;
   b.SpeedByte(10);
@@ -73,7 +73,7 @@ TEST(ContinuousJog, RecordWrittenForSelectedAxisOnly) {
 }
 
 TEST(RateJog, StartsOnceDelayStepsGathered) {
-  ContinuousRig b(RateJog);
+  ContinuousRig b(JogMode::RateJog);
   b.host.dro[3] = 100.0;
   b.SpeedByte(30);
   EXPECT_EQ(b.Run(0, 10), Calls{});
@@ -87,7 +87,7 @@ TEST(RateJog, StartsOnceDelayStepsGathered) {
 // wheel stops, even with DelaySteps above the fall-back value.
 TEST(RateJog, LongRunFallbackStillStopsTheJog) {
   for (int delay : {25, 500}) {
-    ContinuousRig b(RateJog);
+    ContinuousRig b(JogMode::RateJog);
     b.Settings().DelaySteps = delay;
     b.host.dro[3] = 100.0;
     b.SpeedByte(30);
@@ -106,7 +106,7 @@ TEST(RateJog, SpeedFromJogRate) {
   };
   const Case cases[] = {{50.0, 500}, {33.3, 333}, {1e12, 2147483647}, {-1e12, -2147483647 - 1}};
   for (const Case& c : cases) {
-    ContinuousRig b(RateJog);
+    ContinuousRig b(JogMode::RateJog);
     b.Settings().DelaySteps = 0;
     b.host.dro[3] = c.rate;
     b.SpeedByte(5);
@@ -116,7 +116,7 @@ TEST(RateJog, SpeedFromJogRate) {
 }
 
 TEST(ContinuousJog, AltJogPressedAtStartReleasedAtEnd) {
-  for (int mode : {VelocityJog, RateJog}) {
+  for (JogMode mode : {JogMode::VelocityJog, JogMode::RateJog}) {
     for (bool lit : {true, false}) {
       ContinuousRig b(mode);
       b.Settings().DelaySteps = 0;
@@ -133,7 +133,7 @@ TEST(ContinuousJog, AltJogPressedAtStartReleasedAtEnd) {
       // running jog still gets its "ENDJOG".
       Calls last{"Code \"ENDJOG\""};
       if (lit) last.push_back("DoButton 205");
-      EXPECT_EQ(b.Run(0, 0), last) << mode;
+      EXPECT_EQ(b.Run(0, 0), last) << static_cast<int>(mode);
       EXPECT_FALSE(b.w.jogStarted);
     }
   }
@@ -155,7 +155,7 @@ TEST(ContinuousJog, RunningJogEndedWhenItsModeIsLeft) {
       {"axis moved", [](ContinuousRig& b) { b.report.axisSel = 2; }, "Code \"DOJOG\""},
   };
   for (const Case& c : cases) {
-    ContinuousRig b(VelocityJog);
+    ContinuousRig b(JogMode::VelocityJog);
     b.host.led[15] = true;
     b.SpeedByte(40);
     b.Run(0, 2);
@@ -177,29 +177,29 @@ TEST(ContinuousJog, RunningJogEndedWhenItsModeIsLeft) {
 }
 
 TEST(ContinuousJog, StopsWhenWheelIdleOrByteDrops) {
-  for (int mode : {VelocityJog, RateJog}) {
+  for (JogMode mode : {JogMode::VelocityJog, JogMode::RateJog}) {
     ContinuousRig b(mode);
     b.Settings().DelaySteps = 0;
     b.SpeedByte(40);
     b.Run(0, 2);
     // One call without counts keeps the jog going; the second stops it.
-    EXPECT_EQ(b.Run(0, 0), Calls{"Code \"DOJOG\""}) << mode;
-    EXPECT_EQ(b.Run(0, 0), Calls{"Code \"ENDJOG\""}) << mode;
+    EXPECT_EQ(b.Run(0, 0), Calls{"Code \"DOJOG\""}) << static_cast<int>(mode);
+    EXPECT_EQ(b.Run(0, 0), Calls{"Code \"ENDJOG\""}) << static_cast<int>(mode);
     // Counts but the speed byte back at 0 while the wheel is still active.
     b.SpeedByte(0);
-    EXPECT_EQ(b.Run(0, 3), Calls{"Code \"ENDJOG\""}) << mode;
+    EXPECT_EQ(b.Run(0, 3), Calls{"Code \"ENDJOG\""}) << static_cast<int>(mode);
   }
 }
 
 TEST(ContinuousJog, ReversalPausesThreeUpdates) {
-  for (int mode : {VelocityJog, RateJog}) {
+  for (JogMode mode : {JogMode::VelocityJog, JogMode::RateJog}) {
     ContinuousRig b(mode);
     b.Settings().DelaySteps = 0;
     b.SpeedByte(40);
     b.Run(0, 2);
     EXPECT_EQ(b.Run(1, 2), Calls{"Code \"ENDJOG\""});
     EXPECT_EQ(b.Ticks().DirectionChangeTicks, 0);
-    if (mode == VelocityJog) {
+    if (mode == JogMode::VelocityJog) {
       for (double h : b.w.speedHistory) EXPECT_EQ(h, 0.0);
     }
     b.Ticks().DirectionChangeTicks = 2;
@@ -211,7 +211,7 @@ TEST(ContinuousJog, ReversalPausesThreeUpdates) {
 }
 
 TEST(ContinuousJog, IdleWheelTakesNewDirectionAtOnce) {
-  ContinuousRig b(VelocityJog);
+  ContinuousRig b(JogMode::VelocityJog);
   b.SpeedByte(40);
   EXPECT_EQ(b.Run(1, 2), Calls{"Code \"DOJOG\""});
   EXPECT_EQ(b.Record<int32_t>(0, host::offset::kJogDirection), 1);
@@ -223,7 +223,7 @@ TEST(ContinuousJog, SwitchedOffOrRefused) {
     const char* status;
   };
   const Case cases[] = {{false, false, " Jog OFF. "}, {true, true, ""}};
-  for (int mode : {VelocityJog, RateJog}) {
+  for (JogMode mode : {JogMode::VelocityJog, JogMode::RateJog}) {
     for (const Case& c : cases) {
       ContinuousRig b(mode);
       b.Settings().DelaySteps = 0;

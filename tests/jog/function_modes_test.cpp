@@ -5,34 +5,35 @@ namespace {
 
 TEST(ValueAdjust, ScalesWithinLimits) {
   struct Case {
-    int mode, dro;
+    JogMode mode;
+    int dro;
     double start;
     int direction, count;
     Calls want;
   };
   const Case cases[] = {
-      {FeedOverrideAdjust, 821, 100.0, 0, 4, {"SetDRO 821 102"}},
-      {FeedOverrideAdjust, 821, 249.0, 0, 4, {"SetDRO 821 250"}},
-      {FeedOverrideAdjust, 821, 250.0, 0, 1, {}},
-      {FeedOverrideAdjust, 821, 100.0, 0, 0, {}},
-      {JogRateAdjust, 3, 0.15, 1, 60, {"SetDRO 3 0.105"}},
-      {JogRateAdjust, 3, 0.1, 1, 10, {"SetDRO 3 0.1"}},
-      {JogRateAdjust, 3, 0.0, 1, 10, {}},
-      {JogRateAdjust, 3, 0.0, 0, 10, {"SetDRO 3 0"}},
-      {JogRateAdjust, 3, 99.9, 0, 10, {"SetDRO 3 100"}},
-      {SpindleOverrideAdjust, 74, 1.5, 1, 100, {"SetDRO 74 1"}},
-      {SpindleOverrideAdjust, 74, 200.0, 1, 127, {"SetDRO 74 73"}},
+      {JogMode::FeedOverrideAdjust, 821, 100.0, 0, 4, {"SetDRO 821 102"}},
+      {JogMode::FeedOverrideAdjust, 821, 249.0, 0, 4, {"SetDRO 821 250"}},
+      {JogMode::FeedOverrideAdjust, 821, 250.0, 0, 1, {}},
+      {JogMode::FeedOverrideAdjust, 821, 100.0, 0, 0, {}},
+      {JogMode::JogRateAdjust, 3, 0.15, 1, 60, {"SetDRO 3 0.105"}},
+      {JogMode::JogRateAdjust, 3, 0.1, 1, 10, {"SetDRO 3 0.1"}},
+      {JogMode::JogRateAdjust, 3, 0.0, 1, 10, {}},
+      {JogMode::JogRateAdjust, 3, 0.0, 0, 10, {"SetDRO 3 0"}},
+      {JogMode::JogRateAdjust, 3, 99.9, 0, 10, {"SetDRO 3 100"}},
+      {JogMode::SpindleOverrideAdjust, 74, 1.5, 1, 100, {"SetDRO 74 1"}},
+      {JogMode::SpindleOverrideAdjust, 74, 200.0, 1, 127, {"SetDRO 74 73"}},
   };
   for (const Case& c : cases) {
     CycleRig b;
     b.Select(c.mode);
     b.host.dro[c.dro] = c.start;
-    EXPECT_EQ(b.Run(c.direction, c.count), c.want) << c.mode << " " << c.start;
+    EXPECT_EQ(b.Run(c.direction, c.count), c.want) << static_cast<int>(c.mode) << " " << c.start;
   }
 }
 
 struct EdgeRig : CycleRig {
-  explicit EdgeRig(int mode, int axis = 0) { Select(mode, axis); }
+  explicit EdgeRig(JogMode mode, int axis = 0) { Select(mode, axis); }
   // A fresh wheel start: the speed byte drops to 0, then comes back.
   Calls Edge(int direction) {
     SpeedByte(0);
@@ -57,7 +58,7 @@ TEST(StepSizeSelect, CyclesThroughConfiguredSlots) {
       {2, 1, 3, 7, 0, {"", "SetDRO 828 0.0001"}},  // a lost slot restarts at 1
   };
   for (const Case& c : cases) {
-    EdgeRig b(StepSizeSelect);
+    EdgeRig b(JogMode::StepSizeSelect);
     b.Settings().StepSize1 = c.s1;
     b.Settings().StepSize2 = c.s2;
     b.Settings().StepSize3 = c.s3;
@@ -71,7 +72,7 @@ TEST(StepSizeSelect, CyclesThroughConfiguredSlots) {
 }
 
 TEST(StepSizeSelect, HeldWheelIsOneEdge) {
-  EdgeRig b(StepSizeSelect);
+  EdgeRig b(JogMode::StepSizeSelect);
   b.Settings().StepSize1 = 2;
   b.Settings().StepSize2 = 3;
   b.SpeedByte(20);
@@ -103,7 +104,7 @@ TEST(AxisZero, PressesZeroButtonOfAxis) {
       {0, 0, false, true, {}},
   };
   for (const Case& c : cases) {
-    EdgeRig b(AxisZero, c.axis);
+    EdgeRig b(JogMode::AxisZero, c.axis);
     b.host.Set(b.host.blockA, host::offset::kMotionQueueIn, c.queueIn);
     b.host.led[804] = c.led804;
     b.host.led[805] = c.led805;
@@ -127,7 +128,7 @@ TEST(ScreenSelect, ForwardCyclesScreensBackwardPresses323) {
       {0, 0, 0, 0, {0, 0}, 1},       {0, 0, 0, 1, {323, 323}, 1},
   };
   for (const Case& c : cases) {
-    EdgeRig b(ScreenSelect);
+    EdgeRig b(JogMode::ScreenSelect);
     b.Settings().ScreenSel1 = c.s1;
     b.Settings().ScreenSel2 = c.s2;
     b.Settings().ScreenSel3 = c.s3;
@@ -139,7 +140,7 @@ TEST(ScreenSelect, ForwardCyclesScreensBackwardPresses323) {
 }
 
 TEST(ScreenSelect, SpeedByteKeepsModeAwakeResetBlocks) {
-  EdgeRig b(ScreenSelect);
+  EdgeRig b(JogMode::ScreenSelect);
   b.Settings().ScreenSel1 = 1;
   b.Settings().ScreenSel2 = 2;
   b.SpeedByte(20);

@@ -12,7 +12,7 @@ struct StepRig : CycleRig {
     Settings().StepJogRate = 100;
     Increment(0.001);
     if (absolute) host.Set(host.blockB, host::offset::kDistanceMode, int32_t{0});
-    Select(StepJog, axis);
+    Select(JogMode::StepJog, axis);
   }
   // Counts turned while the host's move queue is full are held back.
   void Hold(int counts) {

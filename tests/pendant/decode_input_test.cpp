@@ -93,17 +93,20 @@ TEST_F(DecodeTest, EstopHeldTenCyclesWithHostNotStopping) {
   EXPECT_EQ(CountOf(host.calls, "DoButton 1021"), 10);
 }
 
-struct ModeCase {
+// Selectors, and the jog mode or axis index the decode makes of them.
+template <typename Expected>
+struct SelectorCase {
   int mode;  // mode field of the report (0: no flag set yet)
   int axisSel;
   int stepSel;
   bool caMode;
-  int32_t expected;
+  Expected expected;
 };
 
 TEST_F(DecodeTest, JogModeTables) {
-  constexpr int32_t kKeep = 99;  // jogMode set before the decode
-  const std::vector<ModeCase> cases = {
+  using enum JogMode;
+  constexpr auto kKeep = static_cast<JogMode>(99);  // jogMode set before the decode
+  const std::vector<SelectorCase<JogMode>> cases = {
       // Third mode position.
       {3, 6, 6, false, ScreenSelect},
       {3, 6, 1, false, JogRateAdjust},
@@ -159,7 +162,7 @@ TEST_F(DecodeTest, JogModeTables) {
 
 TEST_F(DecodeTest, AxisTables) {
   constexpr int32_t kKeep = 9;
-  const std::vector<ModeCase> cases = {
+  const std::vector<SelectorCase<int32_t>> cases = {
       {1, 1, 0, false, 0},     {2, 2, 0, false, 1},     {3, 3, 0, false, 2},
       {1, 4, 0, false, 3},     {3, 4, 0, false, 3},     {2, 4, 0, false, kKeep},
       {2, 6, 0, true, 3},      {2, 6, 0, false, kKeep}, {3, 6, 0, true, kKeep},

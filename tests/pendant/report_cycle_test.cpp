@@ -172,7 +172,7 @@ TEST_F(LinkTest, DisconnectedCycleOnlyCounts) {
   EXPECT_EQ(w.jogTickCountdown, 0);
   EXPECT_EQ(w.displayCycle, 157);
   EXPECT_EQ(w.restoreAbsolute, 1);
-  EXPECT_EQ(w.prevJogMode, 0);  // never decoded
+  EXPECT_EQ(w.prevJogMode, JogMode{});  // never decoded
   EXPECT_EQ(host.TotalCallbacks(), 0);
 }
 

@@ -98,7 +98,7 @@ TEST(NoOps, TouchNoState) {
   const std::vector<unsigned char> a = host.blockA, b = host.blockB, c = host.blockC;
   const TickCounters ticks = Module().ticks;
   PendantWindow* w = Module().window;
-  const int jogMode = w->jogMode;
+  const JogMode jogMode = w->jogMode;
   for (void (*noop)() : {&::DoDwell, &::Reset, &::JogOn, &::JogOff, &::Purge, &::Probe, &::Home})
     noop();
   EXPECT_EQ(host.TotalCallbacks(), 0);

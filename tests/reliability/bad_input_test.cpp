@@ -109,7 +109,7 @@ TEST_F(Running, UnnamedSelectorPositionsChangeNothing) {
     SCOPED_TRACE(c.name);
     // From a known state: relative step jogging of Y, wheel at rest.
     Send(Report(0, 0, 2, 0, 0, 1, 1), 3);
-    ASSERT_EQ(W().jogMode, StepJog);
+    ASSERT_EQ(W().jogMode, JogMode::StepJog);
     ASSERT_EQ(W().axisIndex, 1);
     host.Clear();
     // The selectors move to the unnamed position, then the wheel turns.
@@ -117,8 +117,8 @@ TEST_F(Running, UnnamedSelectorPositionsChangeNothing) {
     host.Clear();
     for (int n = 1; n <= 10; ++n) Send(Report(n * 3, 40, c.axisSel, 0, 0, c.mode, c.stepSel));
     Send(Report(30, 0, c.axisSel, 0, 0, c.mode, c.stepSel), 4);
-    const bool modeKept = c.mode == 0 || W().jogMode == StepJog;
-    EXPECT_TRUE(modeKept) << "jogMode " << W().jogMode;
+    const bool modeKept = c.mode == 0 || W().jogMode == JogMode::StepJog;
+    EXPECT_TRUE(modeKept) << "jogMode " << static_cast<int32_t>(W().jogMode);
     for (const std::string& call : host.calls) {
       MoveText m;
       if (call.rfind("Code \"", 0) == 0) {

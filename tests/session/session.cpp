@@ -197,7 +197,7 @@ class Session : sim::InProcessHost::Hooks {
   // The jog mode and axis the plug-in has decoded.
   static int Position() {
     const PendantWindow* w = Module().window;
-    return w == nullptr ? -1 : w->jogMode * 16 + w->axisIndex;
+    return w == nullptr ? -1 : static_cast<int>(w->jogMode) * 16 + w->axisIndex;
   }
   bool ResetOn() { return fake_.Get<uint8_t>(fake_.blockA, host::offset::kResetIndicator) != 0; }
 
@@ -540,11 +540,13 @@ class Session : sim::InProcessHost::Hooks {
     };
     if (const PendantWindow* w = Module().window) {
       range("axisIndex", w->axisIndex, 0, 5);
-      static constexpr int32_t kModes[] = {Idle,          VelocityJog,        RateJog,
+      using enum JogMode;
+      static constexpr JogMode kModes[] = {Idle,          VelocityJog,        RateJog,
                                            JogRateAdjust, FeedOverrideAdjust, SpindleOverrideAdjust,
                                            StepJog,       StepSizeSelect,     AxisZero,
                                            ScreenSelect};
-      if (!In(kModes, w->jogMode)) Fault("jogMode " + std::to_string(w->jogMode));
+      if (!In(kModes, w->jogMode))
+        Fault("jogMode " + std::to_string(static_cast<int32_t>(w->jogMode)));
       range("stepSizeSlot", w->stepSizeSlot, 1, 3);
       range("screenSlot", w->screenSlot, 1, 3);
       range("deltaRingIndex", w->deltaRingIndex, 0, 1);
@@ -604,7 +606,8 @@ class Session : sim::InProcessHost::Hooks {
 
   // A wheel turned steadily in a continuous position gets its jog.
   void CheckProgress() {
-    const bool continuous = Position() / 16 == VelocityJog || Position() / 16 == RateJog;
+    const auto mode = static_cast<JogMode>(Position() / 16);
+    const bool continuous = mode == JogMode::VelocityJog || mode == JogMode::RateJog;
     if (!continuous) steadyTicks_ = 0;
     ++outerTicks_;
     if (jogOpen_) lastJogTick_ = outerTicks_;

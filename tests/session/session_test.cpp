@@ -176,7 +176,7 @@ class ContinuousModel {
   // One cycle and the Update after it; host actions go to out.
   void Cycle(const ModelReport& r, std::vector<std::string>& out) {
     out_ = &out;
-    const int mode = r.stepSel == 2 ? VelocityJog : RateJog;
+    const JogMode mode = r.stepSel == 2 ? JogMode::VelocityJog : JogMode::RateJog;
     if (mode != jogMode_) {
       Say("DoButton 334");
       history_.fill(0.0);
@@ -223,7 +223,7 @@ class ContinuousModel {
   }
   void Engine(const ModelReport& r, int n) {
     const int s = r.speed;
-    const bool velocity = jogMode_ == VelocityJog;
+    const bool velocity = jogMode_ == JogMode::VelocityJog;
     if (n == 0) Store(0);
     if (dir_ != lastDir_ && (activeTicks_ > 0 || running_)) {
       End();
@@ -282,14 +282,15 @@ class ContinuousModel {
 
   int delay_, divisor_;
   std::vector<std::string>* out_ = nullptr;
-  int jogMode_ = Idle, counter_ = 0, last_ = 0, dir_ = 0, lastDir_ = 0;
+  JogMode jogMode_ = JogMode::Idle;
+  int counter_ = 0, last_ = 0, dir_ = 0, lastDir_ = 0;
   bool seen_ = false;
   std::array<double, 10> history_{};
   std::array<int, 2> ring_{};
   int ringAt_ = 0, rate_ = 0;
   int directionTicks_ = 100, activeTicks_ = 0;
   bool running_ = false, started_ = false, alt_ = false;
-  int runningMode_ = 0;
+  JogMode runningMode_{};
 };
 
 TEST(Session, RegularHostSeesTheModelsJog) {

@@ -37,7 +37,7 @@ struct CycleRig {
   // report also sets where the wheel stands); the host calls it makes are
   // dropped. Axis B is named only by the spindle override's position, and
   // kept by the selector's in-between position 0.
-  void Select(int jogMode, int axis = 0) {
+  void Select(JogMode jogMode, int axis = 0) {
     static constexpr int kAxisSel[] = {1, 2, 3, 7, 0};
     if (axis == 4) {
       report = {
@@ -48,29 +48,31 @@ struct CycleRig {
     report.axisSel = kAxisSel[axis];
     report.stepSel = 1;
     switch (jogMode) {
-      case JogRateAdjust:
+      case JogMode::JogRateAdjust:
         report.axisSel = 6;
         break;
-      case FeedOverrideAdjust:
+      case JogMode::FeedOverrideAdjust:
         report.axisSel = 4;
         break;
-      case SpindleOverrideAdjust:
+      case JogMode::SpindleOverrideAdjust:
         report.axisSel = 5;
         break;
-      case VelocityJog:
+      case JogMode::VelocityJog:
         report.stepSel = 2;
         break;
-      case RateJog:
+      case JogMode::RateJog:
         report.stepSel = 3;
         break;
-      case StepSizeSelect:
+      case JogMode::StepSizeSelect:
         report.stepSel = 4;
         break;
-      case AxisZero:
+      case JogMode::AxisZero:
         report.stepSel = 5;
         break;
-      case ScreenSelect:
+      case JogMode::ScreenSelect:
         report.stepSel = 6;
+        break;
+      default:  // StepJog: the selectors as set above
         break;
     }
     Cycle();
