@@ -65,21 +65,21 @@ wine_session_begin_temporary "${archs[@]}"
 if [[ " ${archs[*]} " == *" x86_64 "* ]]; then
   step "x86_64 tests under Wine"
   # One at a time: some tests count timer messages in real time.
-  ctest --preset win64
+  ctest --preset win64 --output-on-failure
 fi
 [[ " ${archs[*]} " == *" i686 "* ]] || exit 0
 
 case $KM4R_WINE32_HOW in
   native)
     echo "i686 suite: runs natively"
-    ctest --preset win32
+    ctest --preset win32 --output-on-failure
     ;;
   emulated)
     run=$(IFS='|'; echo "^(${emulated[*]})\$")
     not_run=$(ctest --preset win32 -N -E "$run" | sed -n 's/^ *Test *#[0-9]*: //p' | tr '\n' ' ')
     echo "i686 suite: EMULATED under qemu-i386 (this kernel cannot run 32-bit programs);" \
       "runs: ${emulated[*]}; not run: ${not_run% }"
-    ctest --preset win32 -R "$run"
+    ctest --preset win32 --output-on-failure -R "$run"
     ;;
   *)
     echo "i686 suite: NOT RUN ($KM4R_WINE32_HOW); only the build and its PE tables are checked"
